@@ -10,6 +10,9 @@ namespace quelm {
 // the writer then reports failure through ok() and the text must be discarded.
 class JsonWriter {
   public:
+    // Room for a typical message, so that most need one allocation.
+    JsonWriter() { out_.reserve(128); }
+
     void raw(std::string_view text) { out_.append(text); }
     void boolean(bool value) { out_.append(value ? "true" : "false"); }
     void number(double value);
