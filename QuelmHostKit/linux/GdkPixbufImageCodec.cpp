@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <utility>
 
@@ -47,11 +48,14 @@ class PixbufPicture final : public Picture {
 
 // What a loader run learned, and the size it should decode at.
 struct LoaderState {
+    bool probe = false;  // only the header is wanted
+    int maxEdge = 0;     // longer side to decode at; 0: full size
     int width = 0;
     int height = 0;
     bool prepared = false;
-    bool complete = false;  // every byte was read and the picture decoded
-    int maxEdge = 0;        // 0: full size
+    bool closing = false;
+    bool shrunkForProbe = false;
+    bool complete = false;  // every byte was read and the picture decoded at the size asked
 };
 
 void onSizePrepared(GdkPixbufLoader* loader, int width, int height, gpointer data) {
@@ -63,6 +67,11 @@ void onSizePrepared(GdkPixbufLoader* loader, int width, int height, gpointer dat
     if (std::int64_t(width) * height > GdkPixbufImageCodec::maxPixels) {
         // Ask for nearly nothing; the run is refused once it returns.
         gdk_pixbuf_loader_set_size(loader, 1, 1);
+    } else if (state->probe && !state->closing) {
+        // An incremental loader: the probe stops here, so keep it from decoding at full size
+        // what the current piece holds.
+        gdk_pixbuf_loader_set_size(loader, 1, 1);
+        state->shrunkForProbe = true;
     } else if (state->maxEdge > 0 && longest > state->maxEdge) {
         double scale = double(state->maxEdge) / longest;
         gdk_pixbuf_loader_set_size(loader, std::max(1, int(std::lround(width * scale))),
@@ -70,25 +79,26 @@ void onSizePrepared(GdkPixbufLoader* loader, int width, int height, gpointer dat
     }
 }
 
-// Feeds the bytes to a new loader. With `headerOnly`, stops as soon as the size is known.
-// Returns the loader, closed, or empty when the bytes are not a readable image.
-Ref<GdkPixbufLoader> runLoader(std::span<const std::uint8_t> data, LoaderState& state,
-                               bool headerOnly) {
+// Feeds the bytes to a new loader; a probe stops as soon as the size is known. Returns the
+// loader, closed, or empty when the bytes are not a readable image.
+Ref<GdkPixbufLoader> runLoader(std::span<const std::uint8_t> data, LoaderState& state) {
     Ref<GdkPixbufLoader> loader(gdk_pixbuf_loader_new());
     g_signal_connect(loader.get(), "size-prepared", G_CALLBACK(onSizePrepared), &state);
-    constexpr std::size_t kPiece = 64 * 1024;
+    // Small pieces let a probe stop right after the header.
+    const std::size_t piece = state.probe ? 4096 : 64 * 1024;
     bool ok = true;
     std::size_t at = 0;
-    while (at < data.size() && ok && !(headerOnly && state.prepared)) {
-        std::size_t n = std::min(kPiece, data.size() - at);
+    while (at < data.size() && ok && !(state.probe && state.prepared)) {
+        std::size_t n = std::min(piece, data.size() - at);
         ok = gdk_pixbuf_loader_write(loader.get(), data.data() + at, n, nullptr);
         at += n;
     }
+    state.closing = true;
     GError* error = nullptr;
     bool closed = gdk_pixbuf_loader_close(loader.get(), &error);
     g_clear_error(&error);
     bool stoppedEarly = at < data.size() && ok;
-    state.complete = ok && closed && !stoppedEarly;
+    state.complete = ok && closed && !stoppedEarly && !state.shrunkForProbe;
     if (!ok || (!closed && !stoppedEarly) || !state.prepared ||
         std::int64_t(state.width) * state.height > GdkPixbufImageCodec::maxPixels) {
         return Ref<GdkPixbufLoader>();
@@ -96,13 +106,9 @@ Ref<GdkPixbufLoader> runLoader(std::span<const std::uint8_t> data, LoaderState& 
     return loader;
 }
 
-// The loader's picture with its orientation applied, as a new reference.
-Ref<GdkPixbuf> orientedPixbuf(GdkPixbufLoader* loader) {
+Ref<GdkPixbuf> loaderPixbuf(GdkPixbufLoader* loader) {
     GdkPixbuf* pixbuf = gdk_pixbuf_loader_get_pixbuf(loader);
-    if (!pixbuf) {
-        return Ref<GdkPixbuf>();
-    }
-    return Ref<GdkPixbuf>(gdk_pixbuf_apply_embedded_orientation(pixbuf));
+    return Ref<GdkPixbuf>(pixbuf ? GDK_PIXBUF(g_object_ref(pixbuf)) : nullptr);
 }
 
 Ref<GdkPixbuf> fitWithin(Ref<GdkPixbuf> pixbuf, int maxEdge) {
@@ -120,9 +126,15 @@ Ref<GdkPixbuf> fitWithin(Ref<GdkPixbuf> pixbuf, int maxEdge) {
 
 class PixbufSource final : public ImageSource {
   public:
+    // `decoded` is the whole picture when opening already decoded it, else empty.
     PixbufSource(std::span<const std::uint8_t> data, ImageFileType type, int width, int height,
                  Ref<GdkPixbuf> decoded)
-        : data_(data), type_(type), width_(width), height_(height), decoded_(std::move(decoded)) {}
+        : data_(data),
+          type_(type),
+          width_(width),
+          height_(height),
+          decoded_(std::move(decoded)),
+          decodedEdge_(decoded_ ? std::numeric_limits<int>::max() : 0) {}
 
     ImageFileType type() const override { return type_; }
     std::optional<int> pixelWidth() const override { return width_; }
@@ -132,19 +144,19 @@ class PixbufSource final : public ImageSource {
         if (maxPixelSize < 1) {
             return nullptr;
         }
-        Ref<GdkPixbuf> oriented;
-        if (decoded_) {
-            // Loaders that decode only when closed already gave the whole picture at open.
-            oriented = Ref<GdkPixbuf>(gdk_pixbuf_apply_embedded_orientation(decoded_.get()));
-        } else {
+        // The preparation loop asks for ever smaller sizes: one decode serves them all.
+        if (decodedEdge_ < maxPixelSize) {
             LoaderState state;
             state.maxEdge = maxPixelSize;
-            auto loader = runLoader(data_, state, false);
-            if (!loader) {
+            auto loader = runLoader(data_, state);
+            auto pixbuf = loader ? loaderPixbuf(loader.get()) : Ref<GdkPixbuf>();
+            if (!pixbuf) {
                 return nullptr;
             }
-            oriented = orientedPixbuf(loader.get());
+            decoded_ = std::move(pixbuf);
+            decodedEdge_ = maxPixelSize;
         }
+        Ref<GdkPixbuf> oriented(gdk_pixbuf_apply_embedded_orientation(decoded_.get()));
         if (!oriented) {
             return nullptr;
         }
@@ -162,6 +174,7 @@ class PixbufSource final : public ImageSource {
     int width_;
     int height_;
     Ref<GdkPixbuf> decoded_;
+    int decodedEdge_;  // the longer side `decoded_` was decoded for
 };
 
 ImageFileType fileType(GdkPixbufLoader* loader) {
@@ -187,16 +200,14 @@ std::unique_ptr<ImageSource> GdkPixbufImageCodec::open(std::span<const std::uint
         return nullptr;
     }
     LoaderState state;
-    auto loader = runLoader(data, state, true);
+    state.probe = true;
+    auto loader = runLoader(data, state);
     if (!loader) {
         return nullptr;
     }
-    // A loader that read every byte (a small file, or one that decodes only when closed)
-    // already holds the whole picture: keep it rather than decode again for the thumbnail.
-    Ref<GdkPixbuf> decoded;
-    if (GdkPixbuf* pixbuf = gdk_pixbuf_loader_get_pixbuf(loader.get()); pixbuf && state.complete) {
-        decoded = Ref<GdkPixbuf>(GDK_PIXBUF(g_object_ref(pixbuf)));
-    }
+    // A loader that decodes only when closed already holds the whole picture: keep it rather
+    // than decode again for the thumbnail.
+    auto decoded = state.complete ? loaderPixbuf(loader.get()) : Ref<GdkPixbuf>();
     return std::make_unique<PixbufSource>(data, fileType(loader.get()), state.width, state.height,
                                           std::move(decoded));
 }
