@@ -34,12 +34,16 @@ VideoPipeline::VideoPipeline(std::shared_ptr<SerialQueue> queue, VideoEncoderFac
     : queue_(std::move(queue)), makeEncoder_(std::move(makeEncoder)) {}
 
 VideoPipeline::~VideoPipeline() {
-    // Tasks, timers and completions hold the pipeline weakly: none can reach it any more.
+    // No task of ours can run any more (they all hold the pipeline weakly).
     dropEncoder();
 }
 
 void VideoPipeline::enqueue(std::function<void(VideoPipeline&)> work) {
-    queue_->async(weakCallback(shared_from_this(), std::move(work)));
+    queue_->async([weak = weak_from_this(), work = std::move(work)] {
+        if (auto self = weak.lock()) {
+            work(*self);
+        }
+    });
 }
 
 void VideoPipeline::setOnFrame(FrameHandler onFrame) {
@@ -256,16 +260,16 @@ void VideoPipeline::scheduleRefinement() {
         return;  // a new picture will be encoded anyway
     }
     // Timers are never cancelled; a changed token makes this one void.
-    queue_->after(refinementDelay,
-                  weakCallback(shared_from_this(), [token = refinementToken_](VideoPipeline& self) {
-                      if (self.refinementToken_ != token || self.refinementsLeft_ < 1 ||
-                          self.pending_ || !self.current_) {
-                          return;
-                      }
-                      --self.refinementsLeft_;
-                      self.refinementDue_ = true;
-                      self.pump();
-                  }));
+    queue_->after(refinementDelay, [weak = weak_from_this(), token = refinementToken_] {
+        auto self = weak.lock();
+        if (!self || self->refinementToken_ != token || self->refinementsLeft_ < 1 ||
+            self->pending_ || !self->current_) {
+            return;
+        }
+        --self->refinementsLeft_;
+        self->refinementDue_ = true;
+        self->pump();
+    });
 }
 
 void VideoPipeline::scheduleStallCheck() {
@@ -273,11 +277,12 @@ void VideoPipeline::scheduleStallCheck() {
         return;
     }
     stallCheckScheduled_ = true;
-    queue_->after(gateTimeout + stallCheckMargin,
-                  weakCallback(shared_from_this(), [](VideoPipeline& self) {
-                      self.stallCheckScheduled_ = false;
-                      self.pump();
-                  }));
+    queue_->after(gateTimeout + stallCheckMargin, [weak = weak_from_this()] {
+        if (auto self = weak.lock()) {
+            self->stallCheckScheduled_ = false;
+            self->pump();
+        }
+    });
 }
 
 VideoPipeline::Size VideoPipeline::outputSize(int pixelWidth, int pixelHeight,

@@ -1,0 +1,121 @@
+#pragma once
+
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/core/tcp_stream.hpp>
+#include <boost/beast/http/empty_body.hpp>
+#include <boost/beast/http/parser.hpp>
+#include <boost/beast/websocket/stream.hpp>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "QuelmCore/Bytes.hpp"
+
+namespace quelm {
+
+// What an outgoing message carries; decides what may be dropped when a peer reads too slowly.
+enum class Traffic {
+    control,    // JSON replies and reports: never dropped
+    video,      // frames: never dropped (a lost frame breaks decoding); paced upstream by acks
+    audio,      // packets: the oldest are dropped first
+    cursor,     // pointer reports: a queued one is replaced by the newest
+    clipboard,  // clipboard text and image chunks: never dropped
+};
+
+// Bounds of one peer's send queue.
+struct PeerLimits {
+    // All queued bytes; beyond it droppable messages go, and if that is not enough the peer
+    // is closed.
+    std::size_t maxQueuedBytes = 32u << 20;
+    // Audio queued beyond this is dropped oldest first, so late sound never piles up.
+    std::size_t maxQueuedAudioBytes = 256u << 10;
+    // Largest incoming WebSocket message.
+    std::size_t maxMessageBytes = 65536;
+    // Time the closing handshake may take before the socket is simply closed.
+    double closeTimeout = 2.0;
+};
+
+// One WebSocket connection of the server: reads the upgrade request itself (to refuse any
+// request carrying an Origin header), then delivers every whole text or binary message and
+// sends through one bounded queue (Beast allows one write in flight).
+// Thread: everything runs on the server's strand, the socket's executor. Lifetime: shared;
+// pending operations keep it alive until the socket closes.
+class Peer final : public std::enable_shared_from_this<Peer> {
+  public:
+    using MessageHandler = std::function<void(Bytes)>;
+
+    Peer(boost::asio::ip::tcp::socket socket, std::string host, std::uint64_t id,
+         PeerLimits limits);
+
+    // Starts the handshake and then the receive loop. `onText` gets every non-empty text or
+    // binary message.
+    void start(MessageHandler onText);
+    // Cancels the connection (a closing handshake in the background), then finishes the peer:
+    // `onClose` runs once, synchronously. Repeated calls do nothing more.
+    void close();
+
+    void sendText(std::string text, Traffic traffic = Traffic::control);
+    void sendBinary(Bytes bytes, Traffic traffic);
+    // Sends the text and closes once it has been handed to the socket (or failed).
+    void sendTextThenClose(std::string text);
+
+    const std::string& host() const { return host_; }
+    std::uint64_t id() const { return id_; }
+    bool closed() const { return closed_; }
+    std::size_t queuedBytes() const { return queuedBytes_; }
+
+    bool authed = false;
+    bool rejected = false;
+    // Set by the server; runs at most once, taken out before it is called.
+    std::function<void()> onClose;
+
+  private:
+    using WebSocket = boost::beast::websocket::stream<boost::beast::tcp_stream>;
+    using RequestParser = boost::beast::http::request_parser<boost::beast::http::empty_body>;
+
+    struct Outgoing {
+        Bytes data;
+        bool text = false;
+        Traffic traffic = Traffic::control;
+        bool thenClose = false;
+    };
+
+    void onRequest(const boost::system::error_code& error);
+    void refuseUpgrade(unsigned version);
+    void onAccepted(const boost::system::error_code& error);
+    void readNext();
+    void onRead(const boost::system::error_code& error);
+
+    void enqueue(Outgoing message);
+    bool makeRoom();
+    void dropQueued(std::size_t index);
+    void writeNext();
+    void onWritten(const boost::system::error_code& error);
+
+    void cancelTransport();
+    void finish();
+
+    WebSocket ws_;
+    std::string host_;
+    std::uint64_t id_;
+    PeerLimits limits_;
+    MessageHandler onText_;
+
+    boost::beast::flat_buffer buffer_;
+    std::optional<RequestParser> parser_;
+
+    std::deque<Outgoing> queue_;
+    std::size_t queuedBytes_ = 0;
+    std::size_t queuedAudioBytes_ = 0;
+    bool writing_ = false;
+    bool open_ = false;
+    bool cancelled_ = false;
+    bool closed_ = false;
+};
+
+}  // namespace quelm

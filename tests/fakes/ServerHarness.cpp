@@ -1,0 +1,140 @@
+#include "tests/fakes/ServerHarness.hpp"
+
+#include <chrono>
+#include <future>
+#include <stdexcept>
+
+namespace quelm::test {
+
+RemoteServer::Options ServerHarness::fastOptions() {
+    RemoteServer::Options options;
+    options.port = 0;
+    options.helloTimeout = 0.6;
+    options.authFailureDelay = 0.2;
+    options.addressRefresh = 0.1;
+    return options;
+}
+
+ServerHarness::ServerHarness() = default;
+
+ServerHarness::~ServerHarness() {
+    if (server_) {
+        server_->stop();
+        server_.reset();
+    }
+    io_.stop();
+}
+
+void ServerHarness::start(RemoteServer::Options options) {
+    RemoteServer::Collaborators services;
+    services.mainQueue = mainQueue_;
+    services.token = [this] {
+        std::lock_guard lock(mutex_);
+        return token_;
+    };
+    services.screen = screen;
+    services.input = input;
+    services.hostInfo = [this] {
+        std::lock_guard lock(mutex_);
+        HostInfo info = hostInfo;
+        if (!selected_.empty() && selected_.back() != 0) {
+            info.displayID = selected_.back();
+        }
+        return info;
+    };
+    services.tailscaleAddress = [this] {
+        std::lock_guard lock(mutex_);
+        return tailscale_;
+    };
+    services.cursorPosition = [this] {
+        std::lock_guard lock(mutex_);
+        return cursor_;
+    };
+    services.selectDisplay = [this](std::uint32_t display) {
+        std::lock_guard lock(mutex_);
+        selected_.push_back(display);
+    };
+    server_ = RemoteServer::create(io_.context(), options, std::move(services));
+    server_->onStatus = [this](RemoteServer::Status status) {
+        std::lock_guard lock(mutex_);
+        if (auto* connected = std::get_if<RemoteServer::Connected>(&status)) {
+            statuses_.push_back("connected " + connected->peer);
+        } else {
+            statuses_.push_back("waiting");
+        }
+        changed_.notify_all();
+    };
+    server_->start();
+    std::promise<void> listening;
+    server_->setLocalAllowed(true, [&] { listening.set_value(); });
+    listening.get_future().wait();
+    auto port = server_->localPort("127.0.0.1");
+    if (!port) {
+        throw std::runtime_error("the server does not listen on 127.0.0.1");
+    }
+    port_ = *port;
+}
+
+std::unique_ptr<WsTestClient> ServerHarness::connect(WsTestClient::Options options) {
+    auto client = std::make_unique<WsTestClient>();
+    if (!client->connect("127.0.0.1", port_, std::move(options))) {
+        return nullptr;
+    }
+    return client;
+}
+
+std::string ServerHarness::hello(const std::string& token, const std::string& config,
+                                 const std::string& extra) {
+    return R"({"hello":{"_0":{"token":")" + token + R"(","config":)" + config + extra + "}}}";
+}
+
+std::unique_ptr<WsTestClient> ServerHarness::authenticate(const std::string& config) {
+    auto client = connect();
+    if (!client) {
+        return nullptr;
+    }
+    client->sendText(hello(kToken, config));
+    auto answer = client->receiveText();
+    if (!answer || answer->rfind(R"({"hello":)", 0) != 0) {
+        return nullptr;
+    }
+    return client;
+}
+
+std::vector<std::string> ServerHarness::statuses() const {
+    std::lock_guard lock(mutex_);
+    return statuses_;
+}
+
+bool ServerHarness::waitForStatuses(std::size_t count, double seconds) const {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::duration<double>(seconds),
+                             [&] { return statuses_.size() >= count; });
+}
+
+std::vector<std::uint32_t> ServerHarness::selectedDisplays() const {
+    std::lock_guard lock(mutex_);
+    return selected_;
+}
+
+void ServerHarness::setTailscaleAddress(std::optional<std::string> address) {
+    std::lock_guard lock(mutex_);
+    tailscale_ = std::move(address);
+}
+
+void ServerHarness::setCursor(std::optional<RemoteServer::Point> point) {
+    std::lock_guard lock(mutex_);
+    cursor_ = point;
+}
+
+void ServerHarness::setToken(std::optional<std::string> token) {
+    std::lock_guard lock(mutex_);
+    token_ = std::move(token);
+}
+
+void ServerHarness::drain() {
+    // localPort() waits for the queue, which runs everything posted before it.
+    server_->localPort("127.0.0.1");
+}
+
+}  // namespace quelm::test
