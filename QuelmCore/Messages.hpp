@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -26,6 +27,12 @@ inline constexpr int maxClipboardBytes = 48000;
 
 // Payload of the companion's first message.
 struct ClientHello {
+    ClientHello() = default;
+    ClientHello(std::string token, StreamConfig config,
+                std::optional<KeyboardLayoutKind> layout = std::nullopt,
+                std::optional<std::uint32_t> display = std::nullopt)
+        : token(std::move(token)), config(config), layout(layout), display(display) {}
+
     std::string token;
     StreamConfig config;
     std::optional<KeyboardLayoutKind> layout;
@@ -48,6 +55,18 @@ struct DisplayInfo {
 // Payload of the host's hello. The host always fills `displays` and `displayID`; a companion
 // accepts a hello without them.
 struct HostInfo {
+    HostInfo() = default;
+    HostInfo(double displayWidth, double displayHeight, bool accessibilityTrusted,
+             KeyboardLayoutKind keyboard,
+             std::optional<std::vector<DisplayInfo>> displays = std::nullopt,
+             std::optional<std::uint32_t> displayID = std::nullopt)
+        : displayWidth(displayWidth),
+          displayHeight(displayHeight),
+          accessibilityTrusted(accessibilityTrusted),
+          keyboard(keyboard),
+          displays(std::move(displays)),
+          displayID(displayID) {}
+
     double displayWidth = 0;
     double displayHeight = 0;
     bool accessibilityTrusted = false;

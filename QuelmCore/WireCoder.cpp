@@ -131,12 +131,13 @@ class Decoder {
         return true;
     }
 
+    // Any number form; one too large for a double (1e400) is refused rather than infinite.
     bool read(const json::value& v, double& out) {
         if (!v.is_number()) {
             return fail("expected a number");
         }
         out = v.to_number<double>();
-        return true;
+        return std::isfinite(out) || fail("number does not fit");
     }
 
     bool read(const json::value& v, std::string& out) {

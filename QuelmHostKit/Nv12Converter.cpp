@@ -9,6 +9,14 @@
 #include <emmintrin.h>
 #endif
 
+// Loops left to the compiler's vectoriser get an AVX2 build beside the baseline one on x86-64;
+// the loader picks the one the processor runs.
+#if defined(__x86_64__) && defined(__GNUC__)
+#define QUELM_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define QUELM_VECTOR_CLONES
+#endif
+
 namespace quelm {
 
 namespace {
@@ -36,11 +44,10 @@ inline void chromaOf(std::int32_t b, std::int32_t g, std::int32_t r, std::uint8_
 }
 
 // Two rows of BGRX pixels become two luma rows and one row of interleaved Cb/Cr. For the last
-// row of an odd height, `bottom` is `top` and `lumaBottom` is null. Built for AVX2 and for the
-// baseline; the loader picks one.
-__attribute__((target_clones("avx2", "default"))) void convertRowPair(
-    const std::uint8_t* top, const std::uint8_t* bottom, int width, std::uint8_t* lumaTop,
-    std::uint8_t* lumaBottom, std::uint8_t* chroma) {
+// row of an odd height, `bottom` is `top` and `lumaBottom` is null.
+QUELM_VECTOR_CLONES void convertRowPair(const std::uint8_t* top, const std::uint8_t* bottom,
+                                        int width, std::uint8_t* lumaTop, std::uint8_t* lumaBottom,
+                                        std::uint8_t* chroma) {
     const int pairs = width / 2;
     for (int i = 0; i < pairs; ++i) {
         const std::uint8_t* a = top + 8 * i;

@@ -34,16 +34,12 @@ VideoPipeline::VideoPipeline(std::shared_ptr<SerialQueue> queue, VideoEncoderFac
     : queue_(std::move(queue)), makeEncoder_(std::move(makeEncoder)) {}
 
 VideoPipeline::~VideoPipeline() {
-    // No task of ours can run any more (they all hold the pipeline weakly).
+    // Tasks, timers and completions hold the pipeline weakly: none can reach it any more.
     dropEncoder();
 }
 
 void VideoPipeline::enqueue(std::function<void(VideoPipeline&)> work) {
-    queue_->async([weak = weak_from_this(), work = std::move(work)] {
-        if (auto self = weak.lock()) {
-            work(*self);
-        }
-    });
+    queue_->async(weakCallback(shared_from_this(), std::move(work)));
 }
 
 void VideoPipeline::setOnFrame(FrameHandler onFrame) {
@@ -260,16 +256,16 @@ void VideoPipeline::scheduleRefinement() {
         return;  // a new picture will be encoded anyway
     }
     // Timers are never cancelled; a changed token makes this one void.
-    queue_->after(refinementDelay, [weak = weak_from_this(), token = refinementToken_] {
-        auto self = weak.lock();
-        if (!self || self->refinementToken_ != token || self->refinementsLeft_ < 1 ||
-            self->pending_ || !self->current_) {
-            return;
-        }
-        --self->refinementsLeft_;
-        self->refinementDue_ = true;
-        self->pump();
-    });
+    queue_->after(refinementDelay,
+                  weakCallback(shared_from_this(), [token = refinementToken_](VideoPipeline& self) {
+                      if (self.refinementToken_ != token || self.refinementsLeft_ < 1 ||
+                          self.pending_ || !self.current_) {
+                          return;
+                      }
+                      --self.refinementsLeft_;
+                      self.refinementDue_ = true;
+                      self.pump();
+                  }));
 }
 
 void VideoPipeline::scheduleStallCheck() {
@@ -277,12 +273,11 @@ void VideoPipeline::scheduleStallCheck() {
         return;
     }
     stallCheckScheduled_ = true;
-    queue_->after(gateTimeout + stallCheckMargin, [weak = weak_from_this()] {
-        if (auto self = weak.lock()) {
-            self->stallCheckScheduled_ = false;
-            self->pump();
-        }
-    });
+    queue_->after(gateTimeout + stallCheckMargin,
+                  weakCallback(shared_from_this(), [](VideoPipeline& self) {
+                      self.stallCheckScheduled_ = false;
+                      self.pump();
+                  }));
 }
 
 VideoPipeline::Size VideoPipeline::outputSize(int pixelWidth, int pixelHeight,

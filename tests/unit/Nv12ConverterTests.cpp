@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <random>
@@ -148,6 +149,67 @@ TEST(Nv12Converter, MatchesTheFloatingPointMatrixPixelByPixel) {
             YCbCr expected = reference(r, g, b);
             EXPECT_NEAR(cbAt(out, cx, cy), expected.cb, 0.51) << cx << "," << cy;
             EXPECT_NEAR(crAt(out, cx, cy), expected.cr, 0.51) << cx << "," << cy;
+        }
+    }
+}
+
+// The scaling filter in floating point: a tent as wide as the scale when shrinking (one pixel
+// when enlarging), centred on the output pixel, the picture's edge repeated beyond it.
+std::vector<double> tentWeights(int sourceSize, int outputSize, int i) {
+    const double scale = static_cast<double>(sourceSize) / outputSize;
+    const double support = std::max(scale, 1.0);
+    const double center = (i + 0.5) * scale - 0.5;
+    std::vector<double> weights(sourceSize, 0.0);
+    double total = 0;
+    for (int j = static_cast<int>(std::floor(center - support));
+         j <= static_cast<int>(std::ceil(center + support)); ++j) {
+        double w = std::max(0.0, 1.0 - std::abs(j - center) / support);
+        weights[std::clamp(j, 0, sourceSize - 1)] += w;
+        total += w;
+    }
+    for (double& w : weights) {
+        w /= total;
+    }
+    return weights;
+}
+
+TEST(Nv12Converter, ScaledLumaMatchesAFloatingPointTentFilter) {
+    struct Sizes {
+        int sourceWidth, sourceHeight, width, height;
+    };
+    // Widths whose rows are and are not multiples of 16 bytes; odd output sides.
+    const Sizes sizes[] = {{22, 10, 15, 7}, {37, 21, 16, 9}, {9, 5, 20, 11}, {64, 4, 8, 2}};
+    std::mt19937 random(11);
+    std::uniform_int_distribution<int> byte(0, 255);
+    Nv12Converter converter;
+    for (const auto& size : sizes) {
+        SCOPED_TRACE(::testing::Message() << size.sourceWidth << "x" << size.sourceHeight << " -> "
+                                          << size.width << "x" << size.height);
+        Picture picture(size.sourceWidth, size.sourceHeight, 8);
+        for (int y = 0; y < size.sourceHeight; ++y) {
+            for (int x = 0; x < size.sourceWidth; ++x) {
+                picture.set(x, y, {byte(random), byte(random), byte(random)});
+            }
+        }
+        PixelBuffer out(size.width, size.height);
+        ASSERT_TRUE(converter.convert(picture.image(), out));
+
+        for (int oy = 0; oy < size.height; ++oy) {
+            auto wy = tentWeights(size.sourceHeight, size.height, oy);
+            for (int ox = 0; ox < size.width; ++ox) {
+                auto wx = tentWeights(size.sourceWidth, size.width, ox);
+                double r = 0, g = 0, b = 0;
+                for (int y = 0; y < size.sourceHeight; ++y) {
+                    for (int x = 0; x < size.sourceWidth; ++x) {
+                        const double w = wy[y] * wx[x];
+                        Rgb p = picture.at(x, y);
+                        r += w * p.r;
+                        g += w * p.g;
+                        b += w * p.b;
+                    }
+                }
+                ASSERT_NEAR(lumaAt(out, ox, oy), reference(r, g, b).y, 1.5) << ox << "," << oy;
+            }
         }
     }
 }

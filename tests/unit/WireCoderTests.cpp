@@ -147,6 +147,8 @@ TEST(WireCoder, RefusesTextsThatBreakTheRules) {
         {R"({"audio":{"kbps":9223372036854775808}})", ""},
         {R"({"audio":{"kbps":1e19}})", ""},
         {R"({"text":{"_0":5}})", ""},
+        {R"({"ping":{"ts":1e400}})", ""},
+        {R"({"move":{"dx":-1e400,"dy":0}})", ""},
         {R"({"hello":{"_0":{"token":"t"}}})", ""},
         {R"({"hello":{"_0":{"token":"t","config":{"maxEdge":1,"bitrateMbps":2}}}})", ""},
         {R"({"hello":{"_0":{"token":"t","config":{"maxEdge":1,"bitrateMbps":2,"fps":3},"display":-1}}})",

@@ -1,0 +1,387 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <future>
+#include <optional>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/frame.h>
+#include <libavutil/pixfmt.h>
+}
+
+#include "QuelmHostKit/VideoEncoder.hpp"
+#include "tests/fakes/CapturingLogSink.hpp"
+
+namespace quelm {
+namespace {
+
+constexpr int kWidth = 320;
+constexpr int kHeight = 240;
+const StreamConfig kConfig{.maxEdge = 1920, .bitrateMbps = 4, .fps = 30};
+
+// A screen-like picture that moves with `t`: a gradient, a scrolling band of stripes and a
+// square sliding across it.
+PixelBufferRef movingPicture(int t, int width = kWidth, int height = kHeight) {
+    auto buffer = std::make_shared<PixelBuffer>(width, height);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            int value = 40 + (x + y) * 150 / (width + height);
+            if (y > height / 4 && y < height / 2) {
+                value = ((x + 3 * t) / 6) % 2 ? 200 : 60;
+            }
+            const int left = (5 * t) % (width - 48);
+            if (x >= left && x < left + 48 && y >= height / 2 + 10 && y < height / 2 + 58) {
+                value = 230;
+            }
+            buffer->luma()[y * buffer->lumaStride() + x] = static_cast<std::uint8_t>(value);
+        }
+    }
+    for (int y = 0; y < buffer->chromaHeight(); ++y) {
+        for (int x = 0; x < width / 2; ++x) {
+            auto* pair = buffer->chroma() + y * buffer->chromaStride() + 2 * x;
+            pair[0] = static_cast<std::uint8_t>(100 + (x + t) % 50);
+            pair[1] = static_cast<std::uint8_t>(150 - y % 40);
+        }
+    }
+    return buffer;
+}
+
+EncodeOutcome encodeAndWait(VideoEncoding& encoder, PixelBufferRef picture, bool forceKey) {
+    std::promise<EncodeOutcome> result;
+    encoder.encode(std::move(picture), forceKey,
+                   [&result](EncodeOutcome outcome) { result.set_value(std::move(outcome)); });
+    auto future = result.get_future();
+    if (future.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        ADD_FAILURE() << "no completion";
+        return EncodeOutcomes::Dropped{};
+    }
+    return future.get();
+}
+
+EncodedFrame expectFrame(const EncodeOutcome& outcome) {
+    const auto* frame = std::get_if<EncodeOutcomes::Frame>(&outcome);
+    EXPECT_NE(frame, nullptr) << "outcome index " << outcome.index();
+    return frame ? frame->frame : EncodedFrame{};
+}
+
+// NAL unit types of a payload, walking its 4-byte lengths; nothing when the walk overruns.
+std::optional<std::vector<int>> unitTypes(const Bytes& payload) {
+    std::vector<int> types;
+    std::size_t at = 0;
+    while (at < payload.size()) {
+        if (payload.size() - at < 4) {
+            return std::nullopt;
+        }
+        const std::size_t length = (std::size_t{payload[at]} << 24) |
+                                   (std::size_t{payload[at + 1]} << 16) |
+                                   (std::size_t{payload[at + 2]} << 8) | payload[at + 3];
+        at += 4;
+        if (length == 0 || length > payload.size() - at) {
+            return std::nullopt;
+        }
+        types.push_back(payload[at] & 0x1F);
+        at += length;
+    }
+    return types;
+}
+
+Bytes annexB(const EncodedFrame& frame) {
+    static const Bytes startCode{0, 0, 0, 1};
+    Bytes out;
+    for (const auto& set : frame.parameterSets) {
+        out.insert(out.end(), startCode.begin(), startCode.end());
+        out.insert(out.end(), set.begin(), set.end());
+    }
+    const auto& payload = frame.payload;
+    for (std::size_t at = 0; at + 4 <= payload.size();) {
+        const std::size_t length = (std::size_t{payload[at]} << 24) |
+                                   (std::size_t{payload[at + 1]} << 16) |
+                                   (std::size_t{payload[at + 2]} << 8) | payload[at + 3];
+        out.insert(out.end(), startCode.begin(), startCode.end());
+        out.insert(out.end(), payload.begin() + at + 4, payload.begin() + at + 4 + length);
+        at += 4 + length;
+    }
+    return out;
+}
+
+// FFmpeg's H.264 decoder, fed Annex B; keeps every decoded picture.
+class Decoder {
+  public:
+    Decoder() {
+        const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+        context_ = avcodec_alloc_context3(codec);
+        context_->flags |= AV_CODEC_FLAG_LOW_DELAY;
+        opened_ = avcodec_open2(context_, codec, nullptr) == 0;
+    }
+    ~Decoder() {
+        for (auto* frame : frames) {
+            av_frame_free(&frame);
+        }
+        avcodec_free_context(&context_);
+    }
+
+    bool opened() const { return opened_; }
+
+    bool decode(const Bytes& annexB) {
+        AVPacket* packet = av_packet_alloc();
+        av_new_packet(packet, static_cast<int>(annexB.size()));
+        std::copy(annexB.begin(), annexB.end(), packet->data);
+        const bool sent = avcodec_send_packet(context_, packet) == 0;
+        av_packet_free(&packet);
+        drain();
+        return sent;
+    }
+    void flush() {
+        avcodec_send_packet(context_, nullptr);
+        drain();
+    }
+
+    std::vector<AVFrame*> frames;
+
+  private:
+    void drain() {
+        for (;;) {
+            AVFrame* frame = av_frame_alloc();
+            if (avcodec_receive_frame(context_, frame) != 0) {
+                av_frame_free(&frame);
+                return;
+            }
+            frames.push_back(frame);
+        }
+    }
+
+    AVCodecContext* context_ = nullptr;
+    bool opened_ = false;
+};
+
+double psnr(double squaredError, std::size_t samples) {
+    const double mse = squaredError / static_cast<double>(samples);
+    return mse == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
+}
+
+// Luma and chroma PSNR of a decoded 4:2:0 picture against the NV12 source.
+std::pair<double, double> compare(const PixelBuffer& source, const AVFrame& decoded) {
+    double lumaError = 0;
+    for (int y = 0; y < source.height(); ++y) {
+        for (int x = 0; x < source.width(); ++x) {
+            const double d = source.luma()[y * source.lumaStride() + x] -
+                             decoded.data[0][y * decoded.linesize[0] + x];
+            lumaError += d * d;
+        }
+    }
+    double chromaError = 0;
+    for (int y = 0; y < source.chromaHeight(); ++y) {
+        for (int x = 0; x < source.width() / 2; ++x) {
+            const auto* pair = source.chroma() + y * source.chromaStride() + 2 * x;
+            const double du = pair[0] - decoded.data[1][y * decoded.linesize[1] + x];
+            const double dv = pair[1] - decoded.data[2][y * decoded.linesize[2] + x];
+            chromaError += du * du + dv * dv;
+        }
+    }
+    const std::size_t chromaSamples = 2u * source.chromaHeight() * (source.width() / 2);
+    return {psnr(lumaError, std::size_t(source.width()) * source.height()),
+            psnr(chromaError, chromaSamples)};
+}
+
+TEST(VideoEncoder, MovingPicturesDecodeCloseToTheInputInBt709VideoRange) {
+    auto encoder = VideoEncoder::factory()(kWidth, kHeight, kConfig);
+    ASSERT_NE(encoder, nullptr);
+    Decoder decoder;
+    ASSERT_TRUE(decoder.opened());
+
+    constexpr int kFrames = 45;
+    std::vector<PixelBufferRef> sources;
+    for (int t = 0; t < kFrames; ++t) {
+        sources.push_back(movingPicture(t));
+        const auto frame = expectFrame(encodeAndWait(*encoder, sources.back(), t == 0));
+        // Key frames only when asked for: the first, and no periodic ones.
+        EXPECT_EQ(frame.isKey, t == 0) << "frame " << t;
+        ASSERT_TRUE(decoder.decode(annexB(frame))) << "frame " << t;
+    }
+    decoder.flush();
+
+    ASSERT_EQ(decoder.frames.size(), sources.size());
+    for (std::size_t i = 0; i < sources.size(); ++i) {
+        const AVFrame& decoded = *decoder.frames[i];
+        ASSERT_EQ(decoded.width, kWidth);
+        ASSERT_EQ(decoded.height, kHeight);
+        ASSERT_EQ(decoded.format, AV_PIX_FMT_YUV420P);
+        const auto [luma, chroma] = compare(*sources[i], decoded);
+        EXPECT_GT(luma, 30.0) << "frame " << i;
+        EXPECT_GT(chroma, 30.0) << "frame " << i;
+    }
+    const AVFrame& first = *decoder.frames.front();
+    EXPECT_EQ(first.color_primaries, AVCOL_PRI_BT709);
+    EXPECT_EQ(first.color_trc, AVCOL_TRC_BT709);
+    EXPECT_EQ(first.colorspace, AVCOL_SPC_BT709);
+    EXPECT_EQ(first.color_range, AVCOL_RANGE_MPEG);
+}
+
+TEST(VideoEncoder, ForcedKeyFrameIsAnIdrWithConstrainedHighParameterSets) {
+    auto encoder = VideoEncoder::create(kWidth, kHeight, kConfig);
+    ASSERT_NE(encoder, nullptr);
+
+    for (int t = 0; t < 6; ++t) {
+        const bool forceKey = t == 0 || t == 4;
+        const auto frame = expectFrame(encodeAndWait(*encoder, movingPicture(t), forceKey));
+        const auto types = unitTypes(frame.payload);
+        ASSERT_TRUE(types.has_value()) << "payload not length-prefixed, frame " << t;
+        ASSERT_FALSE(types->empty());
+        // Parameter sets travel beside the payload, never inside it.
+        for (const int type : *types) {
+            EXPECT_TRUE(type != 7 && type != 8) << "frame " << t;
+        }
+        if (!forceKey) {
+            EXPECT_FALSE(frame.isKey) << "frame " << t;
+            EXPECT_TRUE(frame.parameterSets.empty()) << "frame " << t;
+            EXPECT_EQ(std::count(types->begin(), types->end(), 5), 0) << "frame " << t;
+            continue;
+        }
+        EXPECT_TRUE(frame.isKey) << "frame " << t;
+        EXPECT_GT(std::count(types->begin(), types->end(), 5), 0) << "IDR slice, frame " << t;
+        ASSERT_EQ(frame.parameterSets.size(), 2u);
+        const Bytes& sps = frame.parameterSets[0];
+        const Bytes& pps = frame.parameterSets[1];
+        ASSERT_GE(sps.size(), 4u);
+        ASSERT_FALSE(pps.empty());
+        EXPECT_EQ(sps[0] & 0x1F, 7);
+        EXPECT_EQ(pps[0] & 0x1F, 8);
+        EXPECT_EQ(sps[1], 100) << "profile_idc High";
+        EXPECT_EQ(sps[2] & 0x0C, 0x0C) << "constraint_set4 and constraint_set5";
+    }
+}
+
+TEST(VideoEncoder, EveryCompletionRunsExactlyOnceThroughBurstsAndInvalidation) {
+    auto encoder = VideoEncoder::create(kWidth, kHeight, kConfig);
+    ASSERT_NE(encoder, nullptr);
+    constexpr int kSubmissions = 8;
+    std::vector<std::atomic<int>> calls(kSubmissions);
+    std::vector<std::optional<EncodeOutcome>> outcomes(kSubmissions);
+    std::promise<void> firstDone;
+    const auto picture = movingPicture(0);
+    for (int i = 0; i < kSubmissions; ++i) {
+        encoder->encode(picture, i == 0, [&, i](EncodeOutcome outcome) {
+            outcomes[i] = std::move(outcome);
+            if (++calls[i] == 1 && i == 0) {
+                firstDone.set_value();
+            }
+        });
+    }
+    ASSERT_EQ(firstDone.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    encoder->invalidate();  // joins the worker: nothing may still be outstanding afterwards
+    int frames = 0;
+    for (int i = 0; i < kSubmissions; ++i) {
+        EXPECT_EQ(calls[i].load(), 1) << "submission " << i;
+        ASSERT_TRUE(outcomes[i].has_value());
+        if (const auto* failed = std::get_if<EncodeOutcomes::Failed>(&*outcomes[i])) {
+            EXPECT_EQ(failed->status, kEncoderInvalidSession);
+        }
+        frames += std::holds_alternative<EncodeOutcomes::Frame>(*outcomes[i]) ? 1 : 0;
+    }
+    EXPECT_GE(frames, 1);
+    encoder.reset();
+    for (int i = 0; i < kSubmissions; ++i) {
+        EXPECT_EQ(calls[i].load(), 1) << "submission " << i;
+    }
+}
+
+TEST(VideoEncoder, RefusedEncodesCompleteBeforeEncodeReturns) {
+    auto encoder = VideoEncoder::create(kWidth, kHeight, kConfig);
+    ASSERT_NE(encoder, nullptr);
+    struct Case {
+        const char* name;
+        PixelBufferRef picture;
+        bool invalidateFirst;
+        std::int32_t status;
+    };
+    const Case cases[] = {
+        {"wrong size", movingPicture(0, kWidth / 2, kHeight / 2), false, kEncoderBadPicture},
+        {"no picture", nullptr, false, kEncoderBadPicture},
+        {"after invalidate", movingPicture(0), true, kEncoderInvalidSession},
+    };
+    for (const auto& c : cases) {
+        if (c.invalidateFirst) {
+            encoder->invalidate();
+        }
+        std::optional<EncodeOutcome> outcome;
+        encoder->encode(c.picture, true, [&](EncodeOutcome o) { outcome = std::move(o); });
+        ASSERT_TRUE(outcome.has_value()) << c.name;
+        const auto* failed = std::get_if<EncodeOutcomes::Failed>(&*outcome);
+        ASSERT_NE(failed, nullptr) << c.name;
+        EXPECT_EQ(failed->status, c.status) << c.name;
+    }
+}
+
+TEST(VideoEncoder, InvalidateFromInsideACompletionDoesNotDeadlock) {
+    auto encoder = VideoEncoder::create(kWidth, kHeight, kConfig);
+    ASSERT_NE(encoder, nullptr);
+    std::promise<bool> done;
+    encoder->encode(movingPicture(0), true, [&](EncodeOutcome outcome) {
+        encoder->invalidate();
+        done.set_value(std::holds_alternative<EncodeOutcomes::Frame>(outcome));
+    });
+    auto future = done.get_future();
+    ASSERT_EQ(future.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_TRUE(future.get());
+    const auto after = encodeAndWait(*encoder, movingPicture(1), false);
+    ASSERT_TRUE(std::holds_alternative<EncodeOutcomes::Failed>(after));
+    EXPECT_EQ(std::get<EncodeOutcomes::Failed>(after).status, kEncoderInvalidSession);
+    encoder.reset();
+}
+
+TEST(VideoEncoder, FallsBackToTheSimplerSetupAfterOneLogLine) {
+    test::CapturingLogSink::Scope log;
+    auto setups = VideoEncoder::defaultSetups();
+    setups.front().preset = "no-such-preset";
+    setups.back().tools.push_back({"no-such-option", "1"});
+
+    auto encoder = VideoEncoder::create(kWidth, kHeight, kConfig, setups);
+    ASSERT_NE(encoder, nullptr);
+    EXPECT_EQ(log.sink().count("H.264 encoder setup failed (-1), trying a simpler setup"), 1);
+    EXPECT_EQ(log.sink().count("encoder property no-such-option not applied: -1"), 1);
+    // The simpler session still encodes.
+    const auto frame = expectFrame(encodeAndWait(*encoder, movingPicture(0), true));
+    EXPECT_TRUE(frame.isKey);
+    EXPECT_EQ(frame.parameterSets.size(), 2u);
+}
+
+TEST(VideoEncoder, NoEncoderWhenNoSetupCanOpenTheSize) {
+    test::CapturingLogSink::Scope log;
+    // 4:2:0 needs even sizes.
+    EXPECT_EQ(VideoEncoder::create(kWidth + 1, kHeight, kConfig), nullptr);
+    EXPECT_EQ(log.sink().count("H.264 encoder setup failed (", true), 1);
+}
+
+TEST(VideoEncoderRewriteLengths, ConvertsShortPrefixesOrRefuses) {
+    struct Case {
+        const char* name;
+        Bytes input;
+        int from;
+        std::optional<Bytes> expected;
+    };
+    const Case cases[] = {
+        {"two-byte prefix", {0, 3, 0x41, 0x42, 0x43}, 2, Bytes{0, 0, 0, 3, 0x41, 0x42, 0x43}},
+        {"zero-length unit", {0}, 1, Bytes{0, 0, 0, 0}},
+        {"one-byte prefixes, two units",
+         {1, 0xAA, 2, 0xBB, 0xCC},
+         1,
+         Bytes{0, 0, 0, 1, 0xAA, 0, 0, 0, 2, 0xBB, 0xCC}},
+        {"three-byte prefix", {0, 1, 0, 0x11}, 3, std::nullopt},  // length 256 overruns
+        {"three-byte prefix fits", {0, 0, 2, 0x11, 0x22}, 3, Bytes{0, 0, 0, 2, 0x11, 0x22}},
+        {"empty input", {}, 2, Bytes{}},
+        {"length overruns the end", {0, 4, 0x41}, 2, std::nullopt},
+        {"truncated length field", {0, 1, 0x41, 0}, 2, std::nullopt},
+        {"four-byte prefix", {0, 0, 0, 1, 0x41}, 4, std::nullopt},
+        {"zero-byte prefix", {0x41}, 0, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(VideoEncoder::rewriteLengths(c.input, c.from), c.expected) << c.name;
+    }
+}
+
+}  // namespace
+}  // namespace quelm
