@@ -1,7 +1,58 @@
-#include <cstdio>
+#include <glib-unix.h>
+#include <glib.h>
 
-// Placeholder until the application lands: the build is complete and says so.
-int main() {
-    std::puts("quelmix-host: built; the application is not wired yet.");
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "QuelmHost/AppDelegate.hpp"
+#include "QuelmHost/CommandLine.hpp"
+#include "QuelmHostKit/Log.hpp"
+#include "QuelmHostKit/linux/GLibMainQueue.hpp"
+#include "QuelmHostKit/linux/JournalLogSink.hpp"
+
+namespace {
+
+gboolean quitLoop(gpointer loop) {
+    g_main_loop_quit(static_cast<GMainLoop*>(loop));
+    return G_SOURCE_CONTINUE;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string_view> args(argv + 1, argv + argc);
+    auto parsed = quelm::CommandLine::parse(args);
+    if (auto* error = std::get_if<std::string>(&parsed)) {
+        std::fprintf(stderr, "quelmix-host: %s\n%s", error->c_str(),
+                     quelm::CommandLine::usage().c_str());
+        return 2;
+    }
+    auto commandLine = std::get<quelm::CommandLine>(parsed);
+    if (commandLine.help) {
+        std::fputs(quelm::CommandLine::usage().c_str(), stdout);
+        return 0;
+    }
+
+    quelm::Log::setSink(std::make_shared<quelm::JournalLogSink>());
+    // Writes to a closed socket report an error instead of ending the process.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
+    g_unix_signal_add(SIGINT, quitLoop, loop);
+    g_unix_signal_add(SIGTERM, quitLoop, loop);
+    {
+        if (!commandLine.headless) {
+            // There is no tray icon yet; the terminal front end serves both modes.
+            quelm::Log::info("no tray icon: running headless");
+        }
+        quelm::AppDelegate app(commandLine, std::make_shared<quelm::GLibMainQueue>());
+        app.launch();
+        g_main_loop_run(loop);
+        app.shutdown();
+    }
+    g_main_loop_unref(loop);
     return 0;
 }

@@ -183,6 +183,7 @@ void RemoteServer::listen(const std::string& address) {
                 self->listeners_.erase(found);
             }
         });
+    reportListening(address, listener->port());
     listeners_[address] = std::move(listener);
 }
 
@@ -344,6 +345,18 @@ void RemoteServer::report(Status status) {
         auto self = weak.lock();
         if (self && self->onStatus) {
             self->onStatus(status);
+        }
+    });
+}
+
+void RemoteServer::reportListening(const std::string& address, std::uint16_t port) {
+    if (!services_.mainQueue) {
+        return;
+    }
+    services_.mainQueue->async([weak = weak_from_this(), address, port] {
+        auto self = weak.lock();
+        if (self && self->onListening) {
+            self->onListening(address, port);
         }
     });
 }

@@ -83,6 +83,8 @@ class RemoteServer final : public std::enable_shared_from_this<RemoteServer> {
 
     // Assigned by the owner before start(); called on the main queue.
     std::function<void(Status)> onStatus;
+    // A listener started on this address and port (also after a failed one was re-created).
+    std::function<void(std::string address, std::uint16_t port)> onListening;
     std::function<void(std::string)> onClipboardFromPhone;
     std::function<void(Bytes, ClipImageFormat)> onImageFromPhone;
 
@@ -113,6 +115,7 @@ class RemoteServer final : public std::enable_shared_from_this<RemoteServer> {
     void activate(const std::shared_ptr<Peer>& peer, const ClientHello& hello);
     void peerClosed(const std::shared_ptr<Peer>& peer);
     void report(Status status);
+    void reportListening(const std::string& address, std::uint16_t port);
     void disconnectEveryone();
     void send(const ServerMessage& message, const std::shared_ptr<Peer>& peer,
               Traffic traffic = Traffic::control);

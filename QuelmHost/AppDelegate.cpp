@@ -1,0 +1,75 @@
+#include "QuelmHost/AppDelegate.hpp"
+
+#include "QuelmHost/IdleInputHandling.hpp"
+#include "QuelmHost/IdleScreenStreaming.hpp"
+#include "QuelmHostKit/Log.hpp"
+#include "QuelmHostKit/Net.hpp"
+#include "QuelmHostKit/linux/SecretStores.hpp"
+
+namespace quelm {
+
+AppDelegate::AppDelegate(CommandLine commandLine, std::shared_ptr<SerialQueue> mainQueue)
+    : commandLine_(commandLine),
+      mainQueue_(std::move(mainQueue)),
+      tokens_(std::make_shared<TokenStore>(SecretStores::makeDefault())),
+      capture_(std::make_shared<IdleScreenStreaming>()),
+      input_(std::make_shared<IdleInputHandling>()) {}
+
+AppDelegate::~AppDelegate() {
+    shutdown();
+}
+
+void AppDelegate::launch() {
+    // The first read fills the cache from the secret store here, on the main thread, so the
+    // server's queue never waits on the store.
+    tokens_->token();
+
+    RemoteServer::Options options;
+    options.port = commandLine_.port;
+    options.helloTimeout = 10;
+    options.authFailureDelay = 1;
+    options.addressRefresh = 10;
+
+    RemoteServer::Collaborators services;
+    services.mainQueue = mainQueue_;
+    services.token = [tokens = tokens_] { return tokens->token(); };
+    services.screen = capture_;
+    services.input = input_;
+    services.hostInfo = [this] { return hostInfo(); };
+    services.tailscaleAddress = [] { return Net::tailscaleIPv4(); };
+    services.cursorPosition = [] { return std::optional<RemoteServer::Point>(); };
+    server_ = RemoteServer::create(io_.context(), options, std::move(services));
+
+    frontEnd_ = std::make_unique<HeadlessFrontEnd>([tokens = tokens_] { return tokens->token(); },
+                                                   [] { return Net::tailscaleIPv4(); });
+    server_->onStatus = [this](RemoteServer::Status status) { frontEnd_->statusChanged(status); };
+    server_->onListening = [this](std::string address, std::uint16_t port) {
+        frontEnd_->listening(address, port);
+    };
+    frontEnd_->begin();
+    server_->start();
+    if (commandLine_.allowLocal) {
+        server_->setLocalAllowed(true);
+    }
+}
+
+void AppDelegate::shutdown() {
+    if (server_) {
+        server_->stop();
+        server_.reset();
+    }
+    io_.stop();
+}
+
+HostInfo AppDelegate::hostInfo() const {
+    // Until display selection and input injection are wired in, the hello says what this host
+    // can do: no displays to offer and no input.
+    HostInfo info;
+    info.accessibilityTrusted = false;
+    info.keyboard = KeyboardLayoutKind::us;
+    info.displays = std::vector<DisplayInfo>{};
+    info.displayID = 0;
+    return info;
+}
+
+}  // namespace quelm

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <memory>
+
+#include "QuelmHost/CommandLine.hpp"
+#include "QuelmHost/HeadlessFrontEnd.hpp"
+#include "QuelmHostKit/IoThread.hpp"
+#include "QuelmHostKit/RemoteServer.hpp"
+#include "QuelmHostKit/SerialQueue.hpp"
+#include "QuelmHostKit/TokenStore.hpp"
+
+namespace quelm {
+
+// Builds the host's object graph, starts the server and connects it to the front end.
+// Thread: main thread only; the main loop must run for status reports to arrive.
+class AppDelegate final {
+  public:
+    AppDelegate(CommandLine commandLine, std::shared_ptr<SerialQueue> mainQueue);
+    ~AppDelegate();
+
+    void launch();
+    // Closes every connection and stops the network thread.
+    void shutdown();
+
+  private:
+    HostInfo hostInfo() const;
+
+    CommandLine commandLine_;
+    std::shared_ptr<SerialQueue> mainQueue_;
+    std::shared_ptr<TokenStore> tokens_;
+    std::shared_ptr<ScreenStreaming> capture_;
+    std::shared_ptr<InputHandling> input_;
+    IoThread io_{"quelmix.server"};
+    std::shared_ptr<RemoteServer> server_;
+    std::unique_ptr<HeadlessFrontEnd> frontEnd_;
+};
+
+}  // namespace quelm

@@ -1,0 +1,155 @@
+#include <glib.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "QuelmHostKit/AsioSerialQueue.hpp"
+#include "QuelmHostKit/IoThread.hpp"
+#include "QuelmHostKit/ThreadQueue.hpp"
+#include "QuelmHostKit/linux/GLibMainQueue.hpp"
+
+namespace quelm::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Each environment owns a queue and whatever runs it.
+struct ThreadEnv {
+    ThreadQueue queue{"test.queue"};
+};
+
+struct AsioEnv {
+    IoThread io{"test.asio"};
+    AsioSerialQueue queue{io.context(), "test.asio"};
+};
+
+struct GLibEnv {
+    GMainContext* context = g_main_context_new();
+    GMainLoop* loop = g_main_loop_new(context, FALSE);
+    GLibMainQueue queue{context};
+    std::thread thread{[this] {
+        g_main_context_push_thread_default(context);
+        g_main_loop_run(loop);
+        g_main_context_pop_thread_default(context);
+    }};
+    GLibEnv() {
+        while (!g_main_loop_is_running(loop)) {
+            std::this_thread::sleep_for(1ms);
+        }
+    }
+    ~GLibEnv() {
+        g_main_loop_quit(loop);
+        g_main_context_wakeup(context);
+        thread.join();
+        g_main_loop_unref(loop);
+        g_main_context_unref(context);
+    }
+};
+
+// Collects task marks; waitFor() blocks until enough have arrived.
+class Marks {
+  public:
+    void add(int mark) {
+        std::lock_guard lock(mutex_);
+        marks_.push_back(mark);
+        changed_.notify_all();
+    }
+    std::vector<int> waitFor(std::size_t count, double seconds = 2.0) {
+        std::unique_lock lock(mutex_);
+        changed_.wait_for(lock, std::chrono::duration<double>(seconds),
+                          [&] { return marks_.size() >= count; });
+        return marks_;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<int> marks_;
+};
+
+template <class Env>
+class SerialQueueImplementations : public ::testing::Test {
+  protected:
+    Env env;
+    SerialQueue& queue() { return env.queue; }
+};
+
+using Environments = ::testing::Types<ThreadEnv, AsioEnv, GLibEnv>;
+TYPED_TEST_SUITE(SerialQueueImplementations, Environments);
+
+TYPED_TEST(SerialQueueImplementations, RunsTasksOneAtATimeInSubmissionOrder) {
+    auto& queue = this->queue();
+    std::atomic<int> running{0};
+    std::atomic<bool> overlapped{false};
+    Marks marks;
+    constexpr int kTasks = 200;
+    for (int i = 0; i < kTasks; ++i) {
+        queue.async([&, i] {
+            if (running.fetch_add(1) != 0) {
+                overlapped = true;
+            }
+            EXPECT_TRUE(queue.isCurrent());
+            marks.add(i);
+            running.fetch_sub(1);
+        });
+    }
+    auto seen = marks.waitFor(kTasks);
+    ASSERT_EQ(seen.size(), static_cast<std::size_t>(kTasks));
+    for (int i = 0; i < kTasks; ++i) {
+        EXPECT_EQ(seen[i], i);
+    }
+    EXPECT_FALSE(overlapped);
+    EXPECT_FALSE(queue.isCurrent());
+}
+
+TYPED_TEST(SerialQueueImplementations, DelayedTasksRunByDueTimeAfterImmediateOnes) {
+    auto& queue = this->queue();
+    Marks marks;
+    double start = queue.now();
+    std::atomic<double> lateRanAt{0};
+    queue.after(0.08, [&] {
+        lateRanAt = queue.now();
+        marks.add(3);
+    });
+    queue.after(0.02, [&] { marks.add(2); });
+    queue.async([&] { marks.add(1); });
+    EXPECT_EQ(marks.waitFor(3), (std::vector<int>{1, 2, 3}));
+    EXPECT_GE(lateRanAt - start, 0.075);
+}
+
+TYPED_TEST(SerialQueueImplementations, SyncWaitsForTheTaskAndItsResult) {
+    auto& queue = this->queue();
+    int value = 0;
+    bool current = false;
+    queue.async([&] { std::this_thread::sleep_for(20ms); });
+    queue.sync([&] {
+        value = 42;
+        current = queue.isCurrent();
+    });
+    EXPECT_EQ(value, 42);
+    EXPECT_TRUE(current);
+}
+
+TYPED_TEST(SerialQueueImplementations, RepeatingTimerStopsWhenCancelled) {
+    auto& queue = this->queue();
+    std::atomic<int> ticks{0};
+    auto timer = queue.every(0.01, [&] { ++ticks; });
+    auto deadline = std::chrono::steady_clock::now() + 2s;
+    while (ticks < 3 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(5ms);
+    }
+    queue.sync([&] { timer->cancel(); });
+    int stopped = ticks;
+    std::this_thread::sleep_for(50ms);
+    EXPECT_GE(stopped, 3);
+    EXPECT_EQ(ticks, stopped);
+}
+
+}  // namespace
+}  // namespace quelm::test
