@@ -1,0 +1,323 @@
+// Encode time, produced bit rate, key frame size and picture quality of the host's H.264
+// encoder on moving screen-like content, beside FFmpeg's libx264 wrapper on the same pictures.
+// Usage: VideoEncoderBench [frames]   (default 300: ten seconds at 30 fps)
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <future>
+#include <memory>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/frame.h>
+#include <libavutil/opt.h>
+}
+
+#include "QuelmHostKit/VideoEncoder.hpp"
+
+namespace {
+
+using quelm::Bytes;
+using quelm::PixelBuffer;
+using quelm::PixelBufferRef;
+
+constexpr int kFps = 30;
+constexpr double kMbps = 6.0;
+
+std::uint32_t mix(std::uint32_t x) {
+    x ^= x >> 16;
+    x *= 0x7feb352dU;
+    x ^= x >> 15;
+    x *= 0x846ca68bU;
+    x ^= x >> 16;
+    return x;
+}
+
+// A desktop-like scene: a still gradient, a panel of text-like glyphs scrolling 4 rows per
+// frame, and a 256-pixel gradient square sliding across. About half the screen moves.
+class Scene {
+  public:
+    Scene(int width, int height)
+        : width_(width),
+          height_(height),
+          background_(std::size_t(width) * height),
+          page_(std::size_t(width) * height * 2) {
+        for (int y = 0; y < height; ++y) {
+            std::memset(&background_[std::size_t(y) * width], 60 + 100 * y / height, width);
+        }
+        for (int y = 0; y < 2 * height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const std::uint32_t glyph = mix((y / 16) * 4099U + x / 9);
+                const int gx = x % 9;
+                const int gy = y % 16;
+                const bool ink = (glyph & 7) != 0 && gy >= 3 && gy < 14 && gx < 7 &&
+                                 (mix(glyph + gy * 7 + gx) & 3) == 0;
+                page_[std::size_t(y) * width + x] = ink ? 30 : 230;
+            }
+        }
+    }
+
+    void draw(int t, PixelBuffer& picture) const {
+        const int panelLeft = width_ / 8;
+        const int panelWidth = width_ / 2;
+        for (int y = 0; y < height_; ++y) {
+            std::uint8_t* row = picture.luma() + std::size_t(y) * picture.lumaStride();
+            std::memcpy(row, &background_[std::size_t(y) * width_], width_);
+            if (y > height_ / 10 && y < height_ * 9 / 10) {
+                const int source = (y + 4 * t) % (2 * height_);
+                std::memcpy(row + panelLeft, &page_[std::size_t(source) * width_ + panelLeft],
+                            panelWidth);
+            }
+        }
+        const int left = (16 * t) % (width_ - 256);
+        const int top = height_ / 3 + static_cast<int>(100 * std::sin(t * 0.1));
+        for (int y = 0; y < 256; ++y) {
+            std::uint8_t* row = picture.luma() + std::size_t(top + y) * picture.lumaStride();
+            for (int x = 0; x < 256; ++x) {
+                row[left + x] = static_cast<std::uint8_t>(16 + (x + y) * 219 / 510);
+            }
+        }
+        for (int y = 0; y < picture.chromaHeight(); ++y) {
+            std::uint8_t* row = picture.chroma() + std::size_t(y) * picture.chromaStride();
+            for (int x = 0; x < width_ / 2; ++x) {
+                row[2 * x] = static_cast<std::uint8_t>(128 + x * 40 / width_);
+                row[2 * x + 1] = static_cast<std::uint8_t>(128 - y * 40 / height_);
+            }
+        }
+    }
+
+  private:
+    int width_;
+    int height_;
+    std::vector<std::uint8_t> background_;
+    std::vector<std::uint8_t> page_;
+};
+
+// One encoded picture in Annex B, for the decoder.
+struct Encoded {
+    Bytes annexB;
+    std::size_t bytes = 0;  // as sent: payload plus parameter sets
+    bool isKey = false;
+};
+
+// Luma PSNR of what FFmpeg's decoder makes of the stream, against the source pictures.
+class QualityMeter {
+  public:
+    QualityMeter() {
+        const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+        context_ = avcodec_alloc_context3(codec);
+        context_->flags |= AV_CODEC_FLAG_LOW_DELAY;
+        avcodec_open2(context_, codec, nullptr);
+        frame_ = av_frame_alloc();
+        packet_ = av_packet_alloc();
+    }
+    ~QualityMeter() {
+        av_packet_free(&packet_);
+        av_frame_free(&frame_);
+        avcodec_free_context(&context_);
+    }
+
+    void add(const Encoded& encoded, const PixelBuffer& source) {
+        av_new_packet(packet_, static_cast<int>(encoded.annexB.size()));
+        std::memcpy(packet_->data, encoded.annexB.data(), encoded.annexB.size());
+        avcodec_send_packet(context_, packet_);
+        av_packet_unref(packet_);
+        while (avcodec_receive_frame(context_, frame_) == 0) {
+            double error = 0;
+            for (int y = 0; y < source.height(); ++y) {
+                const std::uint8_t* a = source.luma() + std::size_t(y) * source.lumaStride();
+                const std::uint8_t* b = frame_->data[0] + std::size_t(y) * frame_->linesize[0];
+                for (int x = 0; x < source.width(); ++x) {
+                    const double d = double(a[x]) - b[x];
+                    error += d * d;
+                }
+            }
+            const double mse = error / (double(source.width()) * source.height());
+            total_ += mse == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
+            ++count_;
+        }
+    }
+    double average() const { return count_ ? total_ / count_ : 0; }
+
+  private:
+    AVCodecContext* context_ = nullptr;
+    AVFrame* frame_ = nullptr;
+    AVPacket* packet_ = nullptr;
+    double total_ = 0;
+    int count_ = 0;
+};
+
+// Encodes one picture, forcing a key frame when asked; nothing on failure.
+using EncodeOne = std::function<bool(const PixelBufferRef&, bool forceKey, Encoded&)>;
+
+void appendUnit(Bytes& out, const std::uint8_t* data, std::size_t size) {
+    static const std::uint8_t startCode[] = {0, 0, 0, 1};
+    out.insert(out.end(), startCode, startCode + 4);
+    out.insert(out.end(), data, data + size);
+}
+
+EncodeOne hostEncoder(int width, int height,
+                      const std::vector<quelm::VideoEncoder::Setup>& setups) {
+    const quelm::StreamConfig config{
+        .maxEdge = std::max(width, height), .bitrateMbps = kMbps, .fps = kFps};
+    std::shared_ptr<quelm::VideoEncoder> encoder =
+        quelm::VideoEncoder::create(width, height, config, setups);
+    if (!encoder) {
+        return nullptr;
+    }
+    return [encoder](const PixelBufferRef& picture, bool forceKey, Encoded& out) {
+        std::promise<quelm::EncodeOutcome> result;
+        encoder->encode(picture, forceKey, [&](quelm::EncodeOutcome outcome) {
+            result.set_value(std::move(outcome));
+        });
+        const auto outcome = result.get_future().get();
+        const auto* frame = std::get_if<quelm::EncodeOutcomes::Frame>(&outcome);
+        if (!frame) {
+            return false;
+        }
+        out = Encoded{};
+        out.isKey = frame->frame.isKey;
+        for (const auto& set : frame->frame.parameterSets) {
+            appendUnit(out.annexB, set.data(), set.size());
+            out.bytes += set.size();
+        }
+        const Bytes& payload = frame->frame.payload;
+        out.bytes += payload.size();
+        for (std::size_t at = 0; at + 4 <= payload.size();) {
+            const std::size_t length = (std::size_t{payload[at]} << 24) |
+                                       (std::size_t{payload[at + 1]} << 16) |
+                                       (std::size_t{payload[at + 2]} << 8) | payload[at + 3];
+            appendUnit(out.annexB, payload.data() + at + 4, length);
+            at += 4 + length;
+        }
+        return true;
+    };
+}
+
+EncodeOne ffmpegEncoder(int width, int height) {
+    const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
+    if (!codec) {
+        return nullptr;
+    }
+    std::shared_ptr<AVCodecContext> context(avcodec_alloc_context3(codec),
+                                            [](AVCodecContext* c) { avcodec_free_context(&c); });
+    context->width = width;
+    context->height = height;
+    context->pix_fmt = AV_PIX_FMT_NV12;
+    context->time_base = AVRational{1, kFps};
+    context->framerate = AVRational{kFps, 1};
+    context->bit_rate = static_cast<std::int64_t>(kMbps * 1e6);
+    context->max_b_frames = 0;
+    av_opt_set(context->priv_data, "preset", "ultrafast", 0);
+    av_opt_set(context->priv_data, "tune", "zerolatency", 0);
+    av_opt_set(context->priv_data, "forced-idr", "1", 0);
+    av_opt_set(context->priv_data, "x264-params", "keyint=infinite:scenecut=0", 0);
+    if (avcodec_open2(context.get(), codec, nullptr) != 0) {
+        return nullptr;
+    }
+    auto pts = std::make_shared<std::int64_t>(0);
+    return [context, pts](const PixelBufferRef& picture, bool forceKey, Encoded& out) {
+        AVFrame* frame = av_frame_alloc();
+        frame->format = AV_PIX_FMT_NV12;
+        frame->width = picture->width();
+        frame->height = picture->height();
+        frame->data[0] = picture->luma();
+        frame->linesize[0] = picture->lumaStride();
+        frame->data[1] = picture->chroma();
+        frame->linesize[1] = picture->chromaStride();
+        frame->pts = (*pts)++;
+        frame->pict_type = forceKey ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+        const int sent = avcodec_send_frame(context.get(), frame);
+        av_frame_free(&frame);
+        AVPacket* packet = av_packet_alloc();
+        const bool received = sent == 0 && avcodec_receive_packet(context.get(), packet) == 0;
+        if (received) {
+            out = Encoded{};
+            out.annexB.assign(packet->data, packet->data + packet->size);
+            out.bytes = static_cast<std::size_t>(packet->size);
+            out.isKey = (packet->flags & AV_PKT_FLAG_KEY) != 0;
+        }
+        av_packet_free(&packet);
+        return received;
+    };
+}
+
+double percentile(std::vector<double> values, double p) {
+    if (values.empty()) {
+        return 0;
+    }
+    std::sort(values.begin(), values.end());
+    const auto index = static_cast<std::size_t>(p * double(values.size() - 1) + 0.5);
+    return values[std::min(index, values.size() - 1)];
+}
+
+void measure(const char* name, int width, int height, int frames, const EncodeOne& encode) {
+    if (!encode) {
+        std::printf("%-26s %4dx%-4d  unavailable\n", name, width, height);
+        return;
+    }
+    const Scene scene(width, height);
+    QualityMeter quality;
+    std::vector<double> milliseconds;
+    std::size_t totalBytes = 0;
+    std::size_t firstKey = 0;
+    std::size_t laterKey = 0;
+    int failures = 0;
+    for (int t = 0; t < frames; ++t) {
+        auto picture = std::make_shared<PixelBuffer>(width, height);
+        scene.draw(t, *picture);
+        const bool forceKey = t == 0 || t == frames / 2;
+        Encoded encoded;
+        const auto start = std::chrono::steady_clock::now();
+        const bool ok = encode(picture, forceKey, encoded);
+        const auto end = std::chrono::steady_clock::now();
+        if (!ok) {
+            ++failures;
+            continue;
+        }
+        if (forceKey) {
+            (t == 0 ? firstKey : laterKey) = encoded.bytes;
+        } else {
+            milliseconds.push_back(std::chrono::duration<double, std::milli>(end - start).count());
+        }
+        totalBytes += encoded.bytes;
+        quality.add(encoded, *picture);
+    }
+    const double seconds = double(frames) / kFps;
+    std::printf("%-26s %4dx%-4d  %6.2f  %6.2f  %6.2f / %.0f  %7.1f  %7.1f  %6.2f%s\n", name, width,
+                height, percentile(milliseconds, 0.5), percentile(milliseconds, 0.95),
+                double(totalBytes) * 8 / seconds / 1e6, kMbps, firstKey / 1024.0, laterKey / 1024.0,
+                quality.average(),
+                failures ? ("  (" + std::to_string(failures) + " failed)").c_str() : "");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int frames = argc > 1 ? std::max(10, std::atoi(argv[1])) : 10 * kFps;
+    av_log_set_level(AV_LOG_ERROR);
+
+    const std::vector<quelm::VideoEncoder::Setup> superfast{{"superfast", "zerolatency", {}, 0}};
+    const int sizes[][2] = {{1280, 720}, {1920, 1080}, {2560, 1440}};
+    std::printf("moving content, %d fps, %.0f Mbit/s target, %d frames (%.0f s)\n", kFps, kMbps,
+                frames, double(frames) / kFps);
+    std::printf("%-26s %-9s  %6s  %6s  %-12s  %7s  %7s  %6s\n", "encoder", "size", "p50 ms",
+                "p95 ms", "Mbit/s", "key0 KB", "keyN KB", "PSNR-Y");
+    for (const auto& size : sizes) {
+        const int width = size[0];
+        const int height = size[1];
+        measure("host (default setup)", width, height, frames,
+                hostEncoder(width, height, quelm::VideoEncoder::defaultSetups()));
+        measure("host (superfast setup)", width, height, frames,
+                hostEncoder(width, height, superfast));
+        measure("FFmpeg libx264 ultrafast", width, height, frames, ffmpegEncoder(width, height));
+    }
+    return 0;
+}
