@@ -41,7 +41,8 @@ std::uint32_t mix(std::uint32_t x) {
 }
 
 // A desktop-like scene: a still gradient, a panel of text-like glyphs scrolling 4 rows per
-// frame, and a 256-pixel gradient square sliding across. About half the screen moves.
+// frame, a 256-pixel gradient square sliding across, and a "video" window of changing
+// plasma in the lower right. About two thirds of the screen moves.
 class Scene {
   public:
     Scene(int width, int height)
@@ -82,6 +83,18 @@ class Scene {
             std::uint8_t* row = picture.luma() + std::size_t(top + y) * picture.lumaStride();
             for (int x = 0; x < 256; ++x) {
                 row[left + x] = static_cast<std::uint8_t>(16 + (x + y) * 219 / 510);
+            }
+        }
+        const int videoLeft = width_ * 5 / 8 + 16;
+        const int videoTop = height_ / 2;
+        const double phase = t * 0.15;
+        for (int y = videoTop; y < height_ - 16; ++y) {
+            std::uint8_t* row = picture.luma() + std::size_t(y) * picture.lumaStride();
+            const double wave = std::sin(y * 0.031 + phase);
+            for (int x = videoLeft; x < width_ - 16; ++x) {
+                const double v = wave + std::sin(x * 0.023 - phase * 1.3) +
+                                 std::sin((x + y) * 0.011 + phase * 0.7);
+                row[x] = static_cast<std::uint8_t>(126 + 36 * v + (mix(x * 7919U + y) & 7));
             }
         }
         for (int y = 0; y < picture.chromaHeight(); ++y) {
