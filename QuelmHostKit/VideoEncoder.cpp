@@ -154,9 +154,16 @@ class VideoEncoder::Session {
     static std::pair<std::unique_ptr<Session>, int> open(int width, int height,
                                                          const StreamConfig& config,
                                                          const Setup& setup) {
+        // 4:2:0 needs even sizes. Checked here because x264 leaks a little when it refuses one.
+        if (width < 2 || height < 2 || width % 2 != 0 || height % 2 != 0) {
+            return {nullptr, kOpenFailed};
+        }
         x264_param_t param;
         const int presetStatus =
             x264_param_default_preset(&param, setup.preset.c_str(), setup.tune.c_str());
+        // Parsed options may own memory; the open session keeps its own copy.
+        const std::unique_ptr<x264_param_t, decltype(&x264_param_cleanup)> cleanup(
+            &param, x264_param_cleanup);
         if (presetStatus != 0) {
             return {nullptr, presetStatus};
         }

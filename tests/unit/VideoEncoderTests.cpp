@@ -350,10 +350,14 @@ TEST(VideoEncoder, FallsBackToTheSimplerSetupAfterOneLogLine) {
 }
 
 TEST(VideoEncoder, NoEncoderWhenNoSetupCanOpenTheSize) {
-    test::CapturingLogSink::Scope log;
-    // 4:2:0 needs even sizes.
-    EXPECT_EQ(VideoEncoder::create(kWidth + 1, kHeight, kConfig), nullptr);
-    EXPECT_EQ(log.sink().count("H.264 encoder setup failed (", true), 1);
+    // 4:2:0 needs even, non-empty sizes.
+    const std::pair<int, int> sizes[] = {
+        {kWidth + 1, kHeight}, {kWidth, kHeight - 1}, {0, kHeight}};
+    for (const auto& [width, height] : sizes) {
+        test::CapturingLogSink::Scope log;
+        EXPECT_EQ(VideoEncoder::create(width, height, kConfig), nullptr) << width << "x" << height;
+        EXPECT_EQ(log.sink().count("H.264 encoder setup failed (", true), 1);
+    }
 }
 
 TEST(VideoEncoderRewriteLengths, ConvertsShortPrefixesOrRefuses) {
