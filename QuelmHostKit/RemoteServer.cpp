@@ -126,6 +126,16 @@ std::optional<std::uint16_t> RemoteServer::localPort(const std::string& address)
     return port;
 }
 
+std::optional<std::size_t> RemoteServer::activeQueuedBytes() {
+    std::optional<std::size_t> bytes;
+    queue_.sync([&] {
+        if (active_) {
+            bytes = active_->queuedBytes();
+        }
+    });
+    return bytes;
+}
+
 void RemoteServer::refreshAddress() {
     std::optional<std::string> address =
         services_.tailscaleAddress ? services_.tailscaleAddress() : std::nullopt;

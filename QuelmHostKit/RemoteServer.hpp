@@ -73,6 +73,8 @@ class RemoteServer final : public std::enable_shared_from_this<RemoteServer> {
         std::function<std::optional<Point>()> cursorPosition;
         // Stores the display the companion asked for (0 for none).
         std::function<void(std::uint32_t)> selectDisplay;
+        // Seconds of uptime for the traffic line; monotonicSeconds() when not given.
+        std::function<double()> uptime;
     };
 
     static std::shared_ptr<RemoteServer> create(boost::asio::io_context& io, Options options,
@@ -99,6 +101,9 @@ class RemoteServer final : public std::enable_shared_from_this<RemoteServer> {
     // The port a listener on this address is bound to (Options::port 0 binds any); waits for
     // the queue.
     std::optional<std::uint16_t> localPort(const std::string& address);
+    // Bytes waiting in the active companion's send queue; nothing without one. Waits for the
+    // queue.
+    std::optional<std::size_t> activeQueuedBytes();
     const Options& options() const { return options_; }
 
   private:

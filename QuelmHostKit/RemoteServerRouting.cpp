@@ -152,7 +152,7 @@ void RemoteServer::sendPacket(const AudioPacket& packet, const std::shared_ptr<P
 }
 
 void RemoteServer::logTraffic() {
-    double now = queue_.now();
+    double now = services_.uptime ? services_.uptime() : monotonicSeconds();
     if (now - diagnosticsStart_ < kTrafficWindow) {
         return;
     }

@@ -68,6 +68,11 @@ bool RecordingScreenStreaming::waitForCalls(std::size_t count, double seconds) c
                              [&] { return calls_.size() >= count; });
 }
 
+ScreenStreaming::FrameHandler RecordingScreenStreaming::frameHandler() const {
+    std::lock_guard lock(mutex_);
+    return onFrame_;
+}
+
 bool RecordingScreenStreaming::deliverFrame(const VideoFrame& frame) const {
     FrameHandler handler;
     {

@@ -31,6 +31,9 @@ class RecordingScreenStreaming final : public ScreenStreaming {
     bool deliverError(const std::string& error) const;
     bool deliverPacket(const AudioPacket& packet) const;
 
+    // The frame handler of the latest start(), kept by a test to play a late frame.
+    FrameHandler frameHandler() const;
+
     static std::string describe(const StreamConfig& config);
 
   private:

@@ -54,6 +54,10 @@ void ServerHarness::start(RemoteServer::Options options) {
         std::lock_guard lock(mutex_);
         selected_.push_back(display);
     };
+    services.uptime = [this] {
+        std::lock_guard lock(mutex_);
+        return uptime_;
+    };
     server_ = RemoteServer::create(io_.context(), options, std::move(services));
     server_->onStatus = [this](RemoteServer::Status status) {
         std::lock_guard lock(mutex_);
@@ -130,6 +134,11 @@ void ServerHarness::setCursor(std::optional<RemoteServer::Point> point) {
 void ServerHarness::setToken(std::optional<std::string> token) {
     std::lock_guard lock(mutex_);
     token_ = std::move(token);
+}
+
+void ServerHarness::setUptime(double seconds) {
+    std::lock_guard lock(mutex_);
+    uptime_ = seconds;
 }
 
 void ServerHarness::drain() {

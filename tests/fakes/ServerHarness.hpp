@@ -52,6 +52,8 @@ class ServerHarness {
     void setTailscaleAddress(std::optional<std::string> address);
     void setCursor(std::optional<RemoteServer::Point> point);
     void setToken(std::optional<std::string> token);
+    // The uptime the server reads for its traffic line; starts at 1000.
+    void setUptime(double seconds);
     // Runs on the server's queue and waits: everything posted before it has run.
     void drain();
 
@@ -79,6 +81,7 @@ class ServerHarness {
     std::optional<std::string> tailscale_;
     std::optional<RemoteServer::Point> cursor_;
     std::optional<std::string> token_ = std::string(kToken);
+    double uptime_ = 1000;
 };
 
 }  // namespace quelm::test

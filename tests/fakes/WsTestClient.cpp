@@ -28,6 +28,7 @@ WsTestClient::~WsTestClient() {
         boost::asio::post(io_, [this] {
             beast::error_code ignored;
             beast::get_lowest_layer(*ws_).socket().close(ignored);
+            io_.stop();
         });
         thread_.join();
     }
@@ -41,6 +42,10 @@ bool WsTestClient::connect(const std::string& host, std::uint16_t port, Options 
         socket.open(remote.protocol());
         if (!options.bindAddress.empty()) {
             socket.bind(tcp::endpoint(boost::asio::ip::make_address(options.bindAddress), 0));
+        }
+        if (options.receiveBufferBytes > 0) {
+            socket.set_option(
+                boost::asio::socket_base::receive_buffer_size(options.receiveBufferBytes));
         }
         socket.connect(remote);
         ws_->set_option(websocket::stream_base::decorator(

@@ -33,6 +33,9 @@ class WsTestClient {
         std::string path = "/ws";
         // False: never reads after the handshake, like a companion that stalls.
         bool read = true;
+        // A small receive buffer (SO_RCVBUF) makes a stalled client push back sooner; 0 keeps
+        // the system's.
+        int receiveBufferBytes = 0;
     };
 
     WsTestClient();
