@@ -221,7 +221,7 @@ void RemoteServer::admit(const std::shared_ptr<Peer>& peer) {
         auto oldest = pending_.begin()->second;
         pending_.erase(pending_.begin());
         Log::info("too many pending connections, closing " + oldest->host());
-        oldest->close();
+        oldest->abort();
     }
     std::uint64_t id = peer->id();
     pending_[id] = peer;
@@ -247,7 +247,7 @@ void RemoteServer::admit(const std::shared_ptr<Peer>& peer) {
         auto peer = weakPeer.lock();
         if (peer && !peer->authed && !peer->closed()) {
             Log::info("no hello from " + peer->host());
-            peer->close();
+            peer->abort();
         }
     });
 }

@@ -224,11 +224,16 @@ void Peer::onWritten(const error_code& error) {
 }
 
 void Peer::close() {
-    cancelTransport();
+    cancelTransport(true);
     finish();
 }
 
-void Peer::cancelTransport() {
+void Peer::abort() {
+    cancelTransport(false);
+    finish();
+}
+
+void Peer::cancelTransport(bool graceful) {
     if (cancelled_) {
         return;
     }
@@ -237,7 +242,7 @@ void Peer::cancelTransport() {
     while (queue_.size() > (writing_ ? 1u : 0u)) {
         dropQueued(queue_.size() - 1);
     }
-    if (open_) {
+    if (open_ && graceful) {
         // A closing handshake rather than a reset, so that a final message (authFailed,
         // replaced) reaches the companion; bounded by the stream's handshake timeout.
         ws_.async_close(websocket::close_code::normal,

@@ -58,6 +58,9 @@ class Peer final : public std::enable_shared_from_this<Peer> {
     // Cancels the connection (a closing handshake in the background), then finishes the peer:
     // `onClose` runs once, synchronously. Repeated calls do nothing more.
     void close();
+    // As close(), but the socket is closed at once, without a closing handshake: for
+    // connections that never authenticated, so that they cost nothing while closing.
+    void abort();
 
     void sendText(std::string text, Traffic traffic = Traffic::control);
     void sendBinary(Bytes bytes, Traffic traffic);
@@ -97,7 +100,7 @@ class Peer final : public std::enable_shared_from_this<Peer> {
     void writeNext();
     void onWritten(const boost::system::error_code& error);
 
-    void cancelTransport();
+    void cancelTransport(bool graceful);
     void finish();
 
     WebSocket ws_;
