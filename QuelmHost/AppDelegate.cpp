@@ -2,9 +2,11 @@
 
 #include "QuelmHost/IdleInputHandling.hpp"
 #include "QuelmHost/IdleScreenStreaming.hpp"
+#include "QuelmHostKit/DisplaySelection.hpp"
 #include "QuelmHostKit/Log.hpp"
 #include "QuelmHostKit/Net.hpp"
 #include "QuelmHostKit/linux/SecretStores.hpp"
+#include "QuelmHostKit/linux/X11DisplayServices.hpp"
 
 namespace quelm {
 
@@ -23,6 +25,11 @@ void AppDelegate::launch() {
     // The first read fills the cache from the secret store here, on the main thread, so the
     // server's queue never waits on the store.
     tokens_->token();
+    if (auto displays = X11DisplayServices::connect()) {
+        DisplaySelection::shared().setServices(std::move(displays));
+    } else {
+        Log::info("no X display: no screen to offer");
+    }
 
     RemoteServer::Options options;
     options.port = commandLine_.port;
@@ -38,6 +45,7 @@ void AppDelegate::launch() {
     services.hostInfo = [this] { return hostInfo(); };
     services.tailscaleAddress = [] { return Net::tailscaleIPv4(); };
     services.cursorPosition = [] { return std::optional<RemoteServer::Point>(); };
+    services.selectDisplay = [](std::uint32_t id) { DisplaySelection::shared().select(id); };
     server_ = RemoteServer::create(io_.context(), options, std::move(services));
 
     frontEnd_ = std::make_unique<HeadlessFrontEnd>([tokens = tokens_] { return tokens->token(); },
@@ -62,13 +70,18 @@ void AppDelegate::shutdown() {
 }
 
 HostInfo AppDelegate::hostInfo() const {
-    // Until display selection and input injection are wired in, the hello says what this host
-    // can do: no displays to offer and no input.
+    auto& selection = DisplaySelection::shared();
     HostInfo info;
+    auto display = selection.currentDisplay();
+    if (display) {
+        info.displayWidth = display->bounds.width;
+        info.displayHeight = display->bounds.height;
+    }
+    // Input is not injected yet, and the keyboard type is not detected yet.
     info.accessibilityTrusted = false;
     info.keyboard = KeyboardLayoutKind::us;
-    info.displays = std::vector<DisplayInfo>{};
-    info.displayID = 0;
+    info.displays = selection.list();
+    info.displayID = display ? display->id : 0;
     return info;
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "QuelmCore/WireCoder.hpp"
 #include "tests/fakes/WsTestClient.hpp"
 
 extern char** environ;
@@ -45,6 +46,13 @@ class HostProcess {
         std::vector<std::string> env{"XDG_DATA_HOME=" + folder_.string(),
                                      "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent",
                                      "HOME=" + folder_.string(), "PATH=/usr/bin:/bin"};
+        // With an X server at hand (scripts/test starts a private one) the host offers its
+        // displays.
+        for (const char* name : {"DISPLAY", "XAUTHORITY"}) {
+            if (const char* value = std::getenv(name)) {
+                env.push_back(std::string(name) + "=" + value);
+            }
+        }
         std::vector<char*> envp;
         for (auto& e : env) {
             envp.push_back(e.data());
@@ -154,7 +162,16 @@ TEST(HeadlessHost, PrintsStatusAndLocalURLServesACompanionAndEndsCleanly) {
                            R"(","config":{"maxEdge":1920,"bitrateMbps":6,"fps":30}}}})");
         auto hello = companion.receiveText(5.0);
         ASSERT_TRUE(hello);
-        EXPECT_EQ(hello->rfind(R"({"hello":{"_0":)", 0), 0u) << *hello;
+        auto decoded = WireCoder::decode<ServerMessage>(*hello);
+        ASSERT_TRUE(decoded) << *hello;
+        const auto* info = std::get_if<ServerMessage::Hello>(&*decoded);
+        ASSERT_TRUE(info) << *hello;
+        ASSERT_TRUE(info->info.displays && info->info.displayID);
+        if (std::getenv("DISPLAY")) {
+            EXPECT_FALSE(info->info.displays->empty()) << *hello;
+            EXPECT_NE(*info->info.displayID, 0u);
+            EXPECT_GT(info->info.displayWidth, 0);
+        }
         EXPECT_EQ(host.nextLine(), "接続中: 127.0.0.1");
     }
     EXPECT_EQ(host.nextLine(), "Tailscaleのアドレスが見つかりません");
