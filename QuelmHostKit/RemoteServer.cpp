@@ -14,8 +14,9 @@ namespace {
 
 constexpr const char* kLoopback = "127.0.0.1";
 
-// The host text of a remote address: an interface scope cut off, a mapped IPv4 unwrapped.
-std::string textFor(const boost::asio::ip::address& address) {
+}  // namespace
+
+std::string RemoteServer::hostText(const boost::asio::ip::address& address) {
     std::string text = address.to_string();
     if (auto percent = text.find('%'); percent != std::string::npos) {
         text.erase(percent);
@@ -26,8 +27,6 @@ std::string textFor(const boost::asio::ip::address& address) {
     }
     return text;
 }
-
-}  // namespace
 
 std::shared_ptr<RemoteServer> RemoteServer::create(boost::asio::io_context& io, Options options,
                                                    Collaborators collaborators) {
@@ -204,7 +203,7 @@ void RemoteServer::accept(boost::asio::ip::tcp::socket socket) {
         socket.close(error);
         return;
     }
-    std::string host = textFor(remote.address());
+    std::string host = hostText(remote.address());
     if (!PeerPolicy::isAllowed(host, ownAddress_, allowLocal_)) {
         Log::info("rejected peer " + host);
         socket.close(error);
@@ -220,7 +219,7 @@ void RemoteServer::admit(const std::shared_ptr<Peer>& peer) {
     while (options_.maxPendingPeers > 0 && pending_.size() >= options_.maxPendingPeers) {
         auto oldest = pending_.begin()->second;
         pending_.erase(pending_.begin());
-        Log::info("too many pending connections, closing " + oldest->host());
+        logEviction(oldest->host());
         oldest->abort();
     }
     std::uint64_t id = peer->id();
@@ -243,13 +242,26 @@ void RemoteServer::admit(const std::shared_ptr<Peer>& peer) {
             self->received(message, from);
         }
     });
-    queue_.after(options_.helloTimeout, [weakPeer] {
+    peer->expireAfter(options_.helloTimeout, [weakPeer] {
         auto peer = weakPeer.lock();
         if (peer && !peer->authed && !peer->closed()) {
             Log::info("no hello from " + peer->host());
             peer->abort();
         }
     });
+}
+
+void RemoteServer::logEviction(const std::string& host) {
+    // At most one line a second: a flood must not flood the journal as well.
+    ++evictions_;
+    double now = queue_.now();
+    if (now - lastEvictionLog_ < 1.0) {
+        return;
+    }
+    Log::info("too many pending connections, closing " + host + " (" + std::to_string(evictions_) +
+              " since the last report)");
+    lastEvictionLog_ = now;
+    evictions_ = 0;
 }
 
 void RemoteServer::received(const Bytes& message, const std::shared_ptr<Peer>& peer) {

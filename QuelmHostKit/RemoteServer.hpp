@@ -1,6 +1,7 @@
 #pragma once
 
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/address.hpp>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -106,6 +107,10 @@ class RemoteServer final : public std::enable_shared_from_this<RemoteServer> {
     std::optional<std::size_t> activeQueuedBytes();
     const Options& options() const { return options_; }
 
+    // The host text of a remote address: an interface scope cut off ("fe80::1%eth0" gives
+    // "fe80::1"), an IPv4 address mapped into IPv6 unwrapped ("::ffff:100.64.0.9").
+    static std::string hostText(const boost::asio::ip::address& address);
+
   private:
     RemoteServer(boost::asio::io_context& io, Options options, Collaborators collaborators);
 
@@ -114,6 +119,7 @@ class RemoteServer final : public std::enable_shared_from_this<RemoteServer> {
     void listen(const std::string& address);
     void accept(boost::asio::ip::tcp::socket socket);
     void admit(const std::shared_ptr<Peer>& peer);
+    void logEviction(const std::string& host);
     void received(const Bytes& message, const std::shared_ptr<Peer>& peer);
     void receivedBeforeAuth(const Bytes& message, const std::shared_ptr<Peer>& peer);
     void reject(const std::shared_ptr<Peer>& peer);
@@ -151,6 +157,8 @@ class RemoteServer final : public std::enable_shared_from_this<RemoteServer> {
     // Keyed by acceptance order, so the oldest pending peer comes first.
     std::map<std::uint64_t, std::shared_ptr<Peer>> pending_;
     std::uint64_t nextPeerId_ = 0;
+    std::int64_t evictions_ = 0;
+    double lastEvictionLog_ = -1e9;
     std::shared_ptr<RepeatingTimer> timer_;
     std::shared_ptr<RepeatingTimer> cursorTimer_;
     std::optional<Point> lastCursor_;

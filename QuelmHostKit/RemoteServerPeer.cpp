@@ -39,7 +39,22 @@ bool isDroppable(Traffic traffic) {
 
 Peer::Peer(boost::asio::ip::tcp::socket socket, std::string host, std::uint64_t id,
            PeerLimits limits)
-    : ws_(std::move(socket)), host_(std::move(host)), id_(id), limits_(limits) {}
+    : ws_(std::move(socket)),
+      deadline_(ws_.get_executor()),
+      host_(std::move(host)),
+      id_(id),
+      limits_(limits) {}
+
+void Peer::expireAfter(double seconds, std::function<void()> onExpired) {
+    deadline_.expires_after(std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::duration<double>(seconds)));
+    deadline_.async_wait(
+        [weak = weak_from_this(), onExpired = std::move(onExpired)](const error_code& error) {
+            if (!error && weak.lock()) {
+                onExpired();
+            }
+        });
+}
 
 void Peer::start(MessageHandler onText) {
     onText_ = std::move(onText);
@@ -263,6 +278,7 @@ void Peer::finish() {
         return;
     }
     closed_ = true;
+    deadline_.cancel();
     auto callback = std::move(onClose);
     onClose = nullptr;
     if (callback) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/http/empty_body.hpp>
@@ -62,6 +63,10 @@ class Peer final : public std::enable_shared_from_this<Peer> {
     // connections that never authenticated, so that they cost nothing while closing.
     void abort();
 
+    // Runs `onExpired` on the strand after `seconds`, unless the peer finishes first (then the
+    // timer goes with it, so a flood of short-lived connections leaves no timers behind).
+    void expireAfter(double seconds, std::function<void()> onExpired);
+
     void sendText(std::string text, Traffic traffic = Traffic::control);
     void sendBinary(Bytes bytes, Traffic traffic);
     // Sends the text and closes once it has been handed to the socket (or failed).
@@ -104,6 +109,7 @@ class Peer final : public std::enable_shared_from_this<Peer> {
     void finish();
 
     WebSocket ws_;
+    boost::asio::steady_timer deadline_;
     std::string host_;
     std::uint64_t id_;
     PeerLimits limits_;
