@@ -7,6 +7,7 @@
 #include "QuelmCore/WireCoder.hpp"
 #include "QuelmHostKit/Log.hpp"
 #include "QuelmHostKit/RemoteServerListener.hpp"
+#include "QuelmHostKit/RemoteServerPeer.hpp"
 
 namespace quelm {
 

@@ -2,6 +2,7 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/address.hpp>
+#include <boost/asio/ip/tcp.hpp>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -17,13 +18,14 @@
 #include "QuelmCore/StreamConfig.hpp"
 #include "QuelmHostKit/AsioSerialQueue.hpp"
 #include "QuelmHostKit/InputHandling.hpp"
-#include "QuelmHostKit/RemoteServerPeer.hpp"
+#include "QuelmHostKit/PeerSendQueue.hpp"
 #include "QuelmHostKit/ScreenStreaming.hpp"
 #include "QuelmHostKit/SerialQueue.hpp"
 
 namespace quelm {
 
 class Listener;
+class Peer;
 
 // The host's front door: WebSocket listeners on the Tailscale address (and 127.0.0.1 while
 // local connections are allowed), authentication of every connection by its first message,

@@ -31,10 +31,6 @@ bool hasOriginHeader(const http::request<http::empty_body>& request) {
     return false;
 }
 
-bool isDroppable(Traffic traffic) {
-    return traffic == Traffic::audio || traffic == Traffic::cursor;
-}
-
 }  // namespace
 
 Peer::Peer(boost::asio::ip::tcp::socket socket, std::string host, std::uint64_t id,
@@ -43,7 +39,8 @@ Peer::Peer(boost::asio::ip::tcp::socket socket, std::string host, std::uint64_t 
       deadline_(ws_.get_executor()),
       host_(std::move(host)),
       id_(id),
-      limits_(limits) {}
+      limits_(limits),
+      queue_(limits) {}
 
 void Peer::expireAfter(double seconds, std::function<void()> onExpired) {
     deadline_.expires_after(std::chrono::duration_cast<std::chrono::steady_clock::duration>(
@@ -140,82 +137,34 @@ void Peer::onRead(const error_code& error) {
 }
 
 void Peer::sendText(std::string text, Traffic traffic) {
-    enqueue(Outgoing{Bytes(text.begin(), text.end()), true, traffic, false});
+    enqueue({Bytes(text.begin(), text.end()), true, traffic, false});
 }
 
 void Peer::sendBinary(Bytes bytes, Traffic traffic) {
-    enqueue(Outgoing{std::move(bytes), false, traffic, false});
+    enqueue({std::move(bytes), false, traffic, false});
 }
 
 void Peer::sendTextThenClose(std::string text) {
-    enqueue(Outgoing{Bytes(text.begin(), text.end()), true, Traffic::control, true});
+    enqueue({Bytes(text.begin(), text.end()), true, Traffic::control, true});
 }
 
-void Peer::enqueue(Outgoing message) {
+void Peer::enqueue(PeerSendQueue::Message message) {
     if (closed_ || cancelled_) {
         return;
     }
-    // The front entry is on the wire while writing_; it is never touched.
-    std::size_t firstQueued = writing_ ? 1 : 0;
-    if (message.traffic == Traffic::cursor) {
-        for (std::size_t i = queue_.size(); i > firstQueued; --i) {
-            if (queue_[i - 1].traffic == Traffic::cursor) {
-                dropQueued(i - 1);
-            }
-        }
-    }
-    std::size_t size = message.data.size();
-    queuedBytes_ += size;
-    if (message.traffic == Traffic::audio) {
-        queuedAudioBytes_ += size;
-    }
-    queue_.push_back(std::move(message));
-    if (!makeRoom()) {
+    if (!queue_.push(std::move(message))) {
         Log::info("send queue full, closing " + host_);
         close();
         return;
     }
-    if (open_ && !writing_) {
-        writeNext();
-    }
-}
-
-// Drops queued audio beyond its own bound, then droppable messages oldest first until the
-// whole queue fits. False when even that is not enough.
-bool Peer::makeRoom() {
-    std::size_t firstQueued = writing_ ? 1 : 0;
-    for (std::size_t i = firstQueued;
-         i < queue_.size() && queuedAudioBytes_ > limits_.maxQueuedAudioBytes;) {
-        if (queue_[i].traffic == Traffic::audio) {
-            dropQueued(i);
-        } else {
-            ++i;
-        }
-    }
-    for (std::size_t i = firstQueued; i < queue_.size() && queuedBytes_ > limits_.maxQueuedBytes;) {
-        if (isDroppable(queue_[i].traffic)) {
-            dropQueued(i);
-        } else {
-            ++i;
-        }
-    }
-    return queuedBytes_ <= limits_.maxQueuedBytes;
-}
-
-void Peer::dropQueued(std::size_t index) {
-    const auto& message = queue_[index];
-    queuedBytes_ -= message.data.size();
-    if (message.traffic == Traffic::audio) {
-        queuedAudioBytes_ -= message.data.size();
-    }
-    queue_.erase(queue_.begin() + static_cast<std::ptrdiff_t>(index));
+    writeNext();
 }
 
 void Peer::writeNext() {
-    if (writing_ || queue_.empty() || !open_ || cancelled_) {
+    if (queue_.writing() || queue_.empty() || !open_ || cancelled_) {
         return;
     }
-    writing_ = true;
+    queue_.startWriting();
     const auto& message = queue_.front();
     ws_.text(message.text);
     ws_.async_write(boost::asio::buffer(message.data),
@@ -225,12 +174,7 @@ void Peer::writeNext() {
 }
 
 void Peer::onWritten(const error_code& error) {
-    writing_ = false;
-    if (queue_.empty()) {
-        return;
-    }
-    bool thenClose = queue_.front().thenClose;
-    dropQueued(0);
+    bool thenClose = queue_.finishWriting().thenClose;
     if (error || thenClose) {
         close();
         return;
@@ -254,9 +198,7 @@ void Peer::cancelTransport(bool graceful) {
     }
     cancelled_ = true;
     // Keep the message on the wire (Beast finishes it before the close frame), drop the rest.
-    while (queue_.size() > (writing_ ? 1u : 0u)) {
-        dropQueued(queue_.size() - 1);
-    }
+    queue_.dropWaiting();
     if (open_ && graceful) {
         // A closing handshake rather than a reset, so that a final message (authFailed,
         // replaced) reaches the companion; bounded by the stream's handshake timeout.

@@ -9,37 +9,15 @@
 #include <boost/beast/websocket/stream.hpp>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "QuelmCore/Bytes.hpp"
+#include "QuelmHostKit/PeerSendQueue.hpp"
 
 namespace quelm {
-
-// What an outgoing message carries; decides what may be dropped when a peer reads too slowly.
-enum class Traffic {
-    control,    // JSON replies and reports: never dropped
-    video,      // frames: never dropped (a lost frame breaks decoding); paced upstream by acks
-    audio,      // packets: the oldest are dropped first
-    cursor,     // pointer reports: a queued one is replaced by the newest
-    clipboard,  // clipboard text and image chunks: never dropped
-};
-
-// Bounds of one peer's send queue.
-struct PeerLimits {
-    // All queued bytes; beyond it droppable messages go, and if that is not enough the peer
-    // is closed.
-    std::size_t maxQueuedBytes = 32u << 20;
-    // Audio queued beyond this is dropped oldest first, so late sound never piles up.
-    std::size_t maxQueuedAudioBytes = 256u << 10;
-    // Largest incoming WebSocket message.
-    std::size_t maxMessageBytes = 65536;
-    // Time the closing handshake may take before the socket is simply closed.
-    double closeTimeout = 2.0;
-};
 
 // One WebSocket connection of the server: reads the upgrade request itself (to refuse any
 // request carrying an Origin header), then delivers every whole text or binary message and
@@ -75,7 +53,7 @@ class Peer final : public std::enable_shared_from_this<Peer> {
     const std::string& host() const { return host_; }
     std::uint64_t id() const { return id_; }
     bool closed() const { return closed_; }
-    std::size_t queuedBytes() const { return queuedBytes_; }
+    std::size_t queuedBytes() const { return queue_.bytes(); }
 
     bool authed = false;
     bool rejected = false;
@@ -86,22 +64,13 @@ class Peer final : public std::enable_shared_from_this<Peer> {
     using WebSocket = boost::beast::websocket::stream<boost::beast::tcp_stream>;
     using RequestParser = boost::beast::http::request_parser<boost::beast::http::empty_body>;
 
-    struct Outgoing {
-        Bytes data;
-        bool text = false;
-        Traffic traffic = Traffic::control;
-        bool thenClose = false;
-    };
-
     void onRequest(const boost::system::error_code& error);
     void refuseUpgrade(unsigned version);
     void onAccepted(const boost::system::error_code& error);
     void readNext();
     void onRead(const boost::system::error_code& error);
 
-    void enqueue(Outgoing message);
-    bool makeRoom();
-    void dropQueued(std::size_t index);
+    void enqueue(PeerSendQueue::Message message);
     void writeNext();
     void onWritten(const boost::system::error_code& error);
 
@@ -118,10 +87,7 @@ class Peer final : public std::enable_shared_from_this<Peer> {
     boost::beast::flat_buffer buffer_;
     std::optional<RequestParser> parser_;
 
-    std::deque<Outgoing> queue_;
-    std::size_t queuedBytes_ = 0;
-    std::size_t queuedAudioBytes_ = 0;
-    bool writing_ = false;
+    PeerSendQueue queue_;
     bool open_ = false;
     bool cancelled_ = false;
     bool closed_ = false;

@@ -4,6 +4,7 @@
 #include "QuelmCore/WireCoder.hpp"
 #include "QuelmHostKit/Log.hpp"
 #include "QuelmHostKit/RemoteServer.hpp"
+#include "QuelmHostKit/RemoteServerPeer.hpp"
 
 namespace quelm {
 

@@ -217,6 +217,30 @@ TEST_F(RemoteServerTest, OwnAddressCountsAsLocalAndIsFollowed) {
     EXPECT_EQ(harness.log().count("Tailscale address", true), 3);
 }
 
+TEST(RemoteServerListening, AddressInUseIsLoggedAndRetriedAtTheNextRefresh) {
+    boost::asio::io_context io;
+    boost::asio::ip::tcp::acceptor blocker(
+        io, boost::asio::ip::tcp::endpoint(boost::asio::ip::make_address("127.0.0.2"), 0));
+    auto port = blocker.local_endpoint().port();
+
+    ServerHarness harness;
+    auto options = ServerHarness::fastOptions();
+    options.port = port;
+    harness.start(options);
+    harness.setTailscaleAddress("127.0.0.2");
+    ASSERT_TRUE(harness.log().waitFor("could not listen on 127.0.0.2: "));
+    EXPECT_FALSE(harness.server().localPort("127.0.0.2"));
+
+    blocker.close();
+    auto deadline = std::chrono::steady_clock::now() + 2s;
+    while (!harness.server().localPort("127.0.0.2") &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_EQ(harness.server().localPort("127.0.0.2"), port);
+    EXPECT_EQ(harness.log().count("Tailscale address: 127.0.0.2"), 1);
+}
+
 TEST_F(RemoteServerTest, ReplacementGoesStraightFromOneCompanionToTheNext) {
     auto first = harness.authenticate();
     ASSERT_TRUE(first);
