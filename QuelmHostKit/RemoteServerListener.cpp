@@ -6,6 +6,8 @@
 #include <boost/asio/steady_timer.hpp>
 #include <chrono>
 
+#include "QuelmHostKit/Log.hpp"
+
 namespace quelm {
 
 using boost::asio::ip::tcp;
@@ -26,7 +28,8 @@ constexpr auto kRetryDelay = std::chrono::milliseconds(100);
 
 }  // namespace
 
-Listener::Listener(const AsioSerialQueue::Strand& strand) : strand_(strand), acceptor_(strand) {}
+Listener::Listener(const AsioSerialQueue::Strand& strand, std::string address)
+    : strand_(strand), acceptor_(strand), address_(std::move(address)) {}
 
 std::shared_ptr<Listener> Listener::open(const AsioSerialQueue::Strand& strand,
                                          const std::string& address, std::uint16_t port,
@@ -37,7 +40,7 @@ std::shared_ptr<Listener> Listener::open(const AsioSerialQueue::Strand& strand,
         error = ec.message();
         return nullptr;
     }
-    std::shared_ptr<Listener> listener(new Listener(strand));
+    std::shared_ptr<Listener> listener(new Listener(strand, address));
     tcp::endpoint endpoint(ip, port);
     auto& acceptor = listener->acceptor_;
     acceptor.open(endpoint.protocol(), ec);
@@ -89,6 +92,7 @@ void Listener::onAccepted(const error_code& error, tcp::socket socket) {
         return;
     }
     if (!error) {
+        transientFailure_ = false;
         if (onAccept_) {
             onAccept_(std::move(socket));
         }
@@ -96,6 +100,11 @@ void Listener::onAccepted(const error_code& error, tcp::socket socket) {
         return;
     }
     if (isTransient(error)) {
+        // Logged once per run of failures: out of descriptors, every retry would fail alike.
+        if (!transientFailure_) {
+            Log::info("accept failed on " + address_ + ", retrying: " + error.message());
+            transientFailure_ = true;
+        }
         auto timer = std::make_shared<boost::asio::steady_timer>(strand_, kRetryDelay);
         timer->async_wait([weak = weak_from_this(), timer](const error_code&) {
             if (auto self = weak.lock()) {

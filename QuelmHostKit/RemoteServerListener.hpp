@@ -29,16 +29,18 @@ class Listener final : public std::enable_shared_from_this<Listener> {
     std::uint16_t port() const { return port_; }
 
   private:
-    explicit Listener(const AsioSerialQueue::Strand& strand);
+    Listener(const AsioSerialQueue::Strand& strand, std::string address);
     void acceptNext();
     void onAccepted(const boost::system::error_code& error, boost::asio::ip::tcp::socket socket);
 
     AsioSerialQueue::Strand strand_;
     boost::asio::ip::tcp::acceptor acceptor_;
+    std::string address_;
     std::uint16_t port_ = 0;
     AcceptHandler onAccept_;
     FailureHandler onFailed_;
     bool cancelled_ = false;
+    bool transientFailure_ = false;
 };
 
 }  // namespace quelm
