@@ -341,6 +341,8 @@ void RemoteServer::resetCompanionState() {
         std::lock_guard lock(imageLock_);
         imagesWanted_ = false;
     }
+    incomingImage_ = ClipAssembler();
+    stopImageTimer();
     audioKbps_ = 0;
 }
 
@@ -350,10 +352,13 @@ void RemoteServer::peerClosed(const std::shared_ptr<Peer>& peer) {
     }
     active_ = nullptr;
     stopCursorUpdates();
+    stopImageTimer();
     {
         std::lock_guard lock(imageLock_);
         imagesWanted_ = false;
     }
+    // A half-received image of a gone companion would only hold memory.
+    incomingImage_ = ClipAssembler();
     services_.screen->stop();
     services_.input->releaseAll();
     Log::info("disconnected: " + peer->host());

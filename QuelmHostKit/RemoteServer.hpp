@@ -4,6 +4,7 @@
 #include <boost/asio/ip/address.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -13,6 +14,8 @@
 #include <variant>
 
 #include "QuelmCore/Bytes.hpp"
+#include "QuelmCore/ClipAssembler.hpp"
+#include "QuelmCore/ClipChunk.hpp"
 #include "QuelmCore/ClipImageFormat.hpp"
 #include "QuelmCore/Messages.hpp"
 #include "QuelmCore/StreamConfig.hpp"
@@ -101,6 +104,17 @@ class RemoteServer final : public std::enable_shared_from_this<RemoteServer> {
     void disconnectAll();
     void setLocked(bool locked);
 
+    // Clipboard (RemoteServerClipboard.cpp). Text goes to the active companion once it turned
+    // sharing on; an image, already prepared in `format`, once it also asked for images. Both
+    // return at once.
+    void sendClipboard(std::string text);
+    void sendClipboardImage(Bytes data, ClipImageFormat format);
+    // Whether the active companion takes clipboard images; safe from any thread.
+    bool acceptsImages() const;
+    // Seconds between two clipboard-image pieces: one full piece at 40 % of the video bit rate,
+    // at least 1 Mbit/s; 6 Mbit/s assumed without a configuration.
+    static double imagePieceInterval(const std::optional<StreamConfig>& config);
+
     // The port a listener on this address is bound to (Options::port 0 binds any); waits for
     // the queue.
     std::optional<std::uint16_t> localPort(const std::string& address);
@@ -148,6 +162,15 @@ class RemoteServer final : public std::enable_shared_from_this<RemoteServer> {
     void sendCursorIfMoved();
     bool isActive(const std::shared_ptr<Peer>& peer) const { return peer && peer == active_; }
 
+    // Clipboard traffic (RemoteServerClipboard.cpp)
+    void receivedChunk(const Bytes& message, const std::shared_ptr<Peer>& peer);
+    void clipboardFromPhone(std::string text);
+    void setClipboardSharing(bool enabled);
+    void setImagesWanted(bool wanted);
+    void startImageTimer();
+    void stopImageTimer();
+    void sendNextImagePiece();
+
     const Options options_;
     const Collaborators services_;
     AsioSerialQueue queue_;
@@ -168,6 +191,12 @@ class RemoteServer final : public std::enable_shared_from_this<RemoteServer> {
     bool clipboardEnabled_ = false;
     mutable std::mutex imageLock_;
     bool imagesWanted_ = false;
+    ClipAssembler incomingImage_;
+    // Chunks of the host image still to be sent, first in front; the front is sent next.
+    std::deque<ClipChunk> outgoingImage_;
+    std::shared_ptr<RepeatingTimer> imageTimer_;
+    // Number of the last outgoing image transfer; outlives peers.
+    std::uint32_t nextTransfer_ = 0;
     std::optional<StreamConfig> streamConfig_;
     std::int64_t audioKbps_ = 0;
     std::int64_t sentVideoBytes_ = 0;

@@ -21,8 +21,8 @@ struct Overloaded : Cases... {
 }  // namespace
 
 void RemoteServer::receivedFromCompanion(const Bytes& message, const std::shared_ptr<Peer>& peer) {
-    if (!message.empty() && message.front() == 4) {
-        // Clipboard-image chunks: handled with the clipboard traffic.
+    if (!message.empty() && message.front() == ClipChunk::tag) {
+        receivedChunk(message, peer);
         return;
     }
     auto decoded = WireCoder::decode<ClientMessage>(message);
@@ -45,14 +45,11 @@ void RemoteServer::handle(const ClientMessage& message, const std::shared_ptr<Pe
                 screen.update(config.config);
             },
             [&](const ClientMessage::Ping& ping) { send(ServerMessage::Pong{ping.ts}, peer); },
-            [&](const ClientMessage::Clipboard&) {},
+            [&](const ClientMessage::Clipboard& clipboard) { clipboardFromPhone(clipboard.text); },
             [&](const ClientMessage::ClipboardSharing& sharing) {
-                clipboardEnabled_ = sharing.enabled;
+                setClipboardSharing(sharing.enabled);
             },
-            [&](const ClientMessage::ClipboardImages& images) {
-                std::lock_guard lock(imageLock_);
-                imagesWanted_ = images.enabled;
-            },
+            [&](const ClientMessage::ClipboardImages& images) { setImagesWanted(images.enabled); },
             [&](const ClientMessage::Display& display) {
                 if (services_.selectDisplay) {
                     services_.selectDisplay(display.id);

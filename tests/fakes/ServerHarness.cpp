@@ -68,6 +68,16 @@ void ServerHarness::start(RemoteServer::Options options) {
         }
         changed_.notify_all();
     };
+    server_->onClipboardFromPhone = [this](std::string text) {
+        std::lock_guard lock(mutex_);
+        clipboardTexts_.push_back(std::move(text));
+        changed_.notify_all();
+    };
+    server_->onImageFromPhone = [this](Bytes data, ClipImageFormat format) {
+        std::lock_guard lock(mutex_);
+        images_.push_back({std::move(data), format});
+        changed_.notify_all();
+    };
     server_->start();
     std::promise<void> listening;
     server_->setLocalAllowed(true, [&] { listening.set_value(); });
@@ -119,6 +129,28 @@ bool ServerHarness::waitForStatuses(std::size_t count, double seconds) const {
 std::vector<std::uint32_t> ServerHarness::selectedDisplays() const {
     std::lock_guard lock(mutex_);
     return selected_;
+}
+
+std::vector<std::string> ServerHarness::clipboardTexts() const {
+    std::lock_guard lock(mutex_);
+    return clipboardTexts_;
+}
+
+std::vector<ClipImageData> ServerHarness::images() const {
+    std::lock_guard lock(mutex_);
+    return images_;
+}
+
+bool ServerHarness::waitForClipboardTexts(std::size_t count, double seconds) const {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::duration<double>(seconds),
+                             [&] { return clipboardTexts_.size() >= count; });
+}
+
+bool ServerHarness::waitForImages(std::size_t count, double seconds) const {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::duration<double>(seconds),
+                             [&] { return images_.size() >= count; });
 }
 
 void ServerHarness::setTailscaleAddress(std::optional<std::string> address) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "QuelmCore/ClipImage.hpp"
 #include "QuelmHostKit/IoThread.hpp"
 #include "QuelmHostKit/RemoteServer.hpp"
 #include "QuelmHostKit/ThreadQueue.hpp"
@@ -48,6 +49,11 @@ class ServerHarness {
     std::vector<std::string> statuses() const;
     bool waitForStatuses(std::size_t count, double seconds = 2.0) const;
     std::vector<std::uint32_t> selectedDisplays() const;
+    // What reached onClipboardFromPhone and onImageFromPhone, in order.
+    std::vector<std::string> clipboardTexts() const;
+    std::vector<ClipImageData> images() const;
+    bool waitForClipboardTexts(std::size_t count, double seconds = 2.0) const;
+    bool waitForImages(std::size_t count, double seconds = 2.0) const;
 
     void setTailscaleAddress(std::optional<std::string> address);
     void setCursor(std::optional<RemoteServer::Point> point);
@@ -78,6 +84,8 @@ class ServerHarness {
     mutable std::condition_variable changed_;
     std::vector<std::string> statuses_;
     std::vector<std::uint32_t> selected_;
+    std::vector<std::string> clipboardTexts_;
+    std::vector<ClipImageData> images_;
     std::optional<std::string> tailscale_;
     std::optional<RemoteServer::Point> cursor_;
     std::optional<std::string> token_ = std::string(kToken);
