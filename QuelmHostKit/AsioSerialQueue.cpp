@@ -27,25 +27,6 @@ void AsioSerialQueue::after(double seconds, Task task) {
     });
 }
 
-void AsioSerialQueue::sync(Task task) {
-    if (isCurrent()) {
-        // Waiting for ourselves would never end; running inline keeps the order anyway.
-        task();
-        return;
-    }
-    std::promise<void> done;
-    auto finished = done.get_future();
-    async([&] {
-        try {
-            task();
-            done.set_value();
-        } catch (...) {
-            done.set_exception(std::current_exception());
-        }
-    });
-    finished.get();
-}
-
 bool AsioSerialQueue::isCurrent() const {
     return strand_.running_in_this_thread();
 }

@@ -19,7 +19,6 @@ class AsioSerialQueue final : public SerialQueue {
 
     void async(Task task) override;
     void after(double seconds, Task task) override;
-    void sync(Task task) override;
     bool isCurrent() const override;
     double now() const override;
 

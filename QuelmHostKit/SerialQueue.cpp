@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <future>
 
 namespace quelm {
 
@@ -40,6 +41,24 @@ private:
 };
 
 }  // namespace
+
+void SerialQueue::sync(Task task) {
+    if (isCurrent()) {
+        task();
+        return;
+    }
+    std::promise<void> done;
+    auto finished = done.get_future();
+    async([&] {
+        try {
+            task();
+            done.set_value();
+        } catch (...) {
+            done.set_exception(std::current_exception());
+        }
+    });
+    finished.get();
+}
 
 std::shared_ptr<RepeatingTimer> SerialQueue::every(double interval, Task task) {
     auto timer = std::make_shared<ChainedTimer>(*this, interval, std::move(task));

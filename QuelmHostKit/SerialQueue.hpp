@@ -26,8 +26,9 @@ public:
     virtual void async(Task task) = 0;
     // Runs the task once, `seconds` from now (on this queue's clock).
     virtual void after(double seconds, Task task) = 0;
-    // Runs the task and waits for it. Never call it from this queue itself.
-    virtual void sync(Task task) = 0;
+    // Runs the task and waits for it. From this queue itself it runs inline, since waiting for
+    // ourselves would never end; otherwise the queue must be running on another thread.
+    virtual void sync(Task task);
     // True while the calling thread is running a task of this queue.
     virtual bool isCurrent() const = 0;
     // Seconds on this queue's monotonic clock; the clock its timers run on.

@@ -38,24 +38,6 @@ void ThreadQueue::after(double seconds, Task task) {
     wake_.notify_one();
 }
 
-void ThreadQueue::sync(Task task) {
-    if (isCurrent()) {
-        task();
-        return;
-    }
-    std::promise<void> done;
-    auto finished = done.get_future();
-    async([&] {
-        try {
-            task();
-            done.set_value();
-        } catch (...) {
-            done.set_exception(std::current_exception());
-        }
-    });
-    finished.get();
-}
-
 bool ThreadQueue::isCurrent() const {
     return std::this_thread::get_id() == worker_.get_id();
 }

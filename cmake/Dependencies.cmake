@@ -21,4 +21,4 @@ if(QUELM_BUILD_TESTS OR QUELM_BUILD_BENCH)
 endif()
 
 # Asio is used header-only with Boost.Beast.
-add_compile_definitions(BOOST_ASIO_NO_DEPRECATED BOOST_BEAST_USE_STD_STRING_VIEW)
+add_compile_definitions(BOOST_ASIO_NO_DEPRECATED)

@@ -46,24 +46,6 @@ void GLibMainQueue::after(double seconds, Task task) {
     attach(context_, g_timeout_source_new(static_cast<guint>(ms)), std::move(task));
 }
 
-void GLibMainQueue::sync(Task task) {
-    if (isCurrent()) {
-        task();
-        return;
-    }
-    std::promise<void> done;
-    auto finished = done.get_future();
-    async([&] {
-        try {
-            task();
-            done.set_value();
-        } catch (...) {
-            done.set_exception(std::current_exception());
-        }
-    });
-    finished.get();
-}
-
 bool GLibMainQueue::isCurrent() const {
     return g_main_context_is_owner(context_);
 }

@@ -18,8 +18,6 @@ class GLibMainQueue final : public SerialQueue {
 
     void async(Task task) override;
     void after(double seconds, Task task) override;
-    // Waits for the loop to run the task; the loop must be running on another thread.
-    void sync(Task task) override;
     bool isCurrent() const override;
     double now() const override;
 
