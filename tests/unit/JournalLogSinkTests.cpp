@@ -8,7 +8,7 @@
 #include <filesystem>
 
 #include "QuelmCore/AppIdentity.hpp"
-#include "QuelmHostKit/linux/JournalLogSink.hpp"
+#include "QuelmHostKit/linux/log/JournalLogSink.hpp"
 
 namespace quelm {
 namespace {
