@@ -34,8 +34,10 @@ class Peer;
 // sends and receives is its CompanionSession's business; the server hands it the messages of
 // the active peer and the host's lock state and clipboard.
 // Thread: all state lives on the "quelmix.server" strand of the given io_context, which some
-// thread must run; public operations hop onto it and return at once (stop() and localPort()
-// wait). Status reports arrive on the main queue.
+// thread must run; public operations hop onto it and return at once. stop(), localPort() and
+// activeQueuedBytes() wait for it: call them from the main queue or a test's thread, never
+// from the queue itself, and only while the io_context runs. Status reports and the
+// companion's clipboard arrive on the main queue; acceptsImages() may be asked anywhere.
 // Lifetime: shared; every callback handed out holds the server weakly. Call stop() before
 // releasing it, and keep the io_context alive until then.
 class RemoteServer final : public std::enable_shared_from_this<RemoteServer> {
