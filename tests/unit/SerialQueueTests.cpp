@@ -70,7 +70,7 @@ TEST(WeakCallback, QueuedCallHopsOntoTheQueueAndHoldsNothing) {
     queue->runPending();
     EXPECT_EQ(owner->seen, std::vector<std::string>{"from another thread"});
 
-    // A call still waiting on the queue keeps the owner no longer alive, and then does nothing.
+    // A call still waiting on the queue does not keep the owner alive, and then does nothing.
     callback(std::string("late"));
     std::weak_ptr<Owner> weak = owner;
     owner.reset();
