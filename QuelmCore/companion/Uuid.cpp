@@ -1,10 +1,5 @@
 #include "QuelmCore/companion/Uuid.hpp"
 
-#include <sys/random.h>
-
-#include <cerrno>
-#include <random>
-
 namespace quelm {
 namespace {
 
@@ -34,31 +29,13 @@ int hexValue(char c) {
     return -1;
 }
 
-void fillRandom(std::array<std::uint8_t, 16>& bytes) {
-    std::size_t filled = 0;
-    while (filled < bytes.size()) {
-        const ssize_t got = getrandom(bytes.data() + filled, bytes.size() - filled, 0);
-        if (got > 0) {
-            filled += static_cast<std::size_t>(got);
-        } else if (got < 0 && errno != EINTR) {
-            break;
-        }
-    }
-    if (filled < bytes.size()) {
-        // getrandom refused outright (a very old kernel or a seccomp filter): the standard
-        // library's device is the next best source.
-        std::random_device device;
-        for (; filled < bytes.size(); ++filled) {
-            bytes[filled] = static_cast<std::uint8_t>(device());
-        }
-    }
-}
-
 }  // namespace
 
-Uuid Uuid::random() {
+std::optional<Uuid> Uuid::random(const RandomSource& source) {
     Uuid id;
-    fillRandom(id.bytes);
+    if (!source || !source(id.bytes)) {
+        return std::nullopt;
+    }
     id.bytes[6] = static_cast<std::uint8_t>((id.bytes[6] & 0x0F) | 0x40);  // version 4
     id.bytes[8] = static_cast<std::uint8_t>((id.bytes[8] & 0x3F) | 0x80);  // RFC 4122 variant
     return id;
