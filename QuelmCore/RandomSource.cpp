@@ -9,17 +9,12 @@ RandomSource standardRandomSource() {
     return [](std::span<std::uint8_t> out) {
         try {
             std::random_device device;
-            using Word = std::random_device::result_type;
-            Word word = 0;
-            std::size_t left = 0;
-            for (auto& byte : out) {
-                if (left == 0) {
-                    word = device();
-                    left = sizeof(Word);
+            std::size_t i = 0;
+            while (i < out.size()) {
+                auto word = device();
+                for (int b = 0; b < 4 && i < out.size(); ++b, word >>= 8) {
+                    out[i++] = static_cast<std::uint8_t>(word);
                 }
-                byte = static_cast<std::uint8_t>(word);
-                word >>= 8;
-                --left;
             }
             return true;
         } catch (const std::exception&) {

@@ -2,18 +2,19 @@
 
 #include "QuelmHost/IdleInputHandling.hpp"
 #include "QuelmHost/IdleScreenStreaming.hpp"
-#include "QuelmHostKit/DisplaySelection.hpp"
-#include "QuelmHostKit/Log.hpp"
-#include "QuelmHostKit/Net.hpp"
-#include "QuelmHostKit/linux/SecretStores.hpp"
-#include "QuelmHostKit/linux/X11DisplayServices.hpp"
+#include "QuelmHostKit/streaming/DisplaySelection.hpp"
+#include "QuelmHostKit/log/Log.hpp"
+#include "QuelmHostKit/server/Net.hpp"
+#include "QuelmHostKit/linux/random/GetrandomSource.hpp"
+#include "QuelmHostKit/linux/secret/SecretStores.hpp"
+#include "QuelmHostKit/linux/x11/X11DisplayServices.hpp"
 
 namespace quelm {
 
 AppDelegate::AppDelegate(CommandLine commandLine, std::shared_ptr<SerialQueue> mainQueue)
     : commandLine_(commandLine),
       mainQueue_(std::move(mainQueue)),
-      tokens_(std::make_shared<TokenStore>(SecretStores::makeDefault())),
+      tokens_(std::make_shared<TokenStore>(SecretStores::makeDefault(), getrandomSource())),
       capture_(std::make_shared<IdleScreenStreaming>()),
       input_(std::make_shared<IdleInputHandling>()) {}
 

@@ -4,10 +4,10 @@
 
 #include "QuelmHost/CommandLine.hpp"
 #include "QuelmHost/HeadlessFrontEnd.hpp"
-#include "QuelmHostKit/IoThread.hpp"
-#include "QuelmHostKit/RemoteServer.hpp"
-#include "QuelmHostKit/SerialQueue.hpp"
-#include "QuelmHostKit/TokenStore.hpp"
+#include "QuelmHostKit/queues/IoThread.hpp"
+#include "QuelmHostKit/server/RemoteServer.hpp"
+#include "QuelmHostKit/queues/SerialQueue.hpp"
+#include "QuelmHostKit/server/TokenStore.hpp"
 
 namespace quelm {
 

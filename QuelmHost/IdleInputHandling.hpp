@@ -1,6 +1,6 @@
 #pragma once
 
-#include "QuelmHostKit/InputHandling.hpp"
+#include "QuelmHostKit/input/InputHandling.hpp"
 
 namespace quelm {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "QuelmHostKit/ScreenStreaming.hpp"
+#include "QuelmHostKit/streaming/ScreenStreaming.hpp"
 
 namespace quelm {
 

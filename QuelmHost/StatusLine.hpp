@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "QuelmHostKit/RemoteServer.hpp"
+#include "QuelmHostKit/server/RemoteServer.hpp"
 
 namespace quelm {
 

@@ -9,9 +9,9 @@
 
 #include "QuelmHost/AppDelegate.hpp"
 #include "QuelmHost/CommandLine.hpp"
-#include "QuelmHostKit/Log.hpp"
-#include "QuelmHostKit/linux/GLibMainQueue.hpp"
-#include "QuelmHostKit/linux/JournalLogSink.hpp"
+#include "QuelmHostKit/log/Log.hpp"
+#include "QuelmHostKit/linux/gtk/GLibMainQueue.hpp"
+#include "QuelmHostKit/linux/log/JournalLogSink.hpp"
 
 namespace {
 

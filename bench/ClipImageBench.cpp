@@ -7,8 +7,8 @@
 
 #include "QuelmCore/ClipAssembler.hpp"
 #include "QuelmCore/ClipImage.hpp"
-#include "QuelmHostKit/ClipImagePreparer.hpp"
-#include "QuelmHostKit/linux/GdkPixbufImageCodec.hpp"
+#include "QuelmHostKit/clipboard/ClipImagePreparer.hpp"
+#include "QuelmHostKit/linux/gtk/GdkPixbufImageCodec.hpp"
 
 namespace {
 

@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "QuelmHostKit/IoThread.hpp"
-#include "QuelmHostKit/Log.hpp"
-#include "QuelmHostKit/RemoteServer.hpp"
+#include "QuelmHostKit/queues/IoThread.hpp"
+#include "QuelmHostKit/log/Log.hpp"
+#include "QuelmHostKit/server/RemoteServer.hpp"
 
 namespace {
 

@@ -11,7 +11,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include "QuelmHostKit/Nv12Converter.hpp"
+#include "QuelmHostKit/streaming/Nv12Converter.hpp"
 
 namespace {
 

@@ -24,9 +24,9 @@
 
 #include "QuelmCore/AudioPacket.hpp"
 #include "QuelmCore/VideoFrame.hpp"
-#include "QuelmHostKit/IoThread.hpp"
-#include "QuelmHostKit/RemoteServer.hpp"
-#include "QuelmHostKit/ThreadQueue.hpp"
+#include "QuelmHostKit/queues/IoThread.hpp"
+#include "QuelmHostKit/server/RemoteServer.hpp"
+#include "QuelmHostKit/queues/ThreadQueue.hpp"
 
 namespace {
 

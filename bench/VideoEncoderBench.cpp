@@ -21,7 +21,7 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
-#include "QuelmHostKit/VideoEncoder.hpp"
+#include "QuelmHostKit/codecs/VideoEncoder.hpp"
 
 namespace {
 

@@ -1,6 +1,6 @@
 # Every library comes from Debian's packages (scripts/install-deps).
 find_package(Threads REQUIRED)
-find_package(Boost 1.81 EXACT REQUIRED COMPONENTS json)
+find_package(Boost 1.81 REQUIRED COMPONENTS json)
 find_package(ICU REQUIRED COMPONENTS uc i18n)
 find_package(PkgConfig REQUIRED)
 

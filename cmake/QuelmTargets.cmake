@@ -8,3 +8,30 @@ function(quelm_sources out)
   endforeach()
   set(${out} ${files} PARENT_SCOPE)
 endfunction()
+
+# Headers of the platform, grouped so that a layer can refuse a whole family at once.
+set(QUELM_HEADERS_X11
+  X11/Xlib.h X11/Xutil.h X11/Xatom.h X11/keysym.h X11/XKBlib.h X11/extensions/XShm.h
+  X11/extensions/Xdamage.h X11/extensions/Xfixes.h X11/extensions/Xrandr.h X11/extensions/XTest.h
+  X11/extensions/XKB.h X11/extensions/XInput2.h)
+set(QUELM_HEADERS_DESKTOP
+  gtk/gtk.h gdk/gdk.h gdk/gdkx.h glib.h glib-unix.h glib-object.h gio/gio.h
+  gdk-pixbuf/gdk-pixbuf.h libayatana-appindicator/app-indicator.h qrencode.h
+  pulse/pulseaudio.h pulse/simple.h pulse/context.h pulse/stream.h
+  libsecret/secret.h systemd/sd-journal.h systemd/sd-bus.h systemd/sd-daemon.h)
+set(QUELM_HEADERS_MEDIA
+  x264.h libavcodec/avcodec.h libavutil/avutil.h libavutil/mem.h libavutil/channel_layout.h
+  libavutil/opt.h libavutil/frame.h libswscale/swscale.h libswresample/swresample.h libyuv.h)
+set(QUELM_HEADERS_OS sys/random.h)
+
+# Makes including any of the given headers from `target`'s own sources a build error: a
+# directory of stand-ins that #error is searched before the system's. This is what keeps the
+# layers apart: the logic cannot reach the platform by accident.
+function(quelm_forbid_includes target reason)
+  set(dir "${CMAKE_BINARY_DIR}/forbidden-includes/${target}")
+  foreach(header IN LISTS ARGN)
+    file(WRITE "${dir}/${header}"
+         "#error \"${header} is not available to ${target}: ${reason}\"\n")
+  endforeach()
+  target_include_directories(${target} BEFORE PRIVATE "${dir}")
+endfunction()

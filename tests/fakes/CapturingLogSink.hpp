@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "QuelmHostKit/Log.hpp"
+#include "QuelmHostKit/log/Log.hpp"
 
 namespace quelm::test {
 

@@ -5,7 +5,7 @@
 #include <mutex>
 #include <utility>
 
-#include "QuelmHostKit/SerialQueue.hpp"
+#include "QuelmHostKit/queues/SerialQueue.hpp"
 
 namespace quelm::test {
 

@@ -4,7 +4,7 @@
 #include <mutex>
 #include <vector>
 
-#include "QuelmHostKit/InputHandling.hpp"
+#include "QuelmHostKit/input/InputHandling.hpp"
 
 namespace quelm::test {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "QuelmHostKit/ScreenStreaming.hpp"
+#include "QuelmHostKit/streaming/ScreenStreaming.hpp"
 
 namespace quelm::test {
 

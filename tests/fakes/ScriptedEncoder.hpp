@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "QuelmCore/StreamConfig.hpp"
-#include "QuelmHostKit/VideoEncoding.hpp"
+#include "QuelmHostKit/streaming/VideoEncoding.hpp"
 
 namespace quelm::test {
 

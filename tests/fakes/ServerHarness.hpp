@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "QuelmCore/ClipImage.hpp"
-#include "QuelmHostKit/IoThread.hpp"
-#include "QuelmHostKit/RemoteServer.hpp"
-#include "QuelmHostKit/ThreadQueue.hpp"
+#include "QuelmHostKit/queues/IoThread.hpp"
+#include "QuelmHostKit/server/RemoteServer.hpp"
+#include "QuelmHostKit/queues/ThreadQueue.hpp"
 #include "tests/fakes/CapturingLogSink.hpp"
 #include "tests/fakes/RecordingInputHandling.hpp"
 #include "tests/fakes/RecordingScreenStreaming.hpp"

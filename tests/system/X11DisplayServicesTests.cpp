@@ -16,8 +16,8 @@
 #include <string>
 #include <thread>
 
-#include "QuelmHostKit/DisplaySelection.hpp"
-#include "QuelmHostKit/linux/X11DisplayServices.hpp"
+#include "QuelmHostKit/streaming/DisplaySelection.hpp"
+#include "QuelmHostKit/linux/x11/X11DisplayServices.hpp"
 
 namespace quelm {
 namespace {

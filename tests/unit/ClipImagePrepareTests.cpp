@@ -4,8 +4,8 @@
 #include <random>
 #include <vector>
 
-#include "QuelmHostKit/ClipImagePreparer.hpp"
-#include "QuelmHostKit/linux/GdkPixbufImageCodec.hpp"
+#include "QuelmHostKit/clipboard/ClipImagePreparer.hpp"
+#include "QuelmHostKit/linux/gtk/GdkPixbufImageCodec.hpp"
 #include "tests/fakes/FakeImageCodec.hpp"
 
 namespace quelm {

@@ -4,7 +4,7 @@
 #include <memory>
 #include <vector>
 
-#include "QuelmHostKit/DisplaySelection.hpp"
+#include "QuelmHostKit/streaming/DisplaySelection.hpp"
 #include "tests/fakes/FakeDisplayServices.hpp"
 
 namespace quelm {

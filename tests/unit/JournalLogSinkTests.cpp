@@ -13,7 +13,7 @@
 #include <string>
 
 #include "QuelmCore/AppIdentity.hpp"
-#include "QuelmHostKit/linux/JournalLogSink.hpp"
+#include "QuelmHostKit/linux/log/JournalLogSink.hpp"
 
 namespace quelm {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "QuelmHostKit/Net.hpp"
+#include "QuelmHostKit/server/Net.hpp"
 
 namespace quelm {
 namespace {

@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "QuelmHostKit/Nv12Converter.hpp"
+#include "QuelmHostKit/streaming/Nv12Converter.hpp"
 
 namespace quelm {
 namespace {

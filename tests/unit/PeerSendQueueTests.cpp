@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "QuelmHostKit/PeerSendQueue.hpp"
+#include "QuelmHostKit/server/PeerSendQueue.hpp"
 
 namespace quelm::test {
 namespace {

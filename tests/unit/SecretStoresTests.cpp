@@ -5,9 +5,9 @@
 #include <optional>
 #include <string>
 
-#include "QuelmHostKit/linux/FileSecretStore.hpp"
-#include "QuelmHostKit/linux/LibsecretStore.hpp"
-#include "QuelmHostKit/linux/SecretStores.hpp"
+#include "QuelmHostKit/linux/secret/FileSecretStore.hpp"
+#include "QuelmHostKit/linux/secret/LibsecretStore.hpp"
+#include "QuelmHostKit/linux/secret/SecretStores.hpp"
 #include "tests/fakes/CapturingLogSink.hpp"
 
 namespace quelm {

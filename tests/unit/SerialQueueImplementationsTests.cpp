@@ -11,10 +11,10 @@
 #include <thread>
 #include <vector>
 
-#include "QuelmHostKit/AsioSerialQueue.hpp"
-#include "QuelmHostKit/IoThread.hpp"
-#include "QuelmHostKit/ThreadQueue.hpp"
-#include "QuelmHostKit/linux/GLibMainQueue.hpp"
+#include "QuelmHostKit/queues/AsioSerialQueue.hpp"
+#include "QuelmHostKit/queues/IoThread.hpp"
+#include "QuelmHostKit/queues/ThreadQueue.hpp"
+#include "QuelmHostKit/linux/gtk/GLibMainQueue.hpp"
 
 namespace quelm::test {
 namespace {

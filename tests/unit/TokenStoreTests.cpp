@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "QuelmCore/AppIdentity.hpp"
-#include "QuelmHostKit/TokenStore.hpp"
+#include "QuelmHostKit/server/TokenStore.hpp"
 #include "tests/fakes/CapturingLogSink.hpp"
 #include "tests/fakes/MemorySecretStore.hpp"
 
@@ -24,7 +24,7 @@ bool isUrlSafeSecret(const std::string& s) {
 }
 
 // A random source that yields the same byte everywhere, one value per call.
-TokenStore::RandomSource fixedBytes(std::vector<std::uint8_t> perCall) {
+RandomSource fixedBytes(std::vector<std::uint8_t> perCall) {
     auto next = std::make_shared<std::size_t>(0);
     return [perCall, next](std::span<std::uint8_t> out) {
         std::fill(out.begin(), out.end(), perCall[(*next)++ % perCall.size()]);

@@ -13,7 +13,7 @@ extern "C" {
 #include <libavutil/pixfmt.h>
 }
 
-#include "QuelmHostKit/VideoEncoder.hpp"
+#include "QuelmHostKit/codecs/VideoEncoder.hpp"
 #include "tests/fakes/CapturingLogSink.hpp"
 
 namespace quelm {

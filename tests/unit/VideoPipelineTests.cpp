@@ -4,7 +4,7 @@
 #include <thread>
 #include <vector>
 
-#include "QuelmHostKit/VideoPipeline.hpp"
+#include "QuelmHostKit/streaming/VideoPipeline.hpp"
 #include "tests/fakes/CapturingLogSink.hpp"
 #include "tests/fakes/ManualQueue.hpp"
 #include "tests/fakes/ScriptedEncoder.hpp"

@@ -1,0 +1,421 @@
+#include "QuelmHostKit/codecs/VideoEncoder.hpp"
+
+#include <pthread.h>
+
+#include <algorithm>
+#include <cmath>
+#include <condition_variable>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+#include <mutex>
+
+extern "C" {
+#include <x264.h>
+}
+
+#include "QuelmHostKit/log/Log.hpp"
+#include "QuelmHostKit/queues/SerialQueue.hpp"
+
+namespace quelm {
+
+namespace {
+
+constexpr int kMaxSliceThreads = 4;
+constexpr std::size_t kPrefixBytes = 4;
+// x264 gives no status when it cannot open a session.
+constexpr int kOpenFailed = -1;
+
+void logFromX264(void*, int level, const char* format, va_list args) {
+    if (level > X264_LOG_WARNING) {
+        return;
+    }
+    char text[512];
+    std::vsnprintf(text, sizeof text, format, args);
+    std::string line = std::string("x264: ") + text;
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
+        line.pop_back();
+    }
+    Log::info(line);
+}
+
+// Calls onUnit(begin, length) for each NAL unit behind a big-endian length of `prefix` bytes;
+// false when a length field or a unit runs past the end.
+template <class OnUnit>
+bool walkUnits(const Bytes& data, std::size_t prefix, OnUnit&& onUnit) {
+    std::size_t position = 0;
+    while (position < data.size()) {
+        if (data.size() - position < prefix) {
+            return false;
+        }
+        std::uint32_t length = 0;
+        for (std::size_t i = 0; i < prefix; ++i) {
+            length = (length << 8) | data[position + i];
+        }
+        position += prefix;
+        if (length > data.size() - position) {
+            return false;
+        }
+        onUnit(position, length);
+        position += length;
+    }
+    return true;
+}
+
+void appendLength(Bytes& out, std::uint32_t length) {
+    out.push_back(static_cast<std::uint8_t>(length >> 24));
+    out.push_back(static_cast<std::uint8_t>(length >> 16));
+    out.push_back(static_cast<std::uint8_t>(length >> 8));
+    out.push_back(static_cast<std::uint8_t>(length));
+}
+
+int applyProperty(x264_param_t& param, const std::string& key, const std::string& value) {
+    const int status = x264_param_parse(&param, key.c_str(), value.c_str());
+    if (status != 0) {
+        Log::info("encoder property " + key + " not applied: " + std::to_string(status));
+    }
+    return status;
+}
+
+std::string kilobitsPerSecond(double bitrateMbps) {
+    const double bitsPerSecond = bitrateMbps * 1'000'000.0;
+    if (!std::isfinite(bitsPerSecond) || bitsPerSecond < 1000.0) {
+        return "0";  // refused by x264 when the session opens
+    }
+    const double kilobits = std::trunc(bitsPerSecond) / 1000.0;
+    return std::to_string(static_cast<std::int64_t>(
+        std::min(kilobits, static_cast<double>(std::numeric_limits<int>::max()))));
+}
+
+// What the stream asks of every setup, applied after the setup's own tools.
+std::vector<std::pair<std::string, std::string>> streamProperties(const StreamConfig& config) {
+    return {
+        {"bframes", "0"},
+        {"bitrate", kilobitsPerSecond(config.bitrateMbps)},
+        {"fps", std::to_string(config.fps)},
+        {"keyint", "infinite"},
+        {"scenecut", "0"},
+        {"colorprim", "bt709"},
+        {"transfer", "bt709"},
+        {"colormatrix", "bt709"},
+        {"fullrange", "off"},
+        {"annexb", "0"},
+        {"repeat-headers", "0"},
+    };
+}
+
+int sliceThreads(int requested) {
+    if (requested > 0) {
+        return requested;
+    }
+    const int cores = static_cast<int>(std::thread::hardware_concurrency());
+    return std::clamp(cores, 1, kMaxSliceThreads);
+}
+
+// x264 has no switch for the Constrained High marking: with no B-frames and progressive
+// pictures a High stream already obeys it, so set constraint_set4 and constraint_set5 in the
+// byte after profile_idc. Fixed-length fields only, so no emulation prevention changes.
+void markConstrainedHigh(Bytes& sps, const x264_param_t& param) {
+    constexpr std::uint8_t kProfileHigh = 100;
+    constexpr std::uint8_t kConstraintSet4And5 = 0x0C;
+    if (sps.size() >= 4 && sps[1] == kProfileHigh && param.i_bframe == 0 && !param.b_interlaced) {
+        sps[2] |= kConstraintSet4And5;
+    }
+}
+
+}  // namespace
+
+// Wraps one encode's completion so it runs exactly once, whichever path delivers first.
+class VideoEncoder::CallOnce {
+  public:
+    explicit CallOnce(Completion handler) : handler_(std::move(handler)) {}
+
+    void deliver(EncodeOutcome outcome) {
+        Completion handler;
+        {
+            std::lock_guard lock(mutex_);
+            handler = std::exchange(handler_, nullptr);
+        }
+        if (handler) {
+            handler(std::move(outcome));
+        }
+    }
+
+  private:
+    std::mutex mutex_;
+    Completion handler_;
+};
+
+// The open x264 session and its parameter sets. Used by the worker thread only once opened.
+class VideoEncoder::Session {
+  public:
+    // The session, or the status of the step that failed.
+    static std::pair<std::unique_ptr<Session>, int> open(int width, int height,
+                                                         const StreamConfig& config,
+                                                         const Setup& setup) {
+        // 4:2:0 needs even sizes. Checked here because x264 leaks a little when it refuses one.
+        if (width < 2 || height < 2 || width % 2 != 0 || height % 2 != 0) {
+            return {nullptr, kOpenFailed};
+        }
+        x264_param_t param;
+        const int presetStatus =
+            x264_param_default_preset(&param, setup.preset.c_str(), setup.tune.c_str());
+        // Parsed options may own memory; the open session keeps its own copy.
+        const std::unique_ptr<x264_param_t, decltype(&x264_param_cleanup)> cleanup(
+            &param, x264_param_cleanup);
+        if (presetStatus != 0) {
+            return {nullptr, presetStatus};
+        }
+        param.pf_log = logFromX264;
+        param.i_log_level = X264_LOG_WARNING;
+        param.i_width = width;
+        param.i_height = height;
+        param.i_csp = X264_CSP_NV12;
+        param.i_timebase_num = 1;
+        param.i_timebase_den = 1'000'000;
+        for (const auto& [key, value] : setup.tools) {
+            applyProperty(param, key, value);
+        }
+        // Output must leave with its own input: no lookahead, slices rather than frame threads.
+        param.i_threads = sliceThreads(setup.threads);
+        param.b_sliced_threads = 1;
+        param.i_sync_lookahead = 0;
+        param.rc.i_lookahead = 0;
+        param.b_vfr_input = 0;
+        for (const auto& [key, value] : streamProperties(config)) {
+            applyProperty(param, key, value);
+        }
+        if (const int status = x264_param_apply_profile(&param, "high"); status != 0) {
+            Log::info("encoder property profile not applied: " + std::to_string(status));
+        }
+
+        x264_t* encoder = x264_encoder_open(&param);
+        if (encoder == nullptr) {
+            return {nullptr, kOpenFailed};
+        }
+        auto session = std::unique_ptr<Session>(new Session(encoder));
+        if (const int status = session->readParameterSets(param); status != 0) {
+            return {nullptr, status};
+        }
+        return {std::move(session), 0};
+    }
+
+    ~Session() { x264_encoder_close(encoder_); }
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    EncodeOutcome encode(PixelBuffer& buffer, bool forceKey, std::int64_t pts) {
+        x264_picture_t input;
+        x264_picture_init(&input);
+        input.img.i_csp = X264_CSP_NV12;
+        input.img.i_plane = 2;
+        input.img.plane[0] = buffer.luma();
+        input.img.i_stride[0] = buffer.lumaStride();
+        input.img.plane[1] = buffer.chroma();
+        input.img.i_stride[1] = buffer.chromaStride();
+        input.i_type = forceKey ? X264_TYPE_IDR : X264_TYPE_AUTO;
+        input.i_pts = pts;
+
+        x264_picture_t output;
+        x264_nal_t* nals = nullptr;
+        int count = 0;
+        const int size = x264_encoder_encode(encoder_, &nals, &count, &input, &output);
+        if (size < 0) {
+            return EncodeOutcomes::Failed{size};
+        }
+        if (size == 0 || count == 0) {
+            return EncodeOutcomes::Dropped{};
+        }
+        // x264 lays the units of one picture out back to back, each behind its 4-byte length.
+        EncodedFrame frame;
+        frame.isKey = output.b_keyframe != 0;
+        frame.payload.assign(nals[0].p_payload, nals[0].p_payload + size);
+        if (!walkUnits(frame.payload, kPrefixBytes, [](std::size_t, std::uint32_t) {})) {
+            return EncodeOutcomes::Failed{kEncoderMalfunction};
+        }
+        if (frame.isKey) {
+            frame.parameterSets = parameterSets_;
+        }
+        return EncodeOutcomes::Frame{std::move(frame)};
+    }
+
+  private:
+    explicit Session(x264_t* encoder) : encoder_(encoder) {}
+
+    // The headers hold SPS, PPS and an SEI; keep SPS then PPS as bare NAL units.
+    int readParameterSets(const x264_param_t& param) {
+        x264_nal_t* nals = nullptr;
+        int count = 0;
+        if (x264_encoder_headers(encoder_, &nals, &count) < 0) {
+            return kEncoderMalfunction;
+        }
+        for (const int type : {NAL_SPS, NAL_PPS}) {
+            const auto* nal = std::find_if(nals, nals + count, [type](const x264_nal_t& n) {
+                return n.i_type == type && n.i_payload > static_cast<int>(kPrefixBytes);
+            });
+            if (nal == nals + count) {
+                return kEncoderMalfunction;
+            }
+            parameterSets_.emplace_back(nal->p_payload + kPrefixBytes,
+                                        nal->p_payload + nal->i_payload);
+        }
+        markConstrainedHigh(parameterSets_.front(), param);
+        return 0;
+    }
+
+    x264_t* encoder_;
+    std::vector<Bytes> parameterSets_;
+};
+
+// The one-picture hand-off between the caller's queue and the worker thread.
+struct VideoEncoder::HandOff {
+    struct Job {
+        PixelBufferRef buffer;
+        bool forceKey = false;
+        std::int64_t pts = 0;
+        std::shared_ptr<CallOnce> done;
+    };
+
+    std::mutex mutex;
+    std::condition_variable ready;
+    std::optional<Job> slot;
+    bool stopping = false;
+    std::optional<std::int64_t> lastPts;
+};
+
+std::vector<VideoEncoder::Setup> VideoEncoder::defaultSetups() {
+    return {
+        // ultrafast alone gives Constrained Baseline; CABAC and the 8x8 transform make it High
+        // at a fraction of the next preset's cost.
+        Setup{"ultrafast", "zerolatency", {{"cabac", "1"}, {"8x8dct", "1"}}, 0},
+        Setup{"ultrafast", "zerolatency", {}, 1},
+    };
+}
+
+std::unique_ptr<VideoEncoder> VideoEncoder::create(int width, int height,
+                                                   const StreamConfig& config) {
+    return create(width, height, config, defaultSetups());
+}
+
+std::unique_ptr<VideoEncoder> VideoEncoder::create(int width, int height,
+                                                   const StreamConfig& config,
+                                                   const std::vector<Setup>& setups) {
+    for (std::size_t i = 0; i < setups.size(); ++i) {
+        auto [session, status] = Session::open(width, height, config, setups[i]);
+        if (session) {
+            return std::unique_ptr<VideoEncoder>(
+                new VideoEncoder(width, height, std::move(session)));
+        }
+        if (i + 1 < setups.size()) {
+            Log::info("H.264 encoder setup failed (" + std::to_string(status) +
+                      "), trying a simpler setup");
+        }
+    }
+    return nullptr;
+}
+
+VideoEncoderFactory VideoEncoder::factory() {
+    return [](int width, int height, const StreamConfig& config) -> std::unique_ptr<VideoEncoding> {
+        return create(width, height, config);
+    };
+}
+
+VideoEncoder::VideoEncoder(int width, int height, std::unique_ptr<Session> session)
+    : width_(width), height_(height), handOff_(std::make_shared<HandOff>()) {
+    worker_ = std::thread(run, handOff_, std::move(session));
+    pthread_setname_np(worker_.native_handle(), "quelmix.encode");
+}
+
+VideoEncoder::~VideoEncoder() {
+    invalidate();
+}
+
+void VideoEncoder::run(std::shared_ptr<HandOff> handOff, std::unique_ptr<Session> session) {
+    for (;;) {
+        HandOff::Job job;
+        {
+            std::unique_lock lock(handOff->mutex);
+            handOff->ready.wait(lock, [&] { return handOff->stopping || handOff->slot; });
+            if (handOff->stopping) {
+                return;
+            }
+            job = std::move(*handOff->slot);
+            handOff->slot.reset();
+        }
+        EncodeOutcome outcome = session->encode(*job.buffer, job.forceKey, job.pts);
+        job.buffer.reset();  // back to its pool before the next picture is asked for
+        job.done->deliver(std::move(outcome));
+    }
+}
+
+void VideoEncoder::encode(PixelBufferRef buffer, bool forceKey, Completion completion) {
+    auto done = std::make_shared<CallOnce>(std::move(completion));
+    std::optional<EncodeOutcome> refusal;
+    {
+        std::lock_guard lock(handOff_->mutex);
+        if (handOff_->stopping) {
+            refusal = EncodeOutcomes::Failed{kEncoderInvalidSession};
+        } else if (!buffer || buffer->width() != width_ || buffer->height() != height_) {
+            refusal = EncodeOutcomes::Failed{kEncoderBadPicture};
+        } else if (handOff_->slot) {
+            refusal = EncodeOutcomes::Dropped{};
+        } else {
+            // Microseconds on the monotonic clock, strictly increasing within one tick.
+            auto pts = static_cast<std::int64_t>(std::llround(monotonicSeconds() * 1e6));
+            if (handOff_->lastPts && pts <= *handOff_->lastPts) {
+                pts = *handOff_->lastPts + 1;
+            }
+            handOff_->lastPts = pts;
+            handOff_->slot = HandOff::Job{std::move(buffer), forceKey, pts, done};
+        }
+    }
+    if (refusal) {
+        done->deliver(std::move(*refusal));
+        return;
+    }
+    handOff_->ready.notify_one();
+}
+
+void VideoEncoder::invalidate() {
+    std::optional<HandOff::Job> waiting;
+    {
+        std::lock_guard lock(handOff_->mutex);
+        if (handOff_->stopping) {
+            return;
+        }
+        handOff_->stopping = true;
+        waiting = std::exchange(handOff_->slot, std::nullopt);
+    }
+    handOff_->ready.notify_all();
+    if (waiting) {
+        waiting->done->deliver(EncodeOutcomes::Failed{kEncoderInvalidSession});
+    }
+    // Only the caller that stopped the session gets here. The wait is at most one encode in
+    // progress. From inside a completion the worker is this thread: it ends on its own once the
+    // completion returns, and closes the session as it goes.
+    if (worker_.get_id() == std::this_thread::get_id()) {
+        worker_.detach();
+    } else if (worker_.joinable()) {
+        worker_.join();
+    }
+}
+
+std::optional<Bytes> VideoEncoder::rewriteLengths(const Bytes& data, int from) {
+    if (from < 1 || from > 3) {
+        return std::nullopt;
+    }
+    Bytes out;
+    out.reserve(data.size() + data.size() / 64 + 16);
+    const bool whole = walkUnits(
+        data, static_cast<std::size_t>(from), [&](std::size_t begin, std::uint32_t length) {
+            appendLength(out, length);
+            out.insert(out.end(), data.begin() + begin, data.begin() + begin + length);
+        });
+    if (!whole) {
+        return std::nullopt;
+    }
+    return out;
+}
+
+}  // namespace quelm

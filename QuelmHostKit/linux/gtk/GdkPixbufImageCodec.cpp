@@ -1,0 +1,250 @@
+#include "QuelmHostKit/linux/gtk/GdkPixbufImageCodec.hpp"
+
+#include <gdk-pixbuf/gdk-pixbuf.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <utility>
+
+namespace quelm {
+
+namespace {
+
+// Owns one reference to a GObject.
+template <class T>
+class Ref {
+  public:
+    explicit Ref(T* object = nullptr) : object_(object) {}
+    ~Ref() {
+        if (object_) {
+            g_object_unref(object_);
+        }
+    }
+    Ref(Ref&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
+    Ref& operator=(Ref&& other) noexcept {
+        std::swap(object_, other.object_);
+        return *this;
+    }
+    T* get() const { return object_; }
+    explicit operator bool() const { return object_ != nullptr; }
+
+  private:
+    T* object_;
+};
+
+class PixbufPicture final : public Picture {
+  public:
+    explicit PixbufPicture(Ref<GdkPixbuf> pixbuf) : pixbuf_(std::move(pixbuf)) {}
+    int width() const override { return gdk_pixbuf_get_width(pixbuf_.get()); }
+    int height() const override { return gdk_pixbuf_get_height(pixbuf_.get()); }
+    GdkPixbuf* pixbuf() const { return pixbuf_.get(); }
+
+  private:
+    Ref<GdkPixbuf> pixbuf_;
+};
+
+// What a loader run learned, and the size it should decode at.
+struct LoaderState {
+    bool probe = false;  // only the header is wanted
+    int maxEdge = 0;     // longer side to decode at; 0: full size
+    int width = 0;
+    int height = 0;
+    bool prepared = false;
+    bool closing = false;
+    bool shrunkForProbe = false;
+    bool complete = false;  // every byte was read and the picture decoded at the size asked
+};
+
+void onSizePrepared(GdkPixbufLoader* loader, int width, int height, gpointer data) {
+    auto* state = static_cast<LoaderState*>(data);
+    state->width = width;
+    state->height = height;
+    state->prepared = true;
+    int longest = std::max(width, height);
+    if (std::int64_t(width) * height > GdkPixbufImageCodec::maxPixels) {
+        // Ask for nearly nothing; the run is refused once it returns.
+        gdk_pixbuf_loader_set_size(loader, 1, 1);
+    } else if (state->probe && !state->closing) {
+        // An incremental loader: the probe stops here, so keep it from decoding at full size
+        // what the current piece holds.
+        gdk_pixbuf_loader_set_size(loader, 1, 1);
+        state->shrunkForProbe = true;
+    } else if (state->maxEdge > 0 && longest > state->maxEdge) {
+        double scale = double(state->maxEdge) / longest;
+        gdk_pixbuf_loader_set_size(loader, std::max(1, int(std::lround(width * scale))),
+                                   std::max(1, int(std::lround(height * scale))));
+    }
+}
+
+// Feeds the bytes to a new loader; a probe stops as soon as the size is known. Returns the
+// loader, closed, or empty when the bytes are not a readable image.
+Ref<GdkPixbufLoader> runLoader(std::span<const std::uint8_t> data, LoaderState& state) {
+    Ref<GdkPixbufLoader> loader(gdk_pixbuf_loader_new());
+    g_signal_connect(loader.get(), "size-prepared", G_CALLBACK(onSizePrepared), &state);
+    // Small pieces let a probe stop right after the header.
+    const std::size_t piece = state.probe ? 4096 : 64 * 1024;
+    bool ok = true;
+    std::size_t at = 0;
+    while (at < data.size() && ok && !(state.probe && state.prepared)) {
+        std::size_t n = std::min(piece, data.size() - at);
+        ok = gdk_pixbuf_loader_write(loader.get(), data.data() + at, n, nullptr);
+        at += n;
+    }
+    state.closing = true;
+    GError* error = nullptr;
+    bool closed = gdk_pixbuf_loader_close(loader.get(), &error);
+    g_clear_error(&error);
+    bool stoppedEarly = at < data.size() && ok;
+    state.complete = ok && closed && !stoppedEarly && !state.shrunkForProbe;
+    if (!ok || (!closed && !stoppedEarly) || !state.prepared ||
+        std::int64_t(state.width) * state.height > GdkPixbufImageCodec::maxPixels) {
+        return Ref<GdkPixbufLoader>();
+    }
+    return loader;
+}
+
+Ref<GdkPixbuf> loaderPixbuf(GdkPixbufLoader* loader) {
+    GdkPixbuf* pixbuf = gdk_pixbuf_loader_get_pixbuf(loader);
+    return Ref<GdkPixbuf>(pixbuf ? GDK_PIXBUF(g_object_ref(pixbuf)) : nullptr);
+}
+
+Ref<GdkPixbuf> fitWithin(Ref<GdkPixbuf> pixbuf, int maxEdge) {
+    int width = gdk_pixbuf_get_width(pixbuf.get());
+    int height = gdk_pixbuf_get_height(pixbuf.get());
+    int longest = std::max(width, height);
+    if (longest <= maxEdge) {
+        return pixbuf;
+    }
+    double scale = double(maxEdge) / longest;
+    return Ref<GdkPixbuf>(gdk_pixbuf_scale_simple(
+        pixbuf.get(), std::max(1, std::min(maxEdge, int(std::lround(width * scale)))),
+        std::max(1, std::min(maxEdge, int(std::lround(height * scale)))), GDK_INTERP_BILINEAR));
+}
+
+class PixbufSource final : public ImageSource {
+  public:
+    // `decoded` is the whole picture when opening already decoded it, else empty.
+    PixbufSource(std::span<const std::uint8_t> data, ImageFileType type, int width, int height,
+                 Ref<GdkPixbuf> decoded)
+        : data_(data),
+          type_(type),
+          width_(width),
+          height_(height),
+          decoded_(std::move(decoded)),
+          decodedEdge_(decoded_ ? std::numeric_limits<int>::max() : 0) {}
+
+    ImageFileType type() const override { return type_; }
+    std::optional<int> pixelWidth() const override { return width_; }
+    std::optional<int> pixelHeight() const override { return height_; }
+
+    std::unique_ptr<Picture> thumbnail(int maxPixelSize) override {
+        if (maxPixelSize < 1) {
+            return nullptr;
+        }
+        // The preparation loop asks for ever smaller sizes: one decode serves them all.
+        if (decodedEdge_ < maxPixelSize) {
+            LoaderState state;
+            state.maxEdge = maxPixelSize;
+            auto loader = runLoader(data_, state);
+            auto pixbuf = loader ? loaderPixbuf(loader.get()) : Ref<GdkPixbuf>();
+            if (!pixbuf) {
+                return nullptr;
+            }
+            decoded_ = std::move(pixbuf);
+            decodedEdge_ = maxPixelSize;
+        }
+        Ref<GdkPixbuf> oriented(gdk_pixbuf_apply_embedded_orientation(decoded_.get()));
+        if (!oriented) {
+            return nullptr;
+        }
+        // The loader's scaling can round; the result must not exceed the edge asked for.
+        auto fitted = fitWithin(std::move(oriented), maxPixelSize);
+        if (!fitted) {
+            return nullptr;
+        }
+        return std::make_unique<PixbufPicture>(std::move(fitted));
+    }
+
+  private:
+    std::span<const std::uint8_t> data_;
+    ImageFileType type_;
+    int width_;
+    int height_;
+    Ref<GdkPixbuf> decoded_;
+    int decodedEdge_;  // the longer side `decoded_` was decoded for
+};
+
+ImageFileType fileType(GdkPixbufLoader* loader) {
+    GdkPixbufFormat* format = gdk_pixbuf_loader_get_format(loader);
+    if (!format) {
+        return ImageFileType::other;
+    }
+    gchar* name = gdk_pixbuf_format_get_name(format);
+    ImageFileType type = ImageFileType::other;
+    if (name && std::strcmp(name, "png") == 0) {
+        type = ImageFileType::png;
+    } else if (name && std::strcmp(name, "jpeg") == 0) {
+        type = ImageFileType::jpeg;
+    }
+    g_free(name);
+    return type;
+}
+
+}  // namespace
+
+std::unique_ptr<ImageSource> GdkPixbufImageCodec::open(std::span<const std::uint8_t> data) {
+    if (data.empty()) {
+        return nullptr;
+    }
+    LoaderState state;
+    state.probe = true;
+    auto loader = runLoader(data, state);
+    if (!loader) {
+        return nullptr;
+    }
+    // A loader that decodes only when closed already holds the whole picture: keep it rather
+    // than decode again for the thumbnail.
+    auto decoded = state.complete ? loaderPixbuf(loader.get()) : Ref<GdkPixbuf>();
+    return std::make_unique<PixbufSource>(data, fileType(loader.get()), state.width, state.height,
+                                          std::move(decoded));
+}
+
+std::optional<Bytes> GdkPixbufImageCodec::encodeJPEG(const Picture& picture, double quality) {
+    auto* source = dynamic_cast<const PixbufPicture*>(&picture);
+    if (!source) {
+        return std::nullopt;
+    }
+    GdkPixbuf* pixbuf = source->pixbuf();
+    Ref<GdkPixbuf> flattened;
+    if (gdk_pixbuf_get_has_alpha(pixbuf)) {
+        // JPEG has no transparency: lay the picture over white, as a viewer would show it.
+        int width = gdk_pixbuf_get_width(pixbuf);
+        int height = gdk_pixbuf_get_height(pixbuf);
+        flattened = Ref<GdkPixbuf>(gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, width, height));
+        if (!flattened) {
+            return std::nullopt;
+        }
+        gdk_pixbuf_fill(flattened.get(), 0xFFFFFFFFu);
+        gdk_pixbuf_composite(pixbuf, flattened.get(), 0, 0, width, height, 0, 0, 1, 1,
+                             GDK_INTERP_NEAREST, 255);
+        pixbuf = flattened.get();
+    }
+    auto percent = std::to_string(std::clamp<long>(std::lround(quality * 100), 0, 100));
+    gchar* buffer = nullptr;
+    gsize size = 0;
+    GError* error = nullptr;
+    if (!gdk_pixbuf_save_to_buffer(pixbuf, &buffer, &size, "jpeg", &error, "quality",
+                                   percent.c_str(), nullptr)) {
+        g_clear_error(&error);
+        return std::nullopt;
+    }
+    Bytes out(reinterpret_cast<std::uint8_t*>(buffer),
+              reinterpret_cast<std::uint8_t*>(buffer) + size);
+    g_free(buffer);
+    return out;
+}
+
+}  // namespace quelm

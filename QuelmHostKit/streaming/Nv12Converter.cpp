@@ -1,0 +1,304 @@
+#include "QuelmHostKit/streaming/Nv12Converter.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+// Loops left to the compiler's vectoriser get an AVX2 build beside the baseline one on x86-64;
+// the loader picks the one the processor runs.
+#if defined(__x86_64__) && defined(__GNUC__)
+#define QUELM_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define QUELM_VECTOR_CLONES
+#endif
+
+namespace quelm {
+
+namespace {
+
+constexpr int kWeightBits = 14;
+constexpr std::int32_t kWeightOne = 1 << kWeightBits;
+// Vertical sums keep this many fractional bits: at most 255 << 7, a signed 16-bit number.
+constexpr int kColumnBits = 7;
+
+// BT.709, video range, in units of 1/65536; each chroma row sums to zero so grey stays at 128.
+constexpr std::int32_t kYR = 11966, kYG = 40254, kYB = 4064;
+constexpr std::int32_t kCbR = -6596, kCbG = -22188, kCbB = 28784;
+constexpr std::int32_t kCrR = 28784, kCrG = -26145, kCrB = -2639;
+
+inline std::uint8_t lumaOf(const std::uint8_t* bgrx) {
+    return static_cast<std::uint8_t>(
+        (kYR * bgrx[2] + kYG * bgrx[1] + kYB * bgrx[0] + (16 << 16) + (1 << 15)) >> 16);
+}
+
+// Chroma of a 2x2 block from the sums of its four pixels.
+inline void chromaOf(std::int32_t b, std::int32_t g, std::int32_t r, std::uint8_t* cbcr) {
+    constexpr std::int32_t offset = (128 << 18) + (1 << 17);
+    cbcr[0] = static_cast<std::uint8_t>((kCbR * r + kCbG * g + kCbB * b + offset) >> 18);
+    cbcr[1] = static_cast<std::uint8_t>((kCrR * r + kCrG * g + kCrB * b + offset) >> 18);
+}
+
+// Two rows of BGRX pixels become two luma rows and one row of interleaved Cb/Cr. For the last
+// row of an odd height, `bottom` is `top` and `lumaBottom` is null.
+QUELM_VECTOR_CLONES void convertRowPair(const std::uint8_t* top, const std::uint8_t* bottom,
+                                        int width, std::uint8_t* lumaTop, std::uint8_t* lumaBottom,
+                                        std::uint8_t* chroma) {
+    const int pairs = width / 2;
+    for (int i = 0; i < pairs; ++i) {
+        const std::uint8_t* a = top + 8 * i;
+        lumaTop[2 * i] = lumaOf(a);
+        lumaTop[2 * i + 1] = lumaOf(a + 4);
+    }
+    if (lumaBottom) {
+        for (int i = 0; i < pairs; ++i) {
+            const std::uint8_t* b = bottom + 8 * i;
+            lumaBottom[2 * i] = lumaOf(b);
+            lumaBottom[2 * i + 1] = lumaOf(b + 4);
+        }
+    }
+    for (int i = 0; i < pairs; ++i) {
+        const std::uint8_t* a = top + 8 * i;
+        const std::uint8_t* b = bottom + 8 * i;
+        chromaOf(a[0] + a[4] + b[0] + b[4], a[1] + a[5] + b[1] + b[5], a[2] + a[6] + b[2] + b[6],
+                 chroma + 2 * i);
+    }
+    if (width % 2 == 1) {
+        // The last column pairs with itself.
+        const int x = width - 1;
+        const std::uint8_t* a = top + 4 * x;
+        const std::uint8_t* b = bottom + 4 * x;
+        lumaTop[x] = lumaOf(a);
+        if (lumaBottom) {
+            lumaBottom[x] = lumaOf(b);
+        }
+        chromaOf(2 * (a[0] + b[0]), 2 * (a[1] + b[1]), 2 * (a[2] + b[2]), chroma + 2 * pairs);
+    }
+}
+
+// Combines source rows (BGRX bytes, `taps` of them, an even number) into one row of columns
+// with kColumnBits fractional bits. SSE2 multiplies and adds two rows at a time.
+void combineRows(const std::uint8_t* const* lines, const std::int16_t* weights, int taps, int count,
+                 std::int16_t* out) {
+    constexpr int shift = kWeightBits - kColumnBits;
+    int x = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; x + 16 <= count; x += 16) {
+        __m128i acc[4];
+        for (auto& a : acc) {
+            a = _mm_set1_epi32(1 << (shift - 1));
+        }
+        for (int k = 0; k < taps; k += 2) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lines[k] + x));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lines[k + 1] + x));
+            const __m128i pair = _mm_set1_epi32(static_cast<std::uint16_t>(weights[k]) |
+                                                (static_cast<std::uint32_t>(weights[k + 1]) << 16));
+            const __m128i low = _mm_unpacklo_epi8(a, b);
+            const __m128i high = _mm_unpackhi_epi8(a, b);
+            acc[0] = _mm_add_epi32(acc[0], _mm_madd_epi16(_mm_unpacklo_epi8(low, zero), pair));
+            acc[1] = _mm_add_epi32(acc[1], _mm_madd_epi16(_mm_unpackhi_epi8(low, zero), pair));
+            acc[2] = _mm_add_epi32(acc[2], _mm_madd_epi16(_mm_unpacklo_epi8(high, zero), pair));
+            acc[3] = _mm_add_epi32(acc[3], _mm_madd_epi16(_mm_unpackhi_epi8(high, zero), pair));
+        }
+        _mm_storeu_si128(
+            reinterpret_cast<__m128i*>(out + x),
+            _mm_packs_epi32(_mm_srai_epi32(acc[0], shift), _mm_srai_epi32(acc[1], shift)));
+        _mm_storeu_si128(
+            reinterpret_cast<__m128i*>(out + x + 8),
+            _mm_packs_epi32(_mm_srai_epi32(acc[2], shift), _mm_srai_epi32(acc[3], shift)));
+    }
+#endif
+    for (; x < count; ++x) {
+        std::int32_t sum = 1 << (shift - 1);
+        for (int k = 0; k < taps; ++k) {
+            sum += weights[k] * lines[k][x];
+        }
+        out[x] = static_cast<std::int16_t>(sum >> shift);
+    }
+}
+
+// One output row of BGRX from the vertically combined columns. Filters have an even number of
+// taps, so that SSE2 multiplies and adds two taps of all four channels in one instruction.
+// `Taps` fixed at compile time (0: given by `taps`) lets the common filters unroll.
+template <int Taps>
+void resampleRow(const std::int16_t* columns, const int* first, const std::int16_t* weights,
+                 int taps, int outputWidth, std::uint8_t* row) {
+    constexpr int shift = kWeightBits + kColumnBits;
+    if constexpr (Taps > 0) {
+        taps = Taps;
+    }
+    for (int i = 0; i < outputWidth; ++i) {
+        const std::int16_t* in = columns + static_cast<std::size_t>(first[i]) * 4;
+        const std::int16_t* w = weights + static_cast<std::size_t>(i) * taps;
+#if defined(__SSE2__)
+        __m128i acc = _mm_set1_epi32(1 << (shift - 1));
+        for (int k = 0; k < taps; k += 2) {
+            const __m128i pixels = _mm_unpacklo_epi16(
+                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(in + 4 * k)),
+                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(in + 4 * k + 4)));
+            const __m128i pair = _mm_set1_epi32(static_cast<std::uint16_t>(w[k]) |
+                                                (static_cast<std::uint32_t>(w[k + 1]) << 16));
+            acc = _mm_add_epi32(acc, _mm_madd_epi16(pixels, pair));
+        }
+        const __m128i narrow = _mm_packs_epi32(_mm_srai_epi32(acc, shift), acc);
+        const int bgrx = _mm_cvtsi128_si32(_mm_packus_epi16(narrow, narrow));
+        std::memcpy(row + 4 * i, &bgrx, 4);
+#else
+        std::int32_t acc[4] = {1 << (shift - 1), 1 << (shift - 1), 1 << (shift - 1),
+                               1 << (shift - 1)};
+        for (int k = 0; k < taps; ++k) {
+            for (int c = 0; c < 4; ++c) {
+                acc[c] += w[k] * in[4 * k + c];
+            }
+        }
+        for (int c = 0; c < 4; ++c) {
+            row[4 * i + c] = static_cast<std::uint8_t>(acc[c] >> shift);
+        }
+#endif
+    }
+}
+
+void resampleRowAnyTaps(const std::int16_t* columns, const int* first, const std::int16_t* weights,
+                        int taps, int outputWidth, std::uint8_t* row) {
+    switch (taps) {
+        case 2:
+            return resampleRow<2>(columns, first, weights, taps, outputWidth, row);
+        case 4:
+            return resampleRow<4>(columns, first, weights, taps, outputWidth, row);
+        case 6:
+            return resampleRow<6>(columns, first, weights, taps, outputWidth, row);
+        default:
+            return resampleRow<0>(columns, first, weights, taps, outputWidth, row);
+    }
+}
+
+}  // namespace
+
+Nv12Converter::Filter Nv12Converter::makeFilter(int sourceSize, int outputSize) {
+    Filter filter;
+    filter.sourceSize = sourceSize;
+    filter.outputSize = outputSize;
+    const double scale = static_cast<double>(sourceSize) / outputSize;
+    const double support = std::max(scale, 1.0);
+
+    std::vector<std::vector<double>> taps(outputSize);
+    for (int i = 0; i < outputSize; ++i) {
+        const double center = (i + 0.5) * scale - 0.5;
+        const int low = static_cast<int>(std::floor(center - support)) + 1;
+        const int high = static_cast<int>(std::ceil(center + support)) - 1;
+        // Positions outside the picture repeat its edge.
+        const int first = std::clamp(low, 0, sourceSize - 1);
+        const int last = std::clamp(high, 0, sourceSize - 1);
+        std::vector<double> weights(last - first + 1, 0.0);
+        for (int j = low; j <= high; ++j) {
+            weights[std::clamp(j, 0, sourceSize - 1) - first] +=
+                std::max(0.0, 1.0 - std::abs(j - center) / support);
+        }
+        // Drop zero taps at both ends.
+        int begin = 0;
+        int end = static_cast<int>(weights.size());
+        while (end - begin > 1 && weights[begin] <= 0.0) {
+            ++begin;
+        }
+        while (end - begin > 1 && weights[end - 1] <= 0.0) {
+            --end;
+        }
+        filter.first.push_back(first + begin);
+        taps[i].assign(weights.begin() + begin, weights.begin() + end);
+        filter.taps = std::max(filter.taps, end - begin);
+    }
+
+    filter.taps += filter.taps % 2;  // even, for the paired multiply-add
+    filter.reach = sourceSize;
+    for (int start : filter.first) {
+        filter.reach = std::max(filter.reach, start + filter.taps);
+    }
+    filter.weights.assign(static_cast<std::size_t>(outputSize) * filter.taps, 0);
+    for (int i = 0; i < outputSize; ++i) {
+        double total = 0;
+        for (double w : taps[i]) {
+            total += w;
+        }
+        std::int16_t* out = &filter.weights[static_cast<std::size_t>(i) * filter.taps];
+        std::int32_t sum = 0;
+        std::size_t largest = 0;
+        for (std::size_t k = 0; k < taps[i].size(); ++k) {
+            out[k] = static_cast<std::int16_t>(std::lround(taps[i][k] / total * kWeightOne));
+            sum += out[k];
+            if (out[k] > out[largest]) {
+                largest = k;
+            }
+        }
+        out[largest] = static_cast<std::int16_t>(out[largest] + kWeightOne - sum);  // sum is one
+    }
+    return filter;
+}
+
+void Nv12Converter::scaleRow(const BgraImage& source, int outputRow, std::uint8_t* row) {
+    // Vertical pass over whole source rows, then the horizontal one. Padding taps (weight
+    // zero) read the last row again rather than past the picture.
+    const int first = vertical_.first[outputRow];
+    for (int k = 0; k < vertical_.taps; ++k) {
+        lines_[k] =
+            source.pixels +
+            static_cast<std::size_t>(std::min(first + k, source.height - 1)) * source.stride;
+    }
+    combineRows(lines_.data(),
+                &vertical_.weights[static_cast<std::size_t>(outputRow) * vertical_.taps],
+                vertical_.taps, source.width * 4, columnSums_.data());
+    resampleRowAnyTaps(columnSums_.data(), horizontal_.first.data(), horizontal_.weights.data(),
+                       horizontal_.taps, horizontal_.outputSize, row);
+}
+
+bool Nv12Converter::convert(const BgraImage& source, PixelBuffer& destination) {
+    if (!source.pixels || source.width < 1 || source.height < 1 ||
+        static_cast<std::int64_t>(source.stride) < static_cast<std::int64_t>(source.width) * 4 ||
+        destination.width() < 1 || destination.height() < 1) {
+        return false;
+    }
+    const int width = destination.width();
+    const int height = destination.height();
+    const bool direct = source.width == width && source.height == height;
+    if (!direct) {
+        if (horizontal_.sourceSize != source.width || horizontal_.outputSize != width) {
+            horizontal_ = makeFilter(source.width, width);
+        }
+        if (vertical_.sourceSize != source.height || vertical_.outputSize != height) {
+            vertical_ = makeFilter(source.height, height);
+        }
+        lines_.resize(static_cast<std::size_t>(vertical_.taps));
+        columnSums_.resize(static_cast<std::size_t>(horizontal_.reach) * 4, 0);
+        rows_.resize(static_cast<std::size_t>(width) * 8);
+    }
+
+    for (int y = 0; y < height; y += 2) {
+        const bool hasBottom = y + 1 < height;
+        const std::uint8_t* top;
+        const std::uint8_t* bottom;
+        if (direct) {
+            top = source.pixels + static_cast<std::size_t>(y) * source.stride;
+            bottom = hasBottom ? top + source.stride : top;
+        } else {
+            std::uint8_t* scaled = rows_.data();
+            scaleRow(source, y, scaled);
+            if (hasBottom) {
+                scaleRow(source, y + 1, scaled + static_cast<std::size_t>(width) * 4);
+            }
+            top = scaled;
+            bottom = hasBottom ? scaled + static_cast<std::size_t>(width) * 4 : top;
+        }
+        const int lumaStride = destination.lumaStride();
+        std::uint8_t* luma = destination.luma() + static_cast<std::size_t>(y) * lumaStride;
+        convertRowPair(
+            top, bottom, width, luma, hasBottom ? luma + lumaStride : nullptr,
+            destination.chroma() + static_cast<std::size_t>(y / 2) * destination.chromaStride());
+    }
+    return true;
+}
+
+}  // namespace quelm
