@@ -285,7 +285,8 @@ class Decoder {
     bool readCase(const json::value& payload, std::size_t caseIndex, T& out,
                   std::index_sequence<I...>) {
         bool ok = false;
-        ((I == caseIndex ? (ok = readAlternative<T, I>(payload, out), true) : false) || ...);
+        static_cast<void>(
+            ((I == caseIndex ? (ok = readAlternative<T, I>(payload, out), true) : false) || ...));
         return ok;
     }
 

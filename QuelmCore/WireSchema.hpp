@@ -16,6 +16,10 @@ struct Field {
     Member Record::*member;
 };
 
+// Aggregate deduction arrived late in some compilers (clang before 17); spell it out.
+template <class Record, class Member>
+Field(std::string_view, Member Record::*) -> Field<Record, Member>;
+
 // Schema<T>::fields lists the fields of a JSON object type; scalars have no Schema.
 template <class T>
 struct Schema;
