@@ -7,6 +7,7 @@
 #include <limits>
 #include <utility>
 
+#include "QuelmCore/JsonParser.hpp"
 #include "QuelmCore/JsonWriter.hpp"
 #include "QuelmCore/WireSchema.hpp"
 
@@ -330,7 +331,7 @@ Decoded<T> decodeReportingError(std::string_view text) {
     unsigned char buffer[4096];
     json::monotonic_resource resource(buffer, sizeof buffer);
     boost::system::error_code ec;
-    json::value parsed = json::parse(json::string_view(text.data(), text.size()), ec, &resource);
+    json::value parsed = JsonParser::parse(text, ec, &resource);
     Decoded<T> result;
     if (ec) {
         result.error = "invalid JSON: " + ec.message();

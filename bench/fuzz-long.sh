@@ -3,20 +3,22 @@
 # corpus, on one core, printing per target the runs done, the coverage (libFuzzer's "cov:"
 # edges and "ft:" features) and the findings. Builds the fuzz preset first.
 #   bench/fuzz-long.sh [runs] [target ...]
+# QUELM_FUZZ_BIN=<folder> runs prebuilt targets from there instead of building.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib.sh
 
 runs=${1:-10000000}
 shift || true
-build_preset fuzz >/dev/null
+bin=${QUELM_FUZZ_BIN:-build-fuzz/fuzz}
+[ -z "${QUELM_FUZZ_BIN:-}" ] && build_preset fuzz >/dev/null
 
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
     for source in fuzz/*Fuzzer.cpp; do targets+=("$(basename "$source" .cpp)"); done
 fi
 
-out=build-fuzz/long
+out=${QUELM_FUZZ_OUT:-build-fuzz/long}
 mkdir -p "$out"
 printf '%-26s %12s %8s %8s %9s %8s\n' target runs cov ft seconds findings
 for target in "${targets[@]}"; do
@@ -26,7 +28,7 @@ for target in "${targets[@]}"; do
     log="$out/$target.log"
     start=$(date +%s)
     status=0
-    "build-fuzz/fuzz/$target" -runs="$runs" -print_final_stats=1 \
+    "$bin/$target" -runs="$runs" -print_final_stats=1 \
         -artifact_prefix="$out/$target-" "$corpus" >"$log" 2>&1 || status=$?
     seconds=$(($(date +%s) - start))
     done_runs=$(grep -E '^stat::number_of_executed_units' "$log" | awk '{print $2}')

@@ -215,6 +215,27 @@ TEST(WireCoder, DoublesAreShortestRoundTripText) {
     }
 }
 
+// 17-digit texts that Boost.JSON's own number reading rounds wrongly: each must read back as
+// the double whose shortest text it is, and long mantissas round to the nearest double.
+TEST(WireCoder, DoublesReadCorrectlyRounded) {
+    const std::vector<std::pair<std::string, double>> cases = {
+        {"1.6666666666666665", std::nextafter(5.0 / 3.0, 0.0)},
+        {"1.6666666666666667", 5.0 / 3.0},
+        {"1.66666666666666666666666666666666666666666666666666666666625", 5.0 / 3.0},
+        {"0.30000000000000004", 0.1 + 0.2},
+        {"-2.2250738585072014e-308", -2.2250738585072014e-308},
+        {"1e-400", 0.0},
+    };
+    for (const auto& [text, value] : cases) {
+        SCOPED_TRACE(text);
+        auto decoded = WireCoder::decode<CM>(R"({"moveTo":{"x":)" + text + R"(,"y":0.5}})");
+        ASSERT_TRUE(decoded);
+        EXPECT_EQ(std::get<CM::MoveTo>(*decoded).x, value);
+        auto again = WireCoder::decode<CM>(*WireCoder::encode(*decoded));
+        EXPECT_EQ(again, decoded);
+    }
+}
+
 TEST(WireCoder, StringsAreEscapedAndStayValidUtf8) {
     std::string controls = "q\"b\\s/\n\r\t\b\f";
     controls.push_back('\0');
