@@ -23,6 +23,10 @@ ServerHarness::~ServerHarness() {
         server_.reset();
     }
     io_.stop();
+    // A report still running on the main queue may hold the server, and the server holds the
+    // queue: were that the last hold, the queue would be destroyed on its own thread, which
+    // cannot join itself. Waiting for the queue lets the last hold go here.
+    mainQueue_->sync([] {});
 }
 
 void ServerHarness::start(RemoteServer::Options options) {
