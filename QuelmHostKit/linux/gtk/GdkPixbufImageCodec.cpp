@@ -168,6 +168,25 @@ class PixbufSource final : public ImageSource {
     int decodedEdge_ = 0;  // the longer side `decoded_` was decoded for
 };
 
+// Every pixel fully opaque: the JPEG saver then takes the colours as they are, without a
+// flattened copy of the whole picture (loaders such as TIFF's always give an alpha channel).
+bool opaque(const GdkPixbuf* pixbuf) {
+    const int width = gdk_pixbuf_get_width(pixbuf);
+    const int height = gdk_pixbuf_get_height(pixbuf);
+    const int channels = gdk_pixbuf_get_n_channels(pixbuf);
+    const int rowstride = gdk_pixbuf_get_rowstride(pixbuf);
+    const guint8* pixels = gdk_pixbuf_read_pixels(pixbuf);
+    for (int y = 0; y < height; ++y) {
+        const guint8* alpha = pixels + std::size_t(y) * rowstride + channels - 1;
+        for (int x = 0; x < width; ++x, alpha += channels) {
+            if (*alpha != 255) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 ImageFileType fileType(GdkPixbufLoader* loader) {
     GdkPixbufFormat* format = gdk_pixbuf_loader_get_format(loader);
     if (!format) {
@@ -208,7 +227,7 @@ std::optional<Bytes> GdkPixbufImageCodec::encodeJPEG(const Picture& picture, dou
     }
     GdkPixbuf* pixbuf = source->pixbuf();
     Ref<GdkPixbuf> flattened;
-    if (gdk_pixbuf_get_has_alpha(pixbuf)) {
+    if (gdk_pixbuf_get_has_alpha(pixbuf) && !opaque(pixbuf)) {
         // JPEG has no transparency: lay the picture over white, as a viewer would show it.
         int width = gdk_pixbuf_get_width(pixbuf);
         int height = gdk_pixbuf_get_height(pixbuf);
