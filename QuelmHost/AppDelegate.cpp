@@ -14,7 +14,10 @@ namespace quelm {
 AppDelegate::AppDelegate(CommandLine commandLine, std::shared_ptr<SerialQueue> mainQueue)
     : commandLine_(commandLine),
       mainQueue_(std::move(mainQueue)),
-      tokens_(std::make_shared<TokenStore>(SecretStores::makeDefault(), getrandomSource())),
+      tokens_([] {
+          auto secrets = SecretStores::makeDefault();
+          return std::make_shared<TokenStore>(secrets.store, secrets.fallback, getrandomSource());
+      }()),
       capture_(std::make_shared<IdleScreenStreaming>()),
       input_(std::make_shared<IdleInputHandling>()) {}
 

@@ -1,21 +1,22 @@
 #include "QuelmHostKit/linux/secret/SecretStores.hpp"
 
-#include "QuelmHostKit/log/Log.hpp"
 #include "QuelmHostKit/linux/secret/FileSecretStore.hpp"
 #include "QuelmHostKit/linux/secret/LibsecretStore.hpp"
+#include "QuelmHostKit/log/Log.hpp"
 
 namespace quelm::SecretStores {
 
-std::shared_ptr<SecretStore> makeDefault() {
+Choice makeDefault() {
+    // With no home folder at all, every write to the file fails and is logged: without a
+    // Secret Service the secret then lives for this run only.
+    auto folder = FileSecretStore::defaultFolder().value_or(std::filesystem::path());
+    auto file = std::make_shared<FileSecretStore>(folder);
     if (LibsecretStore::available()) {
         Log::info("secret store: secret service");
-        return std::make_shared<LibsecretStore>();
+        return {std::make_shared<LibsecretStore>(), file};
     }
-    // With no home folder at all, every write fails and is logged: the secret lives for this
-    // run only.
-    auto folder = FileSecretStore::defaultFolder().value_or(std::filesystem::path());
     Log::info("secret store: file in " + folder.string());
-    return std::make_shared<FileSecretStore>(folder);
+    return {file, nullptr};
 }
 
 }  // namespace quelm::SecretStores
