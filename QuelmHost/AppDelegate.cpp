@@ -2,12 +2,12 @@
 
 #include "QuelmHost/IdleInputHandling.hpp"
 #include "QuelmHost/IdleScreenStreaming.hpp"
-#include "QuelmHostKit/streaming/DisplaySelection.hpp"
-#include "QuelmHostKit/log/Log.hpp"
-#include "QuelmHostKit/server/Net.hpp"
 #include "QuelmHostKit/linux/random/GetrandomSource.hpp"
 #include "QuelmHostKit/linux/secret/SecretStores.hpp"
 #include "QuelmHostKit/linux/x11/X11DisplayServices.hpp"
+#include "QuelmHostKit/log/Log.hpp"
+#include "QuelmHostKit/server/Net.hpp"
+#include "QuelmHostKit/streaming/DisplaySelection.hpp"
 
 namespace quelm {
 

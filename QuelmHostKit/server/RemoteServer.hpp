@@ -19,11 +19,11 @@
 #include "QuelmCore/ClipImageFormat.hpp"
 #include "QuelmCore/Messages.hpp"
 #include "QuelmCore/StreamConfig.hpp"
-#include "QuelmHostKit/queues/AsioSerialQueue.hpp"
 #include "QuelmHostKit/input/InputHandling.hpp"
+#include "QuelmHostKit/queues/AsioSerialQueue.hpp"
+#include "QuelmHostKit/queues/SerialQueue.hpp"
 #include "QuelmHostKit/server/PeerSendQueue.hpp"
 #include "QuelmHostKit/streaming/ScreenStreaming.hpp"
-#include "QuelmHostKit/queues/SerialQueue.hpp"
 
 namespace quelm {
 
