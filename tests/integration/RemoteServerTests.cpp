@@ -192,14 +192,16 @@ TEST_F(RemoteServerTest, OwnAddressCountsAsLocalAndIsFollowed) {
     auto port = harness.server().localPort("127.0.0.2");
     ASSERT_TRUE(port);
 
+    WsTestClient::Options fromOwnAddress;
+    fromOwnAddress.bindAddress = "127.0.0.2";
     WsTestClient fromSelf;
-    EXPECT_TRUE(fromSelf.connect("127.0.0.2", *port, {.bindAddress = "127.0.0.2"}));
+    EXPECT_TRUE(fromSelf.connect("127.0.0.2", *port, fromOwnAddress));
 
     std::promise<void> done;
     harness.server().setLocalAllowed(false, [&] { done.set_value(); });
     done.get_future().wait();
     WsTestClient refused;
-    EXPECT_FALSE(refused.connect("127.0.0.2", *port, {.bindAddress = "127.0.0.2"}));
+    EXPECT_FALSE(refused.connect("127.0.0.2", *port, fromOwnAddress));
     EXPECT_TRUE(harness.log().waitFor("rejected peer 127.0.0.2"));
 
     harness.setTailscaleAddress("127.0.0.3");
