@@ -7,16 +7,17 @@
 namespace quelm::SecretStores {
 
 Choice makeDefault() {
-    // With no home folder at all, every write to the file fails and is logged: without a
-    // Secret Service the secret then lives for this run only.
-    auto folder = FileSecretStore::defaultFolder().value_or(std::filesystem::path());
-    auto file = std::make_shared<FileSecretStore>(folder);
+    auto folder = FileSecretStore::defaultFolder();
     if (LibsecretStore::available()) {
         Log::info("secret store: secret service");
-        return {std::make_shared<LibsecretStore>(), file};
+        return {std::make_shared<LibsecretStore>(),
+                folder ? std::make_shared<FileSecretStore>(*folder) : nullptr};
     }
-    Log::info("secret store: file in " + folder.string());
-    return {file, nullptr};
+    // With no home folder at all, every write fails and is logged: the secret lives for this
+    // run only.
+    auto path = folder.value_or(std::filesystem::path());
+    Log::info("secret store: file in " + path.string());
+    return {std::make_shared<FileSecretStore>(path), nullptr};
 }
 
 }  // namespace quelm::SecretStores
