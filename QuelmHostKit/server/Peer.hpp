@@ -18,6 +18,7 @@
 #include <string>
 
 #include "QuelmCore/Bytes.hpp"
+#include "QuelmHostKit/server/CompanionConnection.hpp"
 #include "QuelmHostKit/server/PeerSendQueue.hpp"
 
 namespace quelm {
@@ -27,7 +28,7 @@ namespace quelm {
 // sends through one bounded queue (Beast allows one write in flight).
 // Thread: everything runs on the server's strand, the socket's executor. Lifetime: shared;
 // pending operations keep it alive until the socket closes.
-class Peer final : public std::enable_shared_from_this<Peer> {
+class Peer final : public CompanionConnection, public std::enable_shared_from_this<Peer> {
   public:
     using MessageHandler = std::function<void(Bytes)>;
 
@@ -40,7 +41,7 @@ class Peer final : public std::enable_shared_from_this<Peer> {
     // Cancels the connection (a closing handshake in the background), then finishes the peer:
     // `onClose` runs once, synchronously. Repeated calls do nothing more. Whatever is still in
     // flight, the socket is closed (reset) at the latest `closeTimeout` seconds later.
-    void close();
+    void close() override;
     // As close(), but the socket is reset at once, without a closing handshake: for connections
     // that never authenticated or that stopped reading, so that they cost nothing while closing.
     void abort();
@@ -49,8 +50,8 @@ class Peer final : public std::enable_shared_from_this<Peer> {
     // timer goes with it, so a flood of short-lived connections leaves no timers behind).
     void expireAfter(double seconds, std::function<void()> onExpired);
 
-    void sendText(std::string text, Traffic traffic = Traffic::control);
-    void sendBinary(Bytes bytes, Traffic traffic);
+    void sendText(std::string text, Traffic traffic = Traffic::control) override;
+    void sendBinary(Bytes bytes, Traffic traffic) override;
     // Sends the text and closes once it has been handed to the socket (or failed); the socket
     // is reset if that has not happened within `closeTimeout` seconds.
     void sendTextThenClose(std::string text);
