@@ -36,7 +36,7 @@ public:
 
     // Runs the task every `interval` seconds, the first time one interval from now, until the
     // returned handle is cancelled or released.
-    std::shared_ptr<RepeatingTimer> every(double interval, Task task);
+    virtual std::shared_ptr<RepeatingTimer> every(double interval, Task task);
 };
 
 // Wraps a member callback so that it does nothing once its owner is gone.

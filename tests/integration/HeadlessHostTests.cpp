@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "QuelmCore/WireCoder.hpp"
+#include "tests/fakes/PrivateXvfb.hpp"
 #include "tests/fakes/WsTestClient.hpp"
 
 extern char** environ;
@@ -22,11 +23,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// quelmix-host run as a child with a private data folder and no secret service, its stdout
-// and stderr read line by line.
+// quelmix-host run as a child with a private data folder, no secret service and the X display
+// given (none when empty), its stdout and stderr read line by line.
 class HostProcess {
   public:
-    explicit HostProcess(std::vector<std::string> args) {
+    HostProcess(std::vector<std::string> args, const std::string& display) {
         folder_ = fs::temp_directory_path() / ("quelmix-host-test-" + std::to_string(getpid()));
         fs::create_directories(folder_);
         auto binary = fs::canonical("/proc/self/exe").parent_path().parent_path() / "QuelmHost" /
@@ -46,12 +47,8 @@ class HostProcess {
         std::vector<std::string> env{"XDG_DATA_HOME=" + folder_.string(),
                                      "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent",
                                      "HOME=" + folder_.string(), "PATH=/usr/bin:/bin"};
-        // With an X server at hand (scripts/test starts a private one) the host offers its
-        // displays.
-        for (const char* name : {"DISPLAY", "XAUTHORITY"}) {
-            if (const char* value = std::getenv(name)) {
-                env.push_back(std::string(name) + "=" + value);
-            }
+        if (!display.empty()) {
+            env.push_back("DISPLAY=" + display);
         }
         std::vector<char*> envp;
         for (auto& e : env) {
@@ -104,17 +101,47 @@ class HostProcess {
         }
     }
 
-    // Sends the signal and waits for the exit status; everything written to stderr is kept.
-    std::optional<int> stop(int signal) {
-        kill(pid_, signal);
+    // Sends the signal (none for 0) and waits up to `seconds` for the exit status; nothing when
+    // the host did not exit in time (it is killed then) or died of a signal. Everything written
+    // to stderr is kept.
+    std::optional<int> stop(int signal, double seconds = 10.0) {
+        if (signal != 0) {
+            kill(pid_, signal);
+        }
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
         int status = 0;
-        waitpid(pid_, &status, 0);
+        bool exited = false;
+        while (!(exited = waitpid(pid_, &status, WNOHANG) == pid_) &&
+               std::chrono::steady_clock::now() < deadline) {
+            readInto(err_, errors_, 10);
+        }
+        if (!exited) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
         pid_ = -1;
         while (readInto(err_, errors_, 100)) {
         }
-        return WIFEXITED(status) ? std::optional<int>(WEXITSTATUS(status)) : std::nullopt;
+        return exited && WIFEXITED(status) ? std::optional<int>(WEXITSTATUS(status)) : std::nullopt;
     }
     const std::string& errors() const { return errors_; }
+
+    // Waits up to `seconds` for `text` on stderr.
+    bool waitForError(const std::string& text, double seconds = 5.0) {
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        while (errors_.find(text) == std::string::npos) {
+            if (std::chrono::steady_clock::now() >= deadline) {
+                return false;
+            }
+            readInto(err_, errors_, 50);
+        }
+        return true;
+    }
+
+    // True while the process has not exited.
+    bool alive() const { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
 
   private:
     static bool readInto(int fd, std::string& buffer, int timeoutMs) {
@@ -139,54 +166,115 @@ class HostProcess {
     std::string errors_;
 };
 
-TEST(HeadlessHost, PrintsStatusAndLocalURLServesACompanionAndEndsCleanly) {
-    HostProcess host({"--headless", "--allow-local", "--port", "0"});
-    ASSERT_TRUE(host.running());
-
-    EXPECT_EQ(host.nextLine(), "Tailscaleのアドレスが見つかりません");
-    auto url = host.nextLine();
-    ASSERT_TRUE(url);
-    const std::string prefix = "quelmix://127.0.0.1:";
-    ASSERT_EQ(url->rfind(prefix, 0), 0u) << *url;
-    auto slash = url->find("/#t=");
-    ASSERT_NE(slash, std::string::npos);
-    auto port =
-        static_cast<std::uint16_t>(std::stoi(url->substr(prefix.size(), slash - prefix.size())));
-    std::string token = url->substr(slash + 4);
-    EXPECT_EQ(token.size(), 32u);
-
-    {
-        WsTestClient companion;
-        ASSERT_TRUE(companion.connect("127.0.0.1", port)) << companion.error();
-        companion.sendText(R"({"hello":{"_0":{"token":")" + token +
-                           R"(","config":{"maxEdge":1920,"bitrateMbps":6,"fps":30}}}})");
-        auto hello = companion.receiveText(5.0);
-        ASSERT_TRUE(hello);
-        auto decoded = WireCoder::decode<ServerMessage>(*hello);
-        ASSERT_TRUE(decoded) << *hello;
-        const auto* info = std::get_if<ServerMessage::Hello>(&*decoded);
-        ASSERT_TRUE(info) << *hello;
-        ASSERT_TRUE(info->info.displays && info->info.displayID);
-        if (std::getenv("DISPLAY")) {
-            EXPECT_FALSE(info->info.displays->empty()) << *hello;
-            EXPECT_NE(*info->info.displayID, 0u);
-            EXPECT_GT(info->info.displayWidth, 0);
+// A host on a private X server, allowing local companions on a free port.
+class HeadlessHostTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string why;
+        xvfb_ = PrivateXvfb::start(why);
+        if (!xvfb_) {
+            GTEST_SKIP() << "Xvfb is not available: " << why;
         }
-        EXPECT_EQ(host.nextLine(), "接続中: 127.0.0.1");
+        host_ = std::make_unique<HostProcess>(
+            std::vector<std::string>{"--headless", "--allow-local", "--port", "0"}, xvfb_->name());
+        ASSERT_TRUE(host_->running());
+        ASSERT_EQ(host_->nextLine(), "Tailscaleのアドレスが見つかりません");
+        const auto url = host_->nextLine();
+        ASSERT_TRUE(url);
+        const std::string prefix = "quelmix://127.0.0.1:";
+        ASSERT_EQ(url->rfind(prefix, 0), 0u) << *url;
+        const auto slash = url->find("/#t=");
+        ASSERT_NE(slash, std::string::npos);
+        port_ = static_cast<std::uint16_t>(
+            std::stoi(url->substr(prefix.size(), slash - prefix.size())));
+        token_ = url->substr(slash + 4);
+        ASSERT_EQ(token_.size(), 32u);
     }
-    EXPECT_EQ(host.nextLine(), "Tailscaleのアドレスが見つかりません");
 
-    EXPECT_EQ(host.stop(SIGINT), 0);
-    EXPECT_EQ(host.errors().find(token), std::string::npos) << "the secret reached the log";
+    // A companion that said hello; the host's hello in `info`.
+    std::unique_ptr<WsTestClient> companion(HostInfo& info) {
+        auto client = std::make_unique<WsTestClient>();
+        EXPECT_TRUE(client->connect("127.0.0.1", port_)) << client->error();
+        client->sendText(R"({"hello":{"_0":{"token":")" + token_ +
+                         R"(","config":{"maxEdge":1920,"bitrateMbps":6,"fps":30}}}})");
+        const auto hello = client->receiveText(5.0);
+        EXPECT_TRUE(hello);
+        if (hello) {
+            const auto decoded = WireCoder::decode<ServerMessage>(*hello);
+            EXPECT_TRUE(decoded) << *hello;
+            if (const auto* message =
+                    decoded ? std::get_if<ServerMessage::Hello>(&*decoded) : nullptr) {
+                info = message->info;
+            }
+        }
+        return client;
+    }
+
+    std::unique_ptr<PrivateXvfb> xvfb_;
+    std::unique_ptr<HostProcess> host_;
+    std::uint16_t port_ = 0;
+    std::string token_;
+};
+
+TEST_F(HeadlessHostTest, ServesACompanionTheDisplaysAndEndsCleanlyOnSigint) {
+    {
+        HostInfo info;
+        auto client = companion(info);
+        ASSERT_TRUE(info.displays && info.displayID);
+        ASSERT_EQ(info.displays->size(), 1u);
+        EXPECT_NE(*info.displayID, 0u);
+        EXPECT_EQ((*info.displays)[0].id, *info.displayID);
+        EXPECT_EQ(info.displayWidth, 1280);
+        EXPECT_EQ(info.displayHeight, 720);
+        EXPECT_EQ(host_->nextLine(), "接続中: 127.0.0.1");
+    }
+    EXPECT_EQ(host_->nextLine(), "Tailscaleのアドレスが見つかりません");
+
+    EXPECT_EQ(host_->stop(SIGINT), 0);
+    EXPECT_EQ(host_->errors().find(token_), std::string::npos) << "the secret reached the log";
+    EXPECT_EQ(host_->errors().find("XIO"), std::string::npos) << host_->errors();
 }
 
-TEST(HeadlessHost, SigtermEndsWithStatusZeroAndBadOptionsAreRefused) {
-    HostProcess host({"--headless"});
-    ASSERT_TRUE(host.running());
-    EXPECT_TRUE(host.nextLine());
-    EXPECT_EQ(host.stop(SIGTERM), 0);
+TEST_F(HeadlessHostTest, SigtermClosesTheCompanionsConnectionAndExitsZeroWithinThreeSeconds) {
+    HostInfo info;
+    auto client = companion(info);
+    ASSERT_EQ(host_->nextLine(), "接続中: 127.0.0.1");
 
-    HostProcess wrong({"--port", "70000"});
+    EXPECT_EQ(host_->stop(SIGTERM, 3.0), 0) << host_->errors();
+    EXPECT_TRUE(client->waitClosed(0.5));
+}
+
+TEST_F(HeadlessHostTest, LosingTheXServerLeavesTheHostAndItsCompanionRunning) {
+    HostInfo info;
+    auto client = companion(info);
+    ASSERT_EQ(host_->nextLine(), "接続中: 127.0.0.1");
+    ASSERT_TRUE(info.displayID);
+
+    xvfb_->kill();
+    EXPECT_TRUE(host_->waitForError("X11: lost the connection to the X server")) << host_->errors();
+    EXPECT_FALSE(client->waitClosed(1.0)) << "the companion's connection ended with the X server";
+    EXPECT_TRUE(host_->alive());
+
+    // A companion arriving now still hears of the last display known, never of a display 0.
+    HostInfo later;
+    auto next = companion(later);
+    ASSERT_TRUE(later.displayID);
+    EXPECT_EQ(*later.displayID, *info.displayID);
+
+    EXPECT_EQ(host_->stop(SIGTERM, 3.0), 0) << host_->errors();
+    EXPECT_EQ(host_->errors().find("XIO"), std::string::npos) << host_->errors();
+}
+
+TEST(HeadlessHost, WithoutAnXDisplayTheHostSaysWhyAndStops) {
+    HostProcess host({"--headless"}, "");
+    ASSERT_TRUE(host.running());
+    EXPECT_EQ(host.stop(0, 10.0), 1);
+    EXPECT_NE(host.errors().find("no X display: DISPLAY is not set"), std::string::npos)
+        << host.errors();
+}
+
+TEST(HeadlessHost, BadOptionsAreRefused) {
+    HostProcess wrong({"--port", "70000"}, "");
     EXPECT_EQ(wrong.stop(0), 2);
 }
 
