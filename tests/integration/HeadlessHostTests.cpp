@@ -30,8 +30,7 @@ class HostProcess {
     HostProcess(std::vector<std::string> args, const std::string& display) {
         folder_ = fs::temp_directory_path() / ("quelmix-host-test-" + std::to_string(getpid()));
         fs::create_directories(folder_);
-        auto binary = fs::canonical("/proc/self/exe").parent_path().parent_path() / "QuelmHost" /
-                      "quelmix-host";
+        const fs::path binary = QUELM_HOST_BINARY;
         int out[2];
         int err[2];
         if (pipe(out) != 0 || pipe(err) != 0) {
