@@ -1,9 +1,4 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -19,97 +14,25 @@
 #include "QuelmHostKit/codecs/AudioEncoder.hpp"
 #include "QuelmHostKit/linux/pulse/PulseAudioSource.hpp"
 #include "tests/fakes/CapturingLogSink.hpp"
+#include "tests/fakes/ChildProcess.hpp"
 #include "tests/fakes/ToneAnalysis.hpp"
-
-extern char** environ;
 
 namespace quelm {
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-std::string findProgram(const std::string& name) {
-    const char* path = std::getenv("PATH");
-    std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
-    std::size_t at = 0;
-    while (at <= dirs.size()) {
-        auto end = dirs.find(':', at);
-        auto dir = dirs.substr(at, end == std::string::npos ? std::string::npos : end - at);
-        fs::path candidate = fs::path(dir.empty() ? "." : dir) / name;
-        if (access(candidate.c_str(), X_OK) == 0) {
-            return candidate;
-        }
-        if (end == std::string::npos) {
-            break;
-        }
-        at = end + 1;
-    }
-    return {};
-}
-
-// A child process with its own environment, optionally reading stdin from a file.
-pid_t spawn(const std::vector<std::string>& args, const std::vector<std::string>& env,
-            const std::string& stdinFile = {}, const std::string& stderrFile = "/dev/null") {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (!stdinFile.empty()) {
-        posix_spawn_file_actions_addopen(&actions, 0, stdinFile.c_str(), O_RDONLY, 0);
-    }
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, stderrFile.c_str(), O_WRONLY | O_CREAT | O_APPEND,
-                                     0600);
-    std::vector<char*> argv;
-    for (const auto& a : args) {
-        argv.push_back(const_cast<char*>(a.c_str()));
-    }
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (const auto& e : env) {
-        envp.push_back(const_cast<char*>(e.c_str()));
-    }
-    envp.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) {
-        pid = -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
-// Waits for the child to end; its exit status, or nothing after `seconds`.
-std::optional<int> waitExit(pid_t pid, double seconds) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (std::chrono::steady_clock::now() < deadline) {
-        int status = 0;
-        pid_t done = waitpid(pid, &status, WNOHANG);
-        if (done == pid) {
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        }
-        std::this_thread::sleep_for(20ms);
-    }
-    return std::nullopt;
-}
-
-void terminate(pid_t pid) {
-    if (pid <= 0) {
-        return;
-    }
-    kill(pid, SIGTERM);
-    if (!waitExit(pid, 5)) {
-        kill(pid, SIGKILL);
-        waitExit(pid, 5);
-    }
-}
+using test::ChildProcess;
 
 // A private PulseAudio daemon: its own runtime folder and socket, a null sink at 48 kHz
 // stereo as the only (so the default) output. Stopped by pid.
 class PrivateSoundServer {
   public:
     PrivateSoundServer() {
-        daemon_ = findProgram("pulseaudio");
-        pacat_ = findProgram("pacat");
-        if (daemon_.empty() || pacat_.empty()) {
+        daemon_ = ChildProcess::find("pulseaudio");
+        pacat_ = ChildProcess::find("pacat");
+        pactl_ = ChildProcess::find("pactl");
+        if (daemon_.empty() || pacat_.empty() || pactl_.empty()) {
             why_ = "pulseaudio and pacat (packages pulseaudio, pulseaudio-utils) are not installed";
             return;
         }
@@ -118,28 +41,31 @@ class PrivateSoundServer {
         fs::create_directories(folder_ / "runtime");
         fs::permissions(folder_ / "runtime", fs::perms::owner_all);
         socket_ = (folder_ / "native").string();
-        pid_ = spawn({daemon_, "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
-                      "--disable-shm=yes", "--log-target=stderr", "-L",
-                      "module-null-sink sink_name=test rate=48000 channels=2", "-L",
-                      "module-native-protocol-unix auth-anonymous=1 socket=" + socket_},
-                     environment(), {}, (folder_ / "pulseaudio.log").string());
-        if (pid_ <= 0) {
+        ChildProcess::Options options{environment()};
+        options.stderrFile = (folder_ / "pulseaudio.log").string();
+        process_ = std::make_unique<ChildProcess>(
+            std::vector<std::string>{
+                daemon_, "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
+                "--disable-shm=yes", "--log-target=stderr", "-L",
+                "module-null-sink sink_name=test rate=48000 channels=2", "-L",
+                "module-native-protocol-unix auth-anonymous=1 socket=" + socket_},
+            options);
+        if (!process_->started()) {
             why_ = "pulseaudio did not start";
             return;
         }
-        // Ready once pacat can reach it.
+        // Ready once a client can reach it.
         auto deadline = std::chrono::steady_clock::now() + 15s;
         while (std::chrono::steady_clock::now() < deadline) {
             if (fs::exists(socket_)) {
-                pid_t probe =
-                    spawn({findProgram("pactl"), "--server=" + server(), "info"}, environment());
-                if (probe > 0 && waitExit(probe, 5) == 0) {
+                ChildProcess probe({pactl_, "--server=" + server(), "info"},
+                                   ChildProcess::Options{environment()});
+                if (probe.wait(5) == 0) {
                     ready_ = true;
                     return;
                 }
             }
-            if (waitExit(pid_, 0.1)) {
-                pid_ = -1;
+            if (process_->wait(0.1)) {
                 why_ = "pulseaudio exited at start (running as a user without a session?)";
                 return;
             }
@@ -154,8 +80,9 @@ class PrivateSoundServer {
     }
 
     void stop() {
-        terminate(pid_);
-        pid_ = -1;
+        if (process_) {
+            process_->terminate();
+        }
     }
 
     bool ready() const { return ready_; }
@@ -163,11 +90,14 @@ class PrivateSoundServer {
     std::string server() const { return "unix:" + socket_; }
     const fs::path& folder() const { return folder_; }
 
-    // Plays raw 48 kHz stereo float samples into the null sink; pacat's pid.
-    pid_t play(const fs::path& raw) const {
-        return spawn({pacat_, "--server=" + server(), "--playback", "--device=test",
-                      "--format=float32le", "--rate=48000", "--channels=2", "--raw"},
-                     environment(), raw.string());
+    // Plays raw 48 kHz stereo float samples into the null sink.
+    std::unique_ptr<ChildProcess> play(const fs::path& raw) const {
+        ChildProcess::Options options{environment()};
+        options.stdinFile = raw.string();
+        return std::make_unique<ChildProcess>(
+            std::vector<std::string>{pacat_, "--server=" + server(), "--playback", "--device=test",
+                                     "--format=float32le", "--rate=48000", "--channels=2", "--raw"},
+            options);
     }
 
   private:
@@ -179,9 +109,10 @@ class PrivateSoundServer {
 
     std::string daemon_;
     std::string pacat_;
+    std::string pactl_;
     fs::path folder_;
     std::string socket_;
-    pid_t pid_ = -1;
+    std::unique_ptr<ChildProcess> process_;
     bool ready_ = false;
     std::string why_;
 };
@@ -236,13 +167,9 @@ TEST(PulseAudioSourceTests, AToneIntoTheDefaultSinkArrivesAsAacOfTheSamePitch) {
         out.write(reinterpret_cast<const char*>(tone.data()),
                   static_cast<std::streamsize>(tone.size() * sizeof(float)));
     }
-    pid_t player = server.play(raw);
-    ASSERT_GT(player, 0);
-    auto played = waitExit(player, 20);
-    if (!played) {
-        terminate(player);
-    }
-    ASSERT_EQ(played, 0) << "pacat failed";
+    auto player = server.play(raw);
+    ASSERT_TRUE(player->started());
+    ASSERT_EQ(player->wait(20), 0) << "pacat failed";
     std::this_thread::sleep_for(300ms);
 
     std::vector<AudioPacket> packets;
