@@ -105,6 +105,8 @@ Run control:
   -T, --duration <s>        stop <s> seconds after the host's hello (default: until closed)
   -n, --frames <n>          stop after <n> video frames
       --no-ack              never acknowledge frames (the host then pauses the stream)
+      --no-decode           count and acknowledge frames without decoding them (saves CPU
+                            when measuring the host on the same machine; no --png then)
       --script <file>       send the messages of a script, see below
   -h, --help                show this help and exit
 
@@ -248,6 +250,10 @@ std::variant<CompanionOptions, Message> CompanionOptions::parse(
             options.acknowledge = false;
             continue;
         }
+        if (arg == "--no-decode") {
+            options.decode = false;
+            continue;
+        }
         if (arg == "-v" || arg == "--verbose") {
             options.verbose = true;
             continue;
@@ -315,6 +321,9 @@ std::variant<CompanionOptions, Message> CompanionOptions::parse(
     }
     if (options.token.empty()) {
         return Message{"no connection secret: pass --token, --token-file or QUELMIX_TOKEN"};
+    }
+    if (!options.decode && !options.pngPath.empty()) {
+        return Message{"--png needs decoded pictures: drop --no-decode"};
     }
     return options;
 }

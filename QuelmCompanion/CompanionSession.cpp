@@ -306,15 +306,18 @@ void CompanionSession::receivedVideo(std::span<const std::uint8_t> data) {
     width_ = frame->width;
     height_ = frame->height;
 
-    auto before = Clock::now();
-    bool decoded = video_.decode(*frame);
-    double took = std::chrono::duration<double>(Clock::now() - before).count();
-    if (decoded) {
-        ++window_.decoded;
-        window_.decodeSeconds += took;
-        pictureDirty_ = true;
-    } else {
-        ++undecodable_;
+    bool decoded = false;
+    if (options_.decode) {
+        auto before = Clock::now();
+        decoded = video_.decode(*frame);
+        double took = std::chrono::duration<double>(Clock::now() - before).count();
+        if (decoded) {
+            ++window_.decoded;
+            window_.decodeSeconds += took;
+            pictureDirty_ = true;
+        } else {
+            ++undecodable_;
+        }
     }
     if (options_.verbose) {
         line("video seq=" + std::to_string(frame->seq) + " key=" + (frame->isKey ? "1" : "0") +
