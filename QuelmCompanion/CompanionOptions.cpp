@@ -124,7 +124,7 @@ with -v also "video seq=... key=... size=... bytes=..." and "audio seq=... units
 a final "summary: ..." line.
 
 Exit status:
-  0 finished (duration over, frame count reached, or the host closed after --duration)
+  0 finished: the duration is over, the frame count reached, or interrupted (Ctrl-C)
   2 unusable command line or script    3 could not connect    4 authentication failed
   5 the host closed the connection early (or replaced this companion)
   6 the host reported a stream error   7 --frames not reached within --duration

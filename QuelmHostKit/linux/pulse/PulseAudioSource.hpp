@@ -13,8 +13,9 @@ namespace quelm {
 // The host itself plays nothing, so the monitor holds only other programs' sound.
 //
 // Handlers run on the main loop's thread with the loop locked: they must not call back into
-// the source, and should hand the samples on quickly. start() and stop() come from one thread
-// at a time (not from a handler, though stop() from a handler is tolerated).
+// the source, should hand the samples on quickly, and must not wait for a lock that the caller
+// of stop() holds (stop() waits for a running handler to return). start() and stop() come from one
+// thread at a time (not from a handler, though stop() from a handler is tolerated).
 class PulseAudioSource final : public SystemAudioSource {
   public:
     struct Options {
