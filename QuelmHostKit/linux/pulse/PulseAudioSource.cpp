@@ -201,10 +201,17 @@ CaptureStatus PulseAudioSource::start(SamplesHandler onSamples, StopHandler onSt
 
     Log::info("system audio: recording " + name);
     session_ = std::move(session);
+    current_ = s;
     return CaptureStatus::success();
 }
 
 void PulseAudioSource::stop() {
+    // From a handler: the loop is locked by this very thread, so the session stays alive; it
+    // only has to go quiet. Another thread tearing down waits for this handler to return.
+    if (Session* s = current_.load(); s != nullptr && pa_threaded_mainloop_in_thread(s->loop)) {
+        s->ended = true;
+        return;
+    }
     std::lock_guard lock(mutex_);
     tearDown();
 }
@@ -214,6 +221,7 @@ void PulseAudioSource::tearDown() {
         return;
     }
     Session* s = session_.get();
+    current_ = nullptr;
     if (s->loop == nullptr) {
         session_.reset();
         return;
