@@ -195,13 +195,13 @@ CaptureStatus PulseAudioSource::start(SamplesHandler onSamples, StopHandler onSt
         return fail(CaptureStatus::Kind::temporary, description);
     }
     s->running = true;
+    current_ = s;
     const char* device = pa_stream_get_device_name(s->stream);
     std::string name = device != nullptr ? device : options_.device;
     finishWaiting();
 
     Log::info("system audio: recording " + name);
     session_ = std::move(session);
-    current_ = s;
     return CaptureStatus::success();
 }
 
