@@ -119,7 +119,8 @@ std::vector<VideoFrame> encodeFrames(int count) {
     }
     for (int i = 0; i < count; ++i) {
         std::promise<EncodeOutcome> done;
-        encoder->encode(halves(), i == 0, [&](EncodeOutcome o) { done.set_value(std::move(o)); });
+        encoder->encode(halves(), EncodeRequest{.forceKey = i == 0},
+                        [&](EncodeOutcome o) { done.set_value(std::move(o)); });
         auto outcome = done.get_future().get();
         const auto* frame = std::get_if<EncodeOutcomes::Frame>(&outcome);
         if (frame == nullptr) {
