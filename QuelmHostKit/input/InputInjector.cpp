@@ -67,16 +67,17 @@ std::int64_t roundedDelta(double value) {
 
 }  // namespace
 
-std::shared_ptr<InputInjector> InputInjector::create(std::shared_ptr<SerialQueue> queue,
-                                                     std::shared_ptr<EventPoster> poster,
-                                                     DisplaySelection& displays) {
+std::shared_ptr<InputInjector> InputInjector::create(
+    std::shared_ptr<SerialQueue> queue, std::shared_ptr<EventPoster> poster,
+    std::shared_ptr<const DisplaySelection> displays) {
     return std::shared_ptr<InputInjector>(
-        new InputInjector(std::move(queue), std::move(poster), displays));
+        new InputInjector(std::move(queue), std::move(poster), std::move(displays)));
 }
 
 InputInjector::InputInjector(std::shared_ptr<SerialQueue> queue,
-                             std::shared_ptr<EventPoster> poster, DisplaySelection& displays)
-    : queue_(std::move(queue)), poster_(std::move(poster)), displays_(displays) {}
+                             std::shared_ptr<EventPoster> poster,
+                             std::shared_ptr<const DisplaySelection> displays)
+    : queue_(std::move(queue)), poster_(std::move(poster)), displays_(std::move(displays)) {}
 
 void InputInjector::handle(const ClientMessage& message) {
     // Moves and scrolls are the only messages a busy queue may lose: dropping a release or a
@@ -111,7 +112,7 @@ void InputInjector::process(const ClientMessage& message) {
         const ScreenPoint target = clampedToShownDisplay({from.x + move->dx, from.y + move->dy});
         postMove(target, from);
     } else if (const auto* moveTo = std::get_if<ClientMessage::MoveTo>(&message)) {
-        const DisplayRect bounds = displays_.bounds().value_or(DisplayRect{});
+        const DisplayRect bounds = displays_->bounds().value_or(DisplayRect{});
         const ScreenPoint target = clampedToShownDisplay(
             {bounds.x + bounds.width * moveTo->x, bounds.y + bounds.height * moveTo->y});
         postMove(target, pointerLocation());
@@ -156,7 +157,7 @@ ScreenPoint InputInjector::pointerLocation() {
 }
 
 ScreenPoint InputInjector::clampedToShownDisplay(ScreenPoint point) const {
-    const DisplayRect bounds = displays_.bounds().value_or(DisplayRect{});
+    const DisplayRect bounds = displays_->bounds().value_or(DisplayRect{});
     if (!(bounds.width > 0) || !(bounds.height > 0)) {
         return point;
     }

@@ -35,7 +35,7 @@ class InputInjector final : public InputHandling,
 
     static std::shared_ptr<InputInjector> create(std::shared_ptr<SerialQueue> queue,
                                                  std::shared_ptr<EventPoster> poster,
-                                                 DisplaySelection& displays);
+                                                 std::shared_ptr<const DisplaySelection> displays);
 
     void handle(const ClientMessage& message) override;
     void releaseAll() override;
@@ -57,7 +57,7 @@ class InputInjector final : public InputHandling,
 
   private:
     InputInjector(std::shared_ptr<SerialQueue> queue, std::shared_ptr<EventPoster> poster,
-                  DisplaySelection& displays);
+                  std::shared_ptr<const DisplaySelection> displays);
 
     void process(const ClientMessage& message);
     void releaseEverything();
@@ -82,7 +82,7 @@ class InputInjector final : public InputHandling,
 
     std::shared_ptr<SerialQueue> queue_;
     std::shared_ptr<EventPoster> poster_;
-    DisplaySelection& displays_;
+    std::shared_ptr<const DisplaySelection> displays_;
     std::atomic<std::size_t> pendingPointer_{0};
     std::atomic<bool> droppingPointer_{false};
 

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "QuelmHostKit/input/InputInjector.hpp"
-#include "QuelmHostKit/linux/x11/X11DisplayServices.hpp"
+#include "QuelmHostKit/linux/LinuxHostEnvironment.hpp"
 #include "QuelmHostKit/linux/x11/X11EventPoster.hpp"
 #include "QuelmHostKit/streaming/DisplaySelection.hpp"
 #include "tests/fakes/CapturingLogSink.hpp"
@@ -260,9 +260,11 @@ class X11EventPosterTest : public ::testing::Test {
         if (!server) {
             GTEST_SKIP() << "Xvfb is not available: " << why;
         }
-        poster = X11EventPoster::connect(server->name());
+        environment = std::make_unique<LinuxHostEnvironment>(server->name());
+        ASSERT_EQ(environment->unavailableReason(), "");
+        poster = std::dynamic_pointer_cast<X11EventPoster>(environment->eventPoster());
         ASSERT_NE(poster, nullptr);
-        displays.setServices(X11DisplayServices::connect(server->name()));
+        displays = std::make_shared<DisplaySelection>(environment->displayServices());
         injector = InputInjector::create(queue, poster, displays);
     }
     void send(const Msg& message) {
@@ -273,7 +275,8 @@ class X11EventPosterTest : public ::testing::Test {
     test::CapturingLogSink::Scope log;
     std::unique_ptr<test::PrivateXvfb> server;
     std::shared_ptr<X11EventPoster> poster;
-    DisplaySelection displays;
+    std::unique_ptr<LinuxHostEnvironment> environment;
+    std::shared_ptr<DisplaySelection> displays;
     std::shared_ptr<test::ManualQueue> queue = std::make_shared<test::ManualQueue>();
     std::shared_ptr<InputInjector> injector;
 };
@@ -375,7 +378,6 @@ TEST_F(X11EventPosterTest, ReleaseAllLeavesNothingHeldOnTheServer) {
 }
 
 TEST_F(X11EventPosterTest, ALostServerMakesPostsFailWithoutEndingTheProcess) {
-    displays.setServices(nullptr);  // only the poster's connection is under test here
     server->kill();
     MouseEvent move;
     move.position = {10, 10};

@@ -25,7 +25,7 @@ struct InputInjectorTest : ::testing::Test {
     std::shared_ptr<test::FakeDisplayServices> screens =
         std::make_shared<test::FakeDisplayServices>(
             std::vector{ActiveDisplay{.id = 1, .bounds = {0, 0, 1920, 1080}, .isPrimary = true}});
-    DisplaySelection displays{screens};
+    std::shared_ptr<DisplaySelection> displays = std::make_shared<DisplaySelection>(screens);
     std::shared_ptr<InputInjector> injector = InputInjector::create(queue, poster, displays);
     test::CapturingLogSink::Scope log;
 
@@ -66,7 +66,7 @@ TEST_F(InputInjectorTest, MoveToLandsOnTheStreamedDisplay) {
         EXPECT_EQ(mice[0].type, MouseEventType::mouseMoved);
         EXPECT_EQ(mice[0].position, c.expected);
     }
-    EXPECT_FALSE(InputInjector::normalizedCursor(*poster, displays));
+    EXPECT_FALSE(InputInjector::normalizedCursor(*poster, *displays));
 }
 
 TEST_F(InputInjectorTest, RelativeMoveIsClampedAndCarriesItsDeltas) {
@@ -489,10 +489,10 @@ TEST_F(InputInjectorTest, NormalizedCursorIsAFractionOfTheStreamedDisplay) {
     for (const auto& c :
          {Case{{600, 250}, {0.5, 0.5}}, Case{{50, -10}, {0, 0}}, Case{{2000, 900}, {1, 1}}}) {
         poster->pointer = c.pointer;
-        EXPECT_EQ(InputInjector::normalizedCursor(*poster, displays), c.expected);
+        EXPECT_EQ(InputInjector::normalizedCursor(*poster, *displays), c.expected);
     }
     poster->pointer.reset();
-    EXPECT_FALSE(InputInjector::normalizedCursor(*poster, displays));
+    EXPECT_FALSE(InputInjector::normalizedCursor(*poster, *displays));
 }
 
 TEST_F(InputInjectorTest, WorkOutlivingTheInjectorDoesNothing) {

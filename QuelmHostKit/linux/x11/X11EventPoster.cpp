@@ -103,12 +103,13 @@ std::shared_ptr<X11EventPoster> X11EventPoster::connect(const std::string& displ
     int major = 0;
     int minor = 0;
     if (!XTestQueryExtension(connection->display(), &event, &error, &major, &minor)) {
-        Log::info("no XTest on the X server: input cannot be injected");
         return nullptr;
     }
     auto poster = std::shared_ptr<X11EventPoster>(new X11EventPoster(std::move(connection)));
     std::lock_guard lock(poster->mutex_);
     poster->findKeys();
+    poster->keyboardKind_ = poster->readKeyboardKind();
+    poster->keyboardKindReadAt_ = monotonicSeconds();
     return poster;
 }
 
@@ -483,8 +484,22 @@ KeyboardLayoutKind X11EventPoster::keyboardKind(const std::string& model,
     return first == "jp" || japaneseModel ? KeyboardLayoutKind::jis : KeyboardLayoutKind::us;
 }
 
-KeyboardLayoutKind X11EventPoster::physicalKeyboard() {
+std::int16_t X11EventPoster::keyboardType() {
+    // Asked on the input queue at every activation: a good moment to notice a new layout.
     std::lock_guard lock(mutex_);
+    const double now = monotonicSeconds();
+    if (now - keyboardKindReadAt_ >= 10.0) {
+        keyboardKind_ = readKeyboardKind();
+        keyboardKindReadAt_ = now;
+    }
+    return 0;
+}
+
+KeyboardLayoutKind X11EventPoster::physicalKeyboard() {
+    return keyboardKind_.load();
+}
+
+KeyboardLayoutKind X11EventPoster::readKeyboardKind() {
     if (connection_->isLost()) {
         return KeyboardLayoutKind::us;
     }

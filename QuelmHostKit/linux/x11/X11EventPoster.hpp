@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -57,8 +58,11 @@ class X11EventPoster final : public EventPoster {
 
     std::optional<ScreenPoint> pointerLocation() override;
     double doubleClickInterval() override;
-    std::int16_t keyboardType() override { return 0; }
+    // X has no keyboard types: always 0, and no layout function.
+    std::int16_t keyboardType() override;
     LayoutFunction layoutFunction() override { return {}; }
+    // From what the XKB rules names said when last read (at connection, then at most every
+    // 10 s when a companion declares its layout); never waits on the X server.
     KeyboardLayoutKind physicalKeyboard() override;
 
     std::optional<std::string> selectASCIICapableInputMethod() override;
@@ -94,6 +98,7 @@ class X11EventPoster final : public EventPoster {
     void restoreOldSpareKeys(double now);
     void releaseEverything();
     std::optional<double> readDoubleClickInterval();
+    KeyboardLayoutKind readKeyboardKind();
 
     mutable std::mutex mutex_;
     std::unique_ptr<X11Connection> connection_;
@@ -119,6 +124,8 @@ class X11EventPoster final : public EventPoster {
     double scrollY_ = 0;
     double clickInterval_ = defaultDoubleClickInterval;
     double clickIntervalReadAt_ = -1e9;
+    std::atomic<KeyboardLayoutKind> keyboardKind_{KeyboardLayoutKind::us};
+    double keyboardKindReadAt_ = -1e9;
 };
 
 }  // namespace quelm
