@@ -58,13 +58,13 @@ std::vector<std::uint8_t> xsettings(const std::vector<Setting>& settings) {
 TEST(InputPlatformParsingTest, DoubleClickTimeComesFromXSettings) {
     const auto full = xsettings({{1, "Net/ThemeName", 0, "Adwaita"},
                                  {2, "Gtk/Colour"},
-                                 {0, "Net/DoubleClickTime", 250},
-                                 {0, "Net/DndDragThreshold", 8}});
+                                 {0, "Net/DndDragThreshold", 8},
+                                 {0, "Net/DoubleClickTime", 250}});
     EXPECT_EQ(X11EventPoster::doubleClickTime(full), 250);
     EXPECT_EQ(X11EventPoster::doubleClickTime(xsettings({{0, "Net/DndDragThreshold", 8}})),
               std::nullopt);
-    // Cut anywhere, the property is refused rather than read past its end.
-    for (std::size_t size = 0; size < full.size() - 4; size += 3) {
+    // Cut anywhere before its value ends, the property is refused rather than read past its end.
+    for (std::size_t size = 0; size < full.size(); ++size) {
         const std::vector<std::uint8_t> cut(full.begin(), full.begin() + static_cast<long>(size));
         EXPECT_EQ(X11EventPoster::doubleClickTime(cut), std::nullopt) << size;
     }
@@ -76,12 +76,12 @@ TEST(InputPlatformParsingTest, KeyboardKindFollowsTheXkbModelAndFirstLayout) {
         const char* layouts;
         KeyboardLayoutKind expected;
     };
-    for (const auto& c : {Case{"pc105", "us", KeyboardLayoutKind::us},
-                          Case{"pc105", "jp", KeyboardLayoutKind::jis},
-                          Case{"jp106", "us", KeyboardLayoutKind::jis},
-                          Case{"pc105", "jp,us", KeyboardLayoutKind::jis},
-                          Case{"pc105", "us,jp", KeyboardLayoutKind::us},
-                          Case{"pc105", "", KeyboardLayoutKind::us}}) {
+    for (const auto& c :
+         {Case{"pc105", "us", KeyboardLayoutKind::us}, Case{"pc105", "jp", KeyboardLayoutKind::jis},
+          Case{"jp106", "us", KeyboardLayoutKind::jis},
+          Case{"pc105", "jp,us", KeyboardLayoutKind::jis},
+          Case{"pc105", "us,jp", KeyboardLayoutKind::us},
+          Case{"pc105", "", KeyboardLayoutKind::us}}) {
         EXPECT_EQ(X11EventPoster::keyboardKind(c.model, c.layouts), c.expected)
             << c.model << " " << c.layouts;
     }
@@ -104,19 +104,18 @@ TEST(InputPlatformParsingTest, KeyCodesFollowTheEvdevCodesPlusEight) {
         std::uint16_t virtualKey;
         std::optional<int> xKeyCode;
     };
-    for (const auto& c : {Case{0, 38},     // A
-                          Case{36, 36},    // return
-                          Case{56, 50},    // shift
-                          Case{123, 113},  // left
-                          Case{90, 198},   // F20
-                          Case{93, 132},   // JIS yen
-                          Case{94, 97},    // JIS underscore
-                          Case{102, 131},  // eisu
-                          Case{104, 130},  // kana
-                          Case{114, 118},  // help: insert
-                          Case{63, std::nullopt},    // fn
-                          Case{127, std::nullopt},
-                          Case{500, std::nullopt}}) {
+    for (const auto& c : {Case{0, 38},             // A
+                          Case{36, 36},            // return
+                          Case{56, 50},            // shift
+                          Case{123, 113},          // left
+                          Case{90, 198},           // F20
+                          Case{93, 132},           // JIS yen
+                          Case{94, 97},            // JIS underscore
+                          Case{102, 131},          // eisu
+                          Case{104, 130},          // kana
+                          Case{114, 118},          // help: insert
+                          Case{63, std::nullopt},  // fn
+                          Case{127, std::nullopt}, Case{500, std::nullopt}}) {
         const auto code = X11KeyCodes::xKeyCode(c.virtualKey);
         EXPECT_EQ(code ? std::optional<int>(*code) : std::nullopt, c.xKeyCode) << c.virtualKey;
     }
