@@ -2,9 +2,11 @@
 
 #include "QuelmHost/IdleInputHandling.hpp"
 #include "QuelmHost/IdleScreenStreaming.hpp"
+#include "QuelmHostKit/input/InputInjector.hpp"
 #include "QuelmHostKit/linux/random/GetrandomSource.hpp"
 #include "QuelmHostKit/linux/secret/SecretStores.hpp"
 #include "QuelmHostKit/log/Log.hpp"
+#include "QuelmHostKit/queues/ThreadQueue.hpp"
 #include "QuelmHostKit/server/Net.hpp"
 
 namespace quelm {
@@ -26,8 +28,14 @@ AppDelegate::AppDelegate(CommandLine commandLine, std::shared_ptr<SerialQueue> m
           auto secrets = SecretStores::makeDefault();
           return std::make_shared<TokenStore>(secrets.store, secrets.fallback, getrandomSource());
       }()),
-      capture_(std::make_shared<IdleScreenStreaming>()),
-      input_(std::make_shared<IdleInputHandling>()) {}
+      capture_(std::make_shared<IdleScreenStreaming>()) {
+    if (auto poster = environment_->eventPoster()) {
+        inputQueue_ = std::make_shared<ThreadQueue>("quelmix.input");
+        input_ = InputInjector::create(inputQueue_, std::move(poster), selection_);
+    } else {
+        input_ = std::make_shared<IdleInputHandling>();
+    }
+}
 
 AppDelegate::~AppDelegate() {
     shutdown();
@@ -53,12 +61,12 @@ bool AppDelegate::launch() {
     services.token = [tokens = tokens_] { return tokens->token(); };
     services.screen = capture_;
     services.input = input_;
-    services.hostInfo = [selection = selection_] {
+    services.hostInfo = [selection = selection_, poster = environment_->eventPoster()] {
         HostInfo info;
         selection->describe(info);
-        // Input is not injected yet, and the keyboard type is not detected yet.
-        info.accessibilityTrusted = false;
-        info.keyboard = KeyboardLayoutKind::us;
+        // Synthetic input works wherever there is a poster (XTest on X11).
+        info.accessibilityTrusted = poster != nullptr;
+        info.keyboard = poster ? InputInjector::physicalKeyboard(*poster) : KeyboardLayoutKind::us;
         return info;
     };
     services.tailscaleAddress = [] { return Net::tailscaleIPv4(); };
@@ -101,6 +109,11 @@ void AppDelegate::shutdown() {
     }
     if (input_) {
         input_->releaseAll();
+    }
+    if (inputQueue_) {
+        // The releases run before the poster's connection goes; the input queue never waits
+        // on the main queue, so this wait ends.
+        inputQueue_->sync([] {});
     }
     if (!io_.drain(kDrainSeconds)) {
         Log::info("shutdown: connections still closing after 2 s were dropped");

@@ -46,6 +46,8 @@ class AppDelegate final {
     std::shared_ptr<DisplaySelection> selection_;
     std::shared_ptr<TokenStore> tokens_;
     std::shared_ptr<ScreenStreaming> capture_;
+    // Declared before input_ so that it outlives the injector that runs on it.
+    std::shared_ptr<SerialQueue> inputQueue_;
     std::shared_ptr<InputHandling> input_;
     IoThread io_{"quelmix.server"};
     std::shared_ptr<RemoteServer> server_;

@@ -4,6 +4,7 @@
 
 #include "QuelmHostKit/linux/x11/X11CursorMonitor.hpp"
 #include "QuelmHostKit/linux/x11/X11DisplayServices.hpp"
+#include "QuelmHostKit/linux/x11/X11EventPoster.hpp"
 #include "QuelmHostKit/linux/x11/X11EventPump.hpp"
 #include "QuelmHostKit/log/Log.hpp"
 
@@ -29,6 +30,11 @@ LinuxHostEnvironment::LinuxHostEnvironment(std::string displayName) {
         return;
     }
     cursor_ = X11CursorMonitor::create(pump_);
+    // Input gets a connection of its own: it is driven from the input queue's thread.
+    poster_ = X11EventPoster::connect(displayName);
+    if (!poster_) {
+        Log::info("no XTest on the X server: the companion cannot drive the pointer or keys");
+    }
     lost_ = pump_->onLost([] {
         Log::info(
             "the X server is gone: the screen is no longer offered until the host is "
@@ -46,6 +52,10 @@ std::shared_ptr<DisplayServices> LinuxHostEnvironment::displayServices() {
 
 std::shared_ptr<CursorMonitor> LinuxHostEnvironment::cursorMonitor() {
     return cursor_;
+}
+
+std::shared_ptr<EventPoster> LinuxHostEnvironment::eventPoster() {
+    return poster_;
 }
 
 void LinuxHostEnvironment::shutdown() {

@@ -11,6 +11,7 @@ namespace quelm {
 class X11EventPump;
 class X11DisplayServices;
 class X11CursorMonitor;
+class X11EventPoster;
 
 // The services of an X11 desktop session. One event pump thread (its own X connection) keeps
 // the display list and the pointer position current; services that talk to X themselves
@@ -26,6 +27,7 @@ class LinuxHostEnvironment final : public HostEnvironment {
     std::string unavailableReason() const override { return reason_; }
     std::shared_ptr<DisplayServices> displayServices() override;
     std::shared_ptr<CursorMonitor> cursorMonitor() override;
+    std::shared_ptr<EventPoster> eventPoster() override;
     void shutdown() override;
 
   private:
@@ -33,6 +35,7 @@ class LinuxHostEnvironment final : public HostEnvironment {
     std::shared_ptr<X11EventPump> pump_;
     std::shared_ptr<X11DisplayServices> displays_;
     std::shared_ptr<X11CursorMonitor> cursor_;
+    std::shared_ptr<X11EventPoster> poster_;
     X11Registration lost_;
 };
 
