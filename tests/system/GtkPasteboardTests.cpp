@@ -1,5 +1,3 @@
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
@@ -18,6 +16,10 @@
 #include "QuelmHostKit/queues/ThreadQueue.hpp"
 #include "tests/fakes/ChildProcess.hpp"
 #include "tests/fakes/PrivateXvfb.hpp"
+
+// Xlib last: its macros (None, Bool, Status, ClientMessage) clash with names above.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
 
 namespace quelm {
 namespace {

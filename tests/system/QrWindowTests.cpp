@@ -1,5 +1,3 @@
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
@@ -16,6 +14,10 @@
 #include "QuelmHost/StatusMenu.hpp"
 #include "tests/fakes/ChildProcess.hpp"
 #include "tests/fakes/PrivateXvfb.hpp"
+
+// Xlib last: its macros (None, Bool, Status, ClientMessage) clash with names above.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 namespace quelm {
 namespace {
