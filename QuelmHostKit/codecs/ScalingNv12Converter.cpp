@@ -25,11 +25,9 @@ bool ScalingNv12Converter::convert(const BgraImage& source, PixelBuffer& destina
         const int rows = std::min(stripRows, height - y);
         // The clip is written at its own position inside the destination it describes.
         std::uint8_t* origin = scaled_.data() - static_cast<std::ptrdiff_t>(rowBytes) * y;
-        if (libyuv::ARGBScaleClip(source.pixels, source.stride, source.width, source.height,
-                                  origin, static_cast<int>(rowBytes), width, height, 0, y, width,
-                                  rows,
-                                  shrinking ? libyuv::kFilterBox : libyuv::kFilterBilinear) !=
-            0) {
+        if (libyuv::ARGBScaleClip(source.pixels, source.stride, source.width, source.height, origin,
+                                  static_cast<int>(rowBytes), width, height, 0, y, width, rows,
+                                  shrinking ? libyuv::kFilterBox : libyuv::kFilterBilinear) != 0) {
             return false;
         }
         for (int row = 0; row < rows; row += 2) {

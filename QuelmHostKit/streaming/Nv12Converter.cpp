@@ -302,7 +302,7 @@ bool Nv12Converter::convert(const BgraImage& source, PixelBuffer& destination) {
 }
 
 void Nv12Converter::convertRows(const std::uint8_t* top, const std::uint8_t* bottom, int y,
-                               PixelBuffer& destination) {
+                                PixelBuffer& destination) {
     const bool hasBottom = y + 1 < destination.height();
     const int lumaStride = destination.lumaStride();
     std::uint8_t* luma = destination.luma() + static_cast<std::size_t>(y) * lumaStride;
