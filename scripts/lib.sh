@@ -5,7 +5,10 @@ repo_root() { cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd; }
 # Configures and builds one CMake preset (default or asan).
 build_preset() {
   local preset=$1
-  cmake --preset "$preset" >/dev/null
+  local extra=()
+  # CI builds with warnings as errors; a user's build does not stop for a new compiler's warning.
+  if [ "${CI:-}" = "true" ] || [ -n "${QUELM_WERROR:-}" ]; then extra+=(-DQUELM_WERROR=ON); fi
+  cmake --preset "$preset" "${extra[@]}" >/dev/null
   cmake --build --preset "$preset" -j "$(nproc)"
 }
 
