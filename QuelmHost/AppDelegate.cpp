@@ -1,13 +1,16 @@
 #include "QuelmHost/AppDelegate.hpp"
 
 #include "QuelmHost/IdleInputHandling.hpp"
-#include "QuelmHost/IdleScreenStreaming.hpp"
-#include "QuelmHostKit/streaming/DisplaySelection.hpp"
-#include "QuelmHostKit/log/Log.hpp"
-#include "QuelmHostKit/server/Net.hpp"
+#include "QuelmHostKit/codecs/VideoEncoder.hpp"
 #include "QuelmHostKit/linux/random/GetrandomSource.hpp"
 #include "QuelmHostKit/linux/secret/SecretStores.hpp"
+#include "QuelmHostKit/linux/x11/X11CaptureService.hpp"
 #include "QuelmHostKit/linux/x11/X11DisplayServices.hpp"
+#include "QuelmHostKit/log/Log.hpp"
+#include "QuelmHostKit/queues/ThreadQueue.hpp"
+#include "QuelmHostKit/server/Net.hpp"
+#include "QuelmHostKit/streaming/DisplaySelection.hpp"
+#include "QuelmHostKit/streaming/ScreenCapture.hpp"
 
 namespace quelm {
 
@@ -15,7 +18,9 @@ AppDelegate::AppDelegate(CommandLine commandLine, std::shared_ptr<SerialQueue> m
     : commandLine_(commandLine),
       mainQueue_(std::move(mainQueue)),
       tokens_(std::make_shared<TokenStore>(SecretStores::makeDefault(), getrandomSource())),
-      capture_(std::make_shared<IdleScreenStreaming>()),
+      captureStartQueue_(std::make_shared<ThreadQueue>("quelmix.capture.start")),
+      audioQueue_(std::make_shared<ThreadQueue>("quelmix.audio")),
+      videoQueue_(std::make_shared<ThreadQueue>("quelmix.video")),
       input_(std::make_shared<IdleInputHandling>()) {}
 
 AppDelegate::~AppDelegate() {
@@ -26,11 +31,23 @@ void AppDelegate::launch() {
     // The first read fills the cache from the secret store here, on the main thread, so the
     // server's queue never waits on the store.
     tokens_->token();
-    if (auto displays = X11DisplayServices::connect()) {
-        DisplaySelection::shared().setServices(std::move(displays));
+    auto displays = X11DisplayServices::connect();
+    if (displays) {
+        DisplaySelection::shared().setServices(displays);
     } else {
         Log::info("no X display: no screen to offer");
     }
+    X11CaptureService::Options captureOptions;
+    captureOptions.displays = displays;
+    captureOptions.neverCapture = neverCapture_;
+    Log::info("system audio: off (no audio encoder in this build)");
+    ScreenCapture::Collaborators streaming;
+    streaming.service = std::make_shared<X11CaptureService>(std::move(captureOptions));
+    streaming.startup = captureStartQueue_;
+    streaming.audio = audioQueue_;
+    streaming.video = videoQueue_;
+    streaming.makeVideoEncoder = VideoEncoder::factory();
+    capture_ = ScreenCapture::make(std::move(streaming));
 
     RemoteServer::Options options;
     options.port = commandLine_.port;
@@ -66,6 +83,13 @@ void AppDelegate::shutdown() {
     if (server_) {
         server_->stop();
         server_.reset();
+    }
+    if (capture_) {
+        // Stopping queues the stream's end on the start-up queue; waiting for it there means
+        // nothing holds the capture any more when it is released here, on the main thread.
+        capture_->stop();
+        captureStartQueue_->sync([] {});
+        capture_.reset();
     }
     io_.stop();
 }

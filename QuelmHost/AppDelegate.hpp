@@ -5,9 +5,10 @@
 #include "QuelmHost/CommandLine.hpp"
 #include "QuelmHost/HeadlessFrontEnd.hpp"
 #include "QuelmHostKit/queues/IoThread.hpp"
-#include "QuelmHostKit/server/RemoteServer.hpp"
 #include "QuelmHostKit/queues/SerialQueue.hpp"
+#include "QuelmHostKit/server/RemoteServer.hpp"
 #include "QuelmHostKit/server/TokenStore.hpp"
+#include "QuelmHostKit/streaming/NeverCaptureRegistry.hpp"
 
 namespace quelm {
 
@@ -28,6 +29,11 @@ class AppDelegate final {
     CommandLine commandLine_;
     std::shared_ptr<SerialQueue> mainQueue_;
     std::shared_ptr<TokenStore> tokens_;
+    // The capture's queues outlive it; "quelmix.capture.start" may block on the X server.
+    std::shared_ptr<SerialQueue> captureStartQueue_;
+    std::shared_ptr<SerialQueue> audioQueue_;
+    std::shared_ptr<SerialQueue> videoQueue_;
+    std::shared_ptr<NeverCaptureRegistry> neverCapture_ = std::make_shared<NeverCaptureRegistry>();
     std::shared_ptr<ScreenStreaming> capture_;
     std::shared_ptr<InputHandling> input_;
     IoThread io_{"quelmix.server"};

@@ -2,9 +2,12 @@
 
 #include <cstring>
 
+#include "QuelmCore/EsDescriptor.hpp"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/log.h>
 #include <libavutil/mem.h>
 #include <libswresample/swresample.h>
 }
@@ -13,6 +16,20 @@ namespace quelm {
 namespace {
 
 constexpr int kOutputRate = 48000;
+
+// FFmpeg writes a decoder's complaints about its input straight to stderr. They are about the
+// stream, not the program, and a refusal already shows as nothing decoded, so they go down to
+// the debug levels, for this decoder only.
+constexpr int kLogLevelOffset = AV_LOG_DEBUG;
+
+// The AudioSpecificConfig a cookie carries, bare or inside an elementary-stream descriptor. A
+// bare configuration never begins with the descriptor's tag: that would be object type 0.
+std::optional<Bytes> audioSpecificConfig(const Bytes& cookie) {
+    if (!cookie.empty() && cookie[0] == EsDescriptor::esTag) {
+        return EsDescriptor::unwrap(cookie);
+    }
+    return cookie;
+}
 
 struct CodecContextDeleter {
     void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
@@ -51,6 +68,7 @@ class AudioDecoder::Codec {
         if (c == nullptr || !codec->frame_ || !codec->packet_) {
             return nullptr;
         }
+        c->log_level_offset = kLogLevelOffset;
         c->sample_rate = kOutputRate;
         av_channel_layout_default(&c->ch_layout, 2);
         if (!cookie.empty()) {
@@ -166,8 +184,8 @@ class AudioDecoder::Codec {
         // This FFmpeg takes the layouts as non-const pointers but only reads them.
         auto* input = const_cast<AVChannelLayout*>(&frame.ch_layout);
         if (swr_alloc_set_opts2(&swr, &stereo, AV_SAMPLE_FMT_FLTP, kOutputRate, input,
-                                static_cast<AVSampleFormat>(frame.format), frame.sample_rate, 0,
-                                nullptr) < 0) {
+                                static_cast<AVSampleFormat>(frame.format), frame.sample_rate,
+                                kLogLevelOffset, nullptr) < 0) {
             return false;
         }
         resampler_.reset(swr);
@@ -196,17 +214,23 @@ std::optional<PcmBuffer> AudioDecoder::decode(const AudioPacket& packet) {
     if (packet.units.empty()) {
         return std::nullopt;
     }
-    if (!codec_ || !packet.cookie.empty()) {
-        codec_ = Codec::make(packet.cookie);
-        if (!codec_) {
-            return std::nullopt;
-        }
+    if (!packet.cookie.empty()) {
+        const auto config = audioSpecificConfig(packet.cookie);
+        codec_ = config ? Codec::make(*config) : nullptr;
+        // Packets after a refused configuration are not decoded under a guessed one.
+        refused_ = !codec_;
+    } else if (!codec_ && !refused_) {
+        codec_ = Codec::make({});
+    }
+    if (!codec_) {
+        return std::nullopt;
     }
     return codec_->decode(packet.units);
 }
 
 void AudioDecoder::reset() {
     codec_.reset();
+    refused_ = false;
 }
 
 }  // namespace quelm

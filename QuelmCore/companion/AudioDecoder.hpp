@@ -23,9 +23,10 @@ struct PcmBuffer {
 };
 
 // Turns the AAC units of the host's audio packets into PCM with FFmpeg's AAC decoder. The
-// packet's cookie (the AudioSpecificConfig) becomes the decoder's configuration; a decoder is
-// built for the first packet and again whenever a packet carries a cookie. Without a cookie the
-// stream is taken as 48 kHz stereo AAC-LC.
+// packet's cookie, an AudioSpecificConfig either bare or inside an elementary-stream
+// descriptor, becomes the decoder's configuration; a decoder is built for the first packet and
+// again whenever a packet carries a cookie. Without any cookie the stream is taken as 48 kHz
+// stereo AAC-LC; after a refused cookie, packets give nothing until a usable cookie or reset().
 //
 // Single owner, single thread.
 class AudioDecoder final {
@@ -38,12 +39,13 @@ class AudioDecoder final {
     // Nothing for a packet without units, a configuration the decoder refuses, or units that
     // do not decode.
     std::optional<PcmBuffer> decode(const AudioPacket& packet);
-    // Drops the decoder; the next packet builds a new one.
+    // Drops the decoder and any refusal; the next packet builds a new decoder.
     void reset();
 
   private:
     class Codec;
     std::unique_ptr<Codec> codec_;
+    bool refused_ = false;
 };
 
 }  // namespace quelm

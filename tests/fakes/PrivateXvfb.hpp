@@ -2,30 +2,34 @@
 
 #include <sys/types.h>
 
+#include <chrono>
+#include <memory>
 #include <string>
 
 namespace quelm::test {
 
-// An Xvfb of the test's own: it picks a free display number itself and tells it through a
-// pipe (-displayfd), so nothing is guessed. Stopped by its pid when the object goes.
-class PrivateXvfb final {
+// An Xvfb started for a test: it picks a free display number itself and reports it on a pipe
+// (-displayfd), so parallel tests never race for a number. Stopped by its pid when released.
+class PrivateXvfb {
   public:
-    // Starts one screen of `width` x `height` at 24 bits; check `running()`.
-    explicit PrivateXvfb(int width = 1024, int height = 768);
+    // Nothing, with the reason in `why`, when Xvfb is missing or dies before it is ready.
+    static std::unique_ptr<PrivateXvfb> start(std::string& why, int width = 1280,
+                                              int height = 720);
     ~PrivateXvfb();
     PrivateXvfb(const PrivateXvfb&) = delete;
     PrivateXvfb& operator=(const PrivateXvfb&) = delete;
 
-    bool running() const { return pid_ > 0 && !display_.empty(); }
-    // ":N"
-    const std::string& display() const { return display_; }
-    // Why it is not running, for a skip message.
-    const std::string& problem() const { return problem_; }
+    // ":N".
+    std::string name() const { return ":" + std::to_string(number_); }
+    pid_t pid() const { return pid_; }
+    // Ends the server at once (SIGKILL) and reaps it, as a crashed X server would go.
+    void kill();
 
   private:
+    PrivateXvfb() = default;
+
+    int number_ = -1;
     pid_t pid_ = -1;
-    std::string display_;
-    std::string problem_;
 };
 
 }  // namespace quelm::test

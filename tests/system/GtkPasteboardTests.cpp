@@ -131,20 +131,19 @@ class PasswordManagerCopy {
 class GtkPasteboardTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        xvfb_ = new test::PrivateXvfb(640, 480);
-        if (xvfb_->running()) {
-            setenv("DISPLAY", xvfb_->display().c_str(), 1);
+        xvfb_ = test::PrivateXvfb::start(why_, 640, 480);
+        if (xvfb_) {
+            setenv("DISPLAY", xvfb_->name().c_str(), 1);
             gtkReady_ = gtk_init_check(nullptr, nullptr);
         }
     }
     static void TearDownTestSuite() {
-        delete xvfb_;
-        xvfb_ = nullptr;
+        xvfb_.reset();
     }
 
     void SetUp() override {
-        if (!xvfb_->running()) {
-            GTEST_SKIP() << "no private X server: " << xvfb_->problem();
+        if (!xvfb_) {
+            GTEST_SKIP() << "no private X server: " << why_;
         }
         if (!gtkReady_ || !fs::exists("/usr/bin/xclip")) {
             GTEST_SKIP() << "GTK or xclip unavailable";
@@ -188,7 +187,8 @@ class GtkPasteboardTest : public ::testing::Test {
         return paste.output();
     }
 
-    static test::PrivateXvfb* xvfb_;
+    static std::unique_ptr<test::PrivateXvfb> xvfb_;
+    static std::string why_;
     static bool gtkReady_;
     fs::path folder_;
     std::shared_ptr<GLibMainQueue> mainQueue_ = std::make_shared<GLibMainQueue>();
@@ -199,7 +199,8 @@ class GtkPasteboardTest : public ::testing::Test {
     std::vector<Bytes> images_;
 };
 
-test::PrivateXvfb* GtkPasteboardTest::xvfb_ = nullptr;
+std::unique_ptr<test::PrivateXvfb> GtkPasteboardTest::xvfb_;
+std::string GtkPasteboardTest::why_;
 bool GtkPasteboardTest::gtkReady_ = false;
 
 TEST_F(GtkPasteboardTest, TextCopiedByAnotherProgramIsOffered) {

@@ -74,28 +74,29 @@ bool screenshot(const DisplayRect& rect, const fs::path& file) {
 class QrWindowTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        xvfb_ = new test::PrivateXvfb(1024, 768);
-        if (xvfb_->running()) {
-            setenv("DISPLAY", xvfb_->display().c_str(), 1);
+        xvfb_ = test::PrivateXvfb::start(why_, 1024, 768);
+        if (xvfb_) {
+            setenv("DISPLAY", xvfb_->name().c_str(), 1);
             gtkReady_ = gtk_init_check(nullptr, nullptr);
         }
     }
     static void TearDownTestSuite() {
-        delete xvfb_;
-        xvfb_ = nullptr;
+        xvfb_.reset();
     }
     void SetUp() override {
-        if (!xvfb_->running() || !gtkReady_) {
-            GTEST_SKIP() << "no private X server with GTK: " << xvfb_->problem();
+        if (!xvfb_ || !gtkReady_) {
+            GTEST_SKIP() << "no private X server with GTK: " << why_;
         }
     }
 
-    static test::PrivateXvfb* xvfb_;
+    static std::unique_ptr<test::PrivateXvfb> xvfb_;
+    static std::string why_;
     static bool gtkReady_;
     std::shared_ptr<NeverCaptureRegistry> registry = std::make_shared<NeverCaptureRegistry>();
 };
 
-test::PrivateXvfb* QrWindowTest::xvfb_ = nullptr;
+std::unique_ptr<test::PrivateXvfb> QrWindowTest::xvfb_;
+std::string QrWindowTest::why_;
 bool QrWindowTest::gtkReady_ = false;
 
 TEST_F(QrWindowTest, TheShownCodeScansToTheURLAndItsRectangleIsNeverCaptured) {

@@ -8,6 +8,8 @@
 #include <cctype>
 #include <limits>
 
+#include "QuelmHostKit/linux/x11/X11Connection.hpp"
+
 namespace quelm {
 
 namespace {
@@ -42,10 +44,11 @@ std::uint32_t monitorID(const XRRMonitorInfo& monitor) {
 }  // namespace
 
 std::shared_ptr<X11DisplayServices> X11DisplayServices::connect(const std::string& displayName) {
-    Display* display = XOpenDisplay(displayName.empty() ? nullptr : displayName.c_str());
-    if (display == nullptr) {
+    auto connection = X11Connection::open(displayName);
+    if (!connection) {
         return nullptr;
     }
+    Display* display = connection->display();
     int eventBase = 0;
     int errorBase = 0;
     int major = 0;
@@ -53,18 +56,22 @@ std::shared_ptr<X11DisplayServices> X11DisplayServices::connect(const std::strin
     const bool hasMonitors = XRRQueryExtension(display, &eventBase, &errorBase) &&
                              XRRQueryVersion(display, &major, &minor) &&
                              (major > 1 || (major == 1 && minor >= 5));
-    return std::shared_ptr<X11DisplayServices>(new X11DisplayServices(display, hasMonitors));
+    return std::shared_ptr<X11DisplayServices>(
+        new X11DisplayServices(std::move(connection), hasMonitors));
 }
 
-X11DisplayServices::X11DisplayServices(Display* display, bool hasMonitors)
-    : display_(display), hasMonitors_(hasMonitors) {}
+X11DisplayServices::X11DisplayServices(std::unique_ptr<X11Connection> connection, bool hasMonitors)
+    : connection_(std::move(connection)),
+      display_(connection_->display()),
+      hasMonitors_(hasMonitors) {}
 
-X11DisplayServices::~X11DisplayServices() {
-    XCloseDisplay(display_);
-}
+X11DisplayServices::~X11DisplayServices() = default;
 
 std::vector<ActiveDisplay> X11DisplayServices::activeDisplays() {
     std::lock_guard lock(mutex_);
+    if (connection_->isLost()) {
+        return {};
+    }
     auto displays = hasMonitors_ ? monitors() : rootOnly();
     markMirrors(displays);
     return displays;

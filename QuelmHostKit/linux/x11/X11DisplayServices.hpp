@@ -12,6 +12,8 @@ typedef struct _XDisplay Display;
 
 namespace quelm {
 
+class X11Connection;
+
 // The X server's monitors as RandR 1.5 reports them, on a connection of its own.
 //
 // Ids: the smallest RandR output XID of the monitor (a monitor defined without outputs uses
@@ -21,7 +23,7 @@ namespace quelm {
 // picture: the first listed is the original, the others its mirror copies. A server without
 // RandR 1.5 has one display, the root window.
 //
-// Thread-safe: one lock serialises the connection.
+// Thread-safe: one lock serialises the connection. A lost X server leaves no displays.
 class X11DisplayServices final : public DisplayServices {
   public:
     // Nothing when the X server cannot be reached. An empty name means $DISPLAY.
@@ -39,11 +41,12 @@ class X11DisplayServices final : public DisplayServices {
     static void markMirrors(std::vector<ActiveDisplay>& displays);
 
   private:
-    X11DisplayServices(Display* display, bool hasMonitors);
+    X11DisplayServices(std::unique_ptr<X11Connection> connection, bool hasMonitors);
     std::vector<ActiveDisplay> monitors();
     std::vector<ActiveDisplay> rootOnly();
 
     std::mutex mutex_;
+    std::unique_ptr<X11Connection> connection_;
     Display* display_;
     bool hasMonitors_;
 };
