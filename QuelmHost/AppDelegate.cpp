@@ -67,8 +67,13 @@ void AppDelegate::launch() {
     server_ = RemoteServer::create(io_.context(), options, std::move(services));
 
     frontEnd_ = std::make_unique<HeadlessFrontEnd>([tokens = tokens_] { return tokens->token(); },
-                                                   [] { return Net::tailscaleIPv4(); });
-    server_->onStatus = [this](RemoteServer::Status status) { frontEnd_->statusChanged(status); };
+                                                   [] { return Net::tailscaleIPv4(); }, stdout,
+                                                   commandLine_.headless);
+    buildMenu();
+    server_->onStatus = [this](RemoteServer::Status status) {
+        frontEnd_->statusChanged(status);
+        menu_->statusChanged(status);
+    };
     server_->onListening = [this](std::string address, std::uint16_t port) {
         frontEnd_->listening(address, port);
     };
@@ -77,9 +82,14 @@ void AppDelegate::launch() {
     if (commandLine_.allowLocal) {
         server_->setLocalAllowed(true);
     }
+    wireDesktop();
 }
 
 void AppDelegate::shutdown() {
+    tray_.reset();
+    if (clipboard_) {
+        clipboard_->stop();
+    }
     if (server_) {
         server_->stop();
         server_.reset();
@@ -92,6 +102,10 @@ void AppDelegate::shutdown() {
         capture_.reset();
     }
     io_.stop();
+    // After the server: the held inhibitors are given back as the menu goes.
+    clipboard_.reset();
+    lock_.reset();
+    menu_.reset();
 }
 
 HostInfo AppDelegate::hostInfo() const {

@@ -1,9 +1,14 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include "QuelmHost/CommandLine.hpp"
 #include "QuelmHost/HeadlessFrontEnd.hpp"
+#include "QuelmHost/StatusMenu.hpp"
+#include "QuelmHost/TrayFrontEnd.hpp"
+#include "QuelmHostKit/clipboard/ClipboardBridge.hpp"
+#include "QuelmHostKit/platform/SessionLock.hpp"
 #include "QuelmHostKit/queues/IoThread.hpp"
 #include "QuelmHostKit/queues/SerialQueue.hpp"
 #include "QuelmHostKit/server/RemoteServer.hpp"
@@ -23,8 +28,15 @@ class AppDelegate final {
     // Closes every connection and stops the network thread.
     void shutdown();
 
+    // The user chose to quit from the tray.
+    std::function<void()> onQuit;
+
   private:
     HostInfo hostInfo() const;
+    // The status menu's rules, and the tray unless headless (AppDelegateDesktop.cpp).
+    void buildMenu();
+    // The pasteboard bridge both ways, the lock state and keep-awake, once the server runs.
+    void wireDesktop();
 
     CommandLine commandLine_;
     std::shared_ptr<SerialQueue> mainQueue_;
@@ -39,6 +51,11 @@ class AppDelegate final {
     IoThread io_{"quelmix.server"};
     std::shared_ptr<RemoteServer> server_;
     std::unique_ptr<HeadlessFrontEnd> frontEnd_;
+    std::shared_ptr<SerialQueue> imageQueue_;
+    std::shared_ptr<ClipboardBridge> clipboard_;
+    std::shared_ptr<StatusMenu> menu_;
+    std::shared_ptr<SessionLock> lock_;
+    std::unique_ptr<TrayFrontEnd> tray_;
 };
 
 }  // namespace quelm

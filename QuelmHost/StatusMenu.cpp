@@ -131,7 +131,7 @@ std::optional<std::string> StatusMenu::connectionURL() const {
 
 void StatusMenu::copyURL() {
     auto url = connectionURL();
-    if (!url) {
+    if (!url || !services_.pasteboard) {
         return;
     }
     // The markers ask clipboard managers and history tools to neither keep nor show it.
@@ -154,6 +154,11 @@ void StatusMenu::copyURL() {
 void StatusMenu::toggleLocal() {
     localAllowed_ = !localAllowed_;
     services_.setLocalAllowed(localAllowed_);
+    changed();
+}
+
+void StatusMenu::showLocalAllowed(bool allowed) {
+    localAllowed_ = allowed;
     changed();
 }
 

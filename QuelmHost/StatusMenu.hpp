@@ -50,7 +50,7 @@ class StatusMenu final : public std::enable_shared_from_this<StatusMenu> {
 
     struct Services {
         std::shared_ptr<SerialQueue> mainQueue;
-        std::shared_ptr<Pasteboard> pasteboard;
+        std::shared_ptr<Pasteboard> pasteboard;  // none without a display
         std::shared_ptr<SettingsStore> settings;
         std::shared_ptr<PowerAssertions> power;
         std::shared_ptr<LoginItem> loginItem;
@@ -86,6 +86,8 @@ class StatusMenu final : public std::enable_shared_from_this<StatusMenu> {
     // The URL to show as a QR code, or none without a Tailscale address or secret.
     std::optional<std::string> connectionURL() const;
     void toggleLocal();
+    // The server was told at launch already (the --allow-local option).
+    void showLocalAllowed(bool allowed);
     void toggleLogin();
     void toggleAwake();
     // The user confirmed the regeneration dialog.

@@ -9,9 +9,10 @@
 
 #include "QuelmHost/AppDelegate.hpp"
 #include "QuelmHost/CommandLine.hpp"
-#include "QuelmHostKit/log/Log.hpp"
 #include "QuelmHostKit/linux/gtk/GLibMainQueue.hpp"
+#include "QuelmHostKit/linux/gtk/GtkDisplay.hpp"
 #include "QuelmHostKit/linux/log/JournalLogSink.hpp"
+#include "QuelmHostKit/log/Log.hpp"
 
 namespace {
 
@@ -44,11 +45,13 @@ int main(int argc, char** argv) {
     g_unix_signal_add(SIGINT, quitLoop, loop);
     g_unix_signal_add(SIGTERM, quitLoop, loop);
     {
-        if (!commandLine.headless) {
-            // There is no tray icon yet; the terminal front end serves both modes.
-            quelm::Log::info("no tray icon: running headless");
+        // GTK serves the clipboard in both modes, and the tray unless headless.
+        if (!quelm::GtkDisplay::open() && !commandLine.headless) {
+            quelm::Log::info("no display for the tray: running headless");
+            commandLine.headless = true;
         }
         quelm::AppDelegate app(commandLine, std::make_shared<quelm::GLibMainQueue>());
+        app.onQuit = [loop] { g_main_loop_quit(loop); };
         app.launch();
         g_main_loop_run(loop);
         app.shutdown();

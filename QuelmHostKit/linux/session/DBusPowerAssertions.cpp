@@ -81,6 +81,11 @@ void onBus(GObject*, GAsyncResult* result, gpointer data) {
     GError* error = nullptr;
     GDBusConnection* bus = g_bus_get_finish(result, &error);
     bool system = pending->kind == PowerAssertions::Kind::preventIdleSystemSleep;
+    if (bus) {
+        // GIO's shared bus would raise SIGTERM when it closes (an autolaunched session bus
+        // goes with the X server): losing a bus must not end the host.
+        g_dbus_connection_set_exit_on_close(bus, FALSE);
+    }
     if (!bus) {
         Log::info(
             std::string(system ? "keep-awake inhibitor failed: " : "display inhibitor failed: ") +

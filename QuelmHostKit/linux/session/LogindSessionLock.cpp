@@ -72,6 +72,8 @@ void onSystemBus(GObject*, GAsyncResult* result, gpointer data) {
         Log::info("no system bus for the lock state: " + messageOf(error));
         return;
     }
+    // Losing the bus must not end the host (GIO's shared bus raises SIGTERM by default).
+    g_dbus_connection_set_exit_on_close(bus, FALSE);
     g_dbus_connection_call(bus, "org.freedesktop.login1", "/org/freedesktop/login1",
                            "org.freedesktop.login1.Manager", "GetSessionByPID",
                            g_variant_new("(u)", guint32(getpid())), G_VARIANT_TYPE("(o)"),
@@ -105,6 +107,8 @@ void onSessionBus(GObject*, GAsyncResult* result, gpointer data) {
         Log::info("no session bus for the lock state: " + messageOf(error));
         return;
     }
+    // Losing the bus must not end the host (GIO's shared bus raises SIGTERM by default).
+    g_dbus_connection_set_exit_on_close(bus, FALSE);
     if (auto owner = weak->lock()) {
         owner->screenSaverFound(bus);
     }

@@ -3,41 +3,29 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include "QuelmHostKit/linux/x11/X11Connection.hpp"
+#include "QuelmHostKit/linux/x11/X11ErrorTrap.hpp"
+#include "QuelmHostKit/linux/x11/X11Status.hpp"
+
 namespace quelm {
 
-namespace {
-
-bool gotError = false;
-
-int noteError(Display*, XErrorEvent*) {
-    gotError = true;
-    return 0;
-}
-
-}  // namespace
-
 X11Permissions X11Permissions::probe(const std::string& name) {
-    Display* display = XOpenDisplay(name.empty() ? nullptr : name.c_str());
-    if (!display) {
+    auto connection = X11Connection::open(name);
+    if (!connection) {
         return X11Permissions(false, false);
     }
+    Display* display = connection->display();
     int opcode = 0;
     int event = 0;
     int error = 0;
     bool input = XQueryExtension(display, "XTEST", &opcode, &event, &error);
 
-    // Runs once at launch on the main thread, before anything else talks to X from another
-    // thread, so swapping the process-wide handler for one request is safe.
-    gotError = false;
-    auto previous = XSetErrorHandler(noteError);
+    X11ErrorTrap trap(*connection);
     XImage* image = XGetImage(display, DefaultRootWindow(display), 0, 0, 1, 1, AllPlanes, ZPixmap);
-    XSync(display, False);
-    XSetErrorHandler(previous);
-    bool screen = image && !gotError;
+    bool screen = image && bool(trap.leave());
     if (image) {
         XDestroyImage(image);
     }
-    XCloseDisplay(display);
     return X11Permissions(screen, input);
 }
 
