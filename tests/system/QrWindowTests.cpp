@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
@@ -12,6 +14,8 @@
 #include "QuelmHost/QrCode.hpp"
 #include "QuelmHost/QrWindow.hpp"
 #include "QuelmHost/StatusMenu.hpp"
+#include "QuelmHostKit/linux/x11/X11DisplayServices.hpp"
+#include "QuelmHostKit/linux/x11/XShmCaptureStream.hpp"
 #include "tests/fakes/ChildProcess.hpp"
 #include "tests/fakes/PrivateXvfb.hpp"
 
@@ -80,9 +84,7 @@ class QrWindowTest : public ::testing::Test {
             gtkReady_ = gtk_init_check(nullptr, nullptr);
         }
     }
-    static void TearDownTestSuite() {
-        xvfb_.reset();
-    }
+    static void TearDownTestSuite() { xvfb_.reset(); }
     void SetUp() override {
         if (!xvfb_ || !gtkReady_) {
             GTEST_SKIP() << "no private X server with GTK: " << why_;
@@ -156,6 +158,74 @@ TEST_F(QrWindowTest, ShowingAgainReplacesTheWindowAndClosingByTheUserUnregisters
     pumpFor(0.3);
     EXPECT_FALSE(window.isShown());
     EXPECT_TRUE(registry->rectangles().empty());
+}
+
+TEST_F(QrWindowTest, ACaptureRunningWhileTheWindowIsShownSeesItsRectangleBlack) {
+    auto displays = X11DisplayServices::connect(xvfb_->name());
+    ASSERT_TRUE(displays);
+    auto active = displays->activeDisplays();
+    ASSERT_FALSE(active.empty());
+
+    std::mutex mutex;
+    std::condition_variable arrived;
+    PixelBufferRef last;
+    int pictures = 0;
+    XShmCaptureStream::Options options;
+    options.displayName = xvfb_->name();
+    options.displayId = active.front().id;
+    options.displays = displays;
+    options.neverCapture = registry;
+    CaptureStream::Receivers receivers;
+    receivers.onPicture = [&](PixelBufferRef picture) {
+        std::lock_guard lock(mutex);
+        last = std::move(picture);
+        ++pictures;
+        arrived.notify_all();
+    };
+    auto stream = std::make_shared<XShmCaptureStream>(options, CaptureSettings{1024, 768, 30, false},
+                                                      receivers);
+    ASSERT_TRUE(stream->start().ok());
+
+    QrWindow window(registry);
+    ASSERT_TRUE(window.show(kURL, StatusMenu::qrWindowTitle()));
+    pumpFor(0.8);  // mapped, drawn, and captured at least once since
+    GtkWidget* content = gtk_bin_get_child(GTK_BIN(window.window()));
+    int x = 0;
+    int y = 0;
+    gdk_window_get_origin(gtk_widget_get_window(content), &x, &y);
+    int seenBefore = 0;
+    {
+        std::lock_guard lock(mutex);
+        seenBefore = pictures;
+    }
+    // A change elsewhere on the screen makes a fresh picture with the window in place.
+    gtk_window_move(GTK_WINDOW(window.window()), x + 8, y);
+    pumpFor(0.5);
+    {
+        std::unique_lock lock(mutex);
+        ASSERT_TRUE(arrived.wait_for(lock, std::chrono::seconds(3),
+                                     [&] { return pictures > seenBefore; }));
+    }
+    gdk_window_get_origin(gtk_widget_get_window(content), &x, &y);
+    pumpFor(0.3);
+    PixelBufferRef picture;
+    {
+        std::lock_guard lock(mutex);
+        picture = last;
+    }
+    stream->stop();
+    ASSERT_TRUE(picture);
+    // The code has white modules all over; in the picture every sample of it is black
+    // (luma 16 in video range).
+    int brightest = 0;
+    for (int row = 0; row < QrWindow::contentSize; row += 7) {
+        for (int column = 0; column < QrWindow::contentSize; column += 7) {
+            int px = x + column;
+            int py = y + row;
+            brightest = std::max<int>(brightest, picture->luma()[py * picture->lumaStride() + px]);
+        }
+    }
+    EXPECT_LE(brightest, 17);
 }
 
 TEST(QrCode, TerminalTextHasTwoModuleRowsPerLine) {
