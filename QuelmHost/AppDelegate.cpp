@@ -1,6 +1,7 @@
 #include "QuelmHost/AppDelegate.hpp"
 
 #include "QuelmHost/IdleInputHandling.hpp"
+#include "QuelmHostKit/codecs/AudioEncoder.hpp"
 #include "QuelmHostKit/codecs/VideoEncoder.hpp"
 #include "QuelmHostKit/linux/random/GetrandomSource.hpp"
 #include "QuelmHostKit/linux/secret/SecretStores.hpp"
@@ -40,13 +41,14 @@ void AppDelegate::launch() {
     X11CaptureService::Options captureOptions;
     captureOptions.displays = displays;
     captureOptions.neverCapture = neverCapture_;
-    Log::info("system audio: off (no audio encoder in this build)");
+    // No sound source on Linux yet: a companion's audio request is logged and video goes on.
     ScreenCapture::Collaborators streaming;
     streaming.service = std::make_shared<X11CaptureService>(std::move(captureOptions));
     streaming.startup = captureStartQueue_;
     streaming.audio = audioQueue_;
     streaming.video = videoQueue_;
     streaming.makeVideoEncoder = VideoEncoder::factory();
+    streaming.makeAudioEncoder = AudioEncoder::factory();
     capture_ = ScreenCapture::make(std::move(streaming));
 
     RemoteServer::Options options;

@@ -6,6 +6,7 @@
 
 #include "QuelmHostKit/log/Log.hpp"
 #include "QuelmHostKit/streaming/DisplaySelection.hpp"
+#include "QuelmHostKit/streaming/EncodeLatencyMeter.hpp"
 
 namespace quelm {
 
@@ -35,7 +36,8 @@ std::shared_ptr<ScreenCapture> ScreenCapture::make(Collaborators collaborators) 
 
 ScreenCapture::ScreenCapture(Collaborators collaborators)
     : services_(std::move(collaborators)),
-      pipeline_(VideoPipeline::make(services_.video, services_.makeVideoEncoder)) {}
+      latency_(EncodeLatencyMeter::make()),
+      pipeline_(VideoPipeline::make(services_.video, latency_->wrap(services_.makeVideoEncoder))) {}
 
 ScreenCapture::~ScreenCapture() {
     // Nobody can call back into us any more (callbacks hold us weakly), so the stream is stopped

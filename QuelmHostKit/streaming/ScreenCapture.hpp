@@ -19,6 +19,8 @@
 
 namespace quelm {
 
+class EncodeLatencyMeter;
+
 // The host's video and audio source: captures the selected display through a CaptureService,
 // hands every picture to its VideoPipeline and, while audio is on, turns the captured sound into
 // AAC packets. Every start takes a new ticket (`generation_`); asynchronous work whose ticket or
@@ -93,6 +95,7 @@ class ScreenCapture final : public ScreenStreaming,
                      CaptureSettings settings, std::uint64_t ticket, const char* failureLine);
 
     const Collaborators services_;
+    const std::shared_ptr<EncodeLatencyMeter> latency_;
     const std::shared_ptr<VideoPipeline> pipeline_;
 
     // Touched only on services_.audio.

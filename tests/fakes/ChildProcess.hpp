@@ -2,34 +2,46 @@
 
 #include <sys/types.h>
 
-#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace quelm::test {
 
-// A helper program run by a test (xclip, zbarimg ...), its stdout collected. While waiting,
-// `pump` runs between reads, so the test's own main loop can answer the child (a clipboard
-// owner in this process must serve the child's request).
-class ChildProcess final {
+// A program run by a test with the environment it is given, its stdout read line by line and
+// its stderr kept. Killed (SIGKILL) and reaped by its pid when released.
+class ChildProcess {
   public:
-    explicit ChildProcess(std::vector<std::string> argv);
-    ~ChildProcess();  // kills the child if it still runs
+    ChildProcess(std::vector<std::string> argv, std::vector<std::string> environment);
+    ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    bool started() const { return pid_ > 0; }
-    // Waits up to `seconds` for the child to end; its exit status, or -1 on time-out.
-    int wait(double seconds, const std::function<void()>& pump = {});
-    const std::string& output() const { return output_; }
-    void stop();
+    bool running() const { return pid_ > 0; }
+    // True while the process has not exited.
+    bool alive();
+    // The next stdout line, waiting up to `seconds`.
+    std::optional<std::string> nextLine(double seconds = 5.0);
+    // The next stdout line starting with `prefix`, skipping others.
+    std::optional<std::string> lineStarting(const std::string& prefix, double seconds = 5.0);
+    // Waits up to `seconds` for the exit; its status, or nothing (then it is killed).
+    std::optional<int> wait(double seconds);
+    // Every stdout line read so far, and the rest until the process ends.
+    std::vector<std::string> allLines(double seconds);
+    std::string errors();
+
+    // The folder of a test binary's build tree a program was built in, e.g. "QuelmHost".
+    static std::string built(const std::string& folder, const std::string& name);
 
   private:
-    void drain();
+    static bool readInto(int fd, std::string& buffer, int timeoutMs);
 
     pid_t pid_ = -1;
     int out_ = -1;
-    std::string output_;
+    int err_ = -1;
+    std::string outBuffer_;
+    std::string errors_;
+    std::vector<std::string> seen_;
 };
 
 }  // namespace quelm::test

@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <mutex>
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
 #include <thread>
 
 #include "QuelmHost/QrCode.hpp"
@@ -16,8 +16,8 @@
 #include "QuelmHost/StatusMenu.hpp"
 #include "QuelmHostKit/linux/x11/X11DisplayServices.hpp"
 #include "QuelmHostKit/linux/x11/XShmCaptureStream.hpp"
-#include "tests/fakes/ChildProcess.hpp"
 #include "tests/fakes/PrivateXvfb.hpp"
+#include "tests/fakes/PumpedProcess.hpp"
 
 // Xlib last: its macros (None, Bool, Status, ClientMessage) clash with names above.
 #include <X11/Xlib.h>
@@ -129,7 +129,7 @@ TEST_F(QrWindowTest, TheShownCodeScansToTheURLAndItsRectangleIsNeverCaptured) {
 
     auto file = fs::temp_directory_path() / ("quelm-qr-" + std::to_string(getpid()) + ".png");
     ASSERT_TRUE(screenshot(rects[0], file));
-    test::ChildProcess scan({"zbarimg", "--raw", "-q", file.string()});
+    test::PumpedProcess scan({"zbarimg", "--raw", "-q", file.string()});
     EXPECT_EQ(scan.wait(20), 0);
     std::string decoded = scan.output();
     while (!decoded.empty() && (decoded.back() == '\n' || decoded.back() == '\r')) {
@@ -182,8 +182,8 @@ TEST_F(QrWindowTest, ACaptureRunningWhileTheWindowIsShownSeesItsRectangleBlack) 
         ++pictures;
         arrived.notify_all();
     };
-    auto stream = std::make_shared<XShmCaptureStream>(options, CaptureSettings{1024, 768, 30, false},
-                                                      receivers);
+    auto stream = std::make_shared<XShmCaptureStream>(
+        options, CaptureSettings{1024, 768, 30, false}, receivers);
     ASSERT_TRUE(stream->start().ok());
 
     QrWindow window(registry);
@@ -203,8 +203,8 @@ TEST_F(QrWindowTest, ACaptureRunningWhileTheWindowIsShownSeesItsRectangleBlack) 
     pumpFor(0.5);
     {
         std::unique_lock lock(mutex);
-        ASSERT_TRUE(arrived.wait_for(lock, std::chrono::seconds(3),
-                                     [&] { return pictures > seenBefore; }));
+        ASSERT_TRUE(
+            arrived.wait_for(lock, std::chrono::seconds(3), [&] { return pictures > seenBefore; }));
     }
     gdk_window_get_origin(gtk_widget_get_window(content), &x, &y);
     pumpFor(0.3);

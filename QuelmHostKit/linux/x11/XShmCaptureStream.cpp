@@ -90,6 +90,11 @@ class XShmCaptureStream::Session {
     void fetchCursor();
     void queryPointer();
     bool grab(const std::function<void(PixelBufferRef)>& deliver);
+    void notice() {
+        if (noticedAt_ == 0) {
+            noticedAt_ = monotonicSeconds();
+        }
+    }
 
     const Options& options_;
     std::unique_ptr<X11Connection> connection_;
@@ -116,6 +121,8 @@ class XShmCaptureStream::Session {
     int pointerY_ = std::numeric_limits<int>::min();
     double pointerCheckedAt_ = -1e9;
 
+    // When the first change since the last picture was noticed; 0 for none yet.
+    double noticedAt_ = 0;
     bool forced_ = true;
     bool damaged_ = true;
     bool pointerChanged_ = false;
@@ -202,6 +209,7 @@ void XShmCaptureStream::Session::apply(const CaptureSettings& settings) {
     }
     settings_ = settings;
     forced_ = true;
+    notice();
 }
 
 bool XShmCaptureStream::Session::createImage() {
@@ -286,6 +294,7 @@ bool XShmCaptureStream::Session::drainEvents() {
         XNextEvent(display_, &event);
         if (event.type == damageEvent_ + XDamageNotify) {
             damaged_ = true;
+            notice();
         } else if (event.type == fixesEvent_ + XFixesCursorNotify) {
             cursorChanged_ = true;
         } else if (randrEvent_ >= 0 && (event.type == randrEvent_ + RRScreenChangeNotify ||
@@ -328,12 +337,17 @@ void XShmCaptureStream::Session::tick(double now,
         cursorChanged_ = false;
     }
     if (pointerChanged_) {
+        // Set only when the pointer's picture changed over this monitor, or left it.
         pointerChanged_ = false;
-        wanted = wanted || cursorVisible_;
+        wanted = true;
     }
     if (damaged_) {
         damaged_ = false;
         wanted = damageInsideMonitor() || wanted;
+    }
+    if (!wanted) {
+        // Changes elsewhere on the screen: nothing waits for a picture.
+        noticedAt_ = 0;
     }
     if (wanted && grab(deliver)) {
         forced_ = false;
@@ -373,7 +387,10 @@ void XShmCaptureStream::Session::fetchCursor() {
     }
     XFree(image);
     // A new cursor shape over the monitor is a change of the picture.
-    pointerChanged_ = true;
+    if (cursorVisible_) {
+        pointerChanged_ = true;
+        notice();
+    }
 }
 
 void XShmCaptureStream::Session::queryPointer() {
@@ -395,6 +412,9 @@ void XShmCaptureStream::Session::queryPointer() {
     cursorVisible_ = monitor_.intersects(cursorBox);
     // Moving off the monitor must erase the cursor too.
     pointerChanged_ = cursorVisible_ || monitor_.intersects(oldBox);
+    if (pointerChanged_) {
+        notice();
+    }
     if (options_.onPointer) {
         options_.onPointer(x, y);
     }
@@ -404,6 +424,7 @@ bool XShmCaptureStream::Session::grab(const std::function<void(PixelBufferRef)>&
     if (!image_ || !pool_) {
         return false;
     }
+    const double grabbedAt = monotonicSeconds();
     if (!XShmGetImage(display_, root_, image_, monitor_.x, monitor_.y, AllPlanes)) {
         return false;
     }
@@ -428,6 +449,8 @@ bool XShmCaptureStream::Session::grab(const std::function<void(PixelBufferRef)>&
     if (!converter_.convert(source, *buffer)) {
         return false;
     }
+    buffer->setTimes(noticedAt_ > 0 ? noticedAt_ : grabbedAt, grabbedAt);
+    noticedAt_ = 0;
     deliver(std::move(buffer));
     return true;
 }
