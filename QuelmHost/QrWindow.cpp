@@ -88,24 +88,28 @@ void QrWindow::registerRectangle() {
     if (!window_) {
         return;
     }
-    DisplayRect rect;
+    // A margin around the window: a move reaches the screen before its configure event
+    // reaches us, and a picture grabbed in between must still not show the code.
+    const int margin = 48;
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
     GdkWindow* gdkWindow = gtk_widget_get_window(window_);
     if (gdkWindow && gtk_widget_get_mapped(window_)) {
         GdkRectangle frame;
         gdk_window_get_frame_extents(gdkWindow, &frame);
-        rect = {double(frame.x), double(frame.y), double(frame.width), double(frame.height)};
+        x = frame.x;
+        y = frame.y;
+        width = frame.width;
+        height = frame.height;
     } else {
-        // Not placed yet: where we asked for it, with room for a frame on every side.
-        int x = 0;
-        int y = 0;
-        int width = 0;
-        int height = 0;
+        // Not placed yet: where we asked for it; the margin leaves room for a frame.
         gtk_window_get_position(GTK_WINDOW(window_), &x, &y);
         gtk_window_get_size(GTK_WINDOW(window_), &width, &height);
-        const int slack = 64;
-        rect = {double(x - slack), double(y - slack), double(width + 2 * slack),
-                double(height + 2 * slack)};
     }
+    DisplayRect rect{double(x - margin), double(y - margin), double(width + 2 * margin),
+                     double(height + 2 * margin)};
     if (registered_) {
         registry_->set(*registered_, rect);
     } else {

@@ -13,8 +13,8 @@ namespace quelm {
 
 // The window that shows the connection URL as a QR code: modules of 10 pixels, content
 // 320 x 320, centred, closable. While it is on screen its frame rectangle is in the
-// never-capture registry, so the secret never reaches a stream; it is registered before the
-// window is mapped and follows every move.
+// never-capture registry, with a margin, so the secret never reaches a stream; it is
+// registered before the window is mapped and follows every move.
 // Thread: the GTK main thread only.
 class QrWindow final {
   public:

@@ -121,6 +121,8 @@ std::shared_ptr<GtkPasteboard> GtkPasteboard::create() {
     }
     GtkClipboard* clipboard = gtk_clipboard_get_for_display(display, GDK_SELECTION_CLIPBOARD);
     auto pasteboard = std::shared_ptr<GtkPasteboard>(new GtkPasteboard(clipboard));
+    // The server hears that we watch the owner before anything can be copied unnoticed.
+    gdk_display_sync(display);
     if (!gdk_display_supports_selection_notification(display)) {
         Log::info("clipboard: the X server has no XFixes, host copies go unnoticed");
     }
