@@ -1,4 +1,4 @@
-#include "tests/fakes/ChildProcess.hpp"
+#include "tests/fakes/PipedProcess.hpp"
 
 #include <poll.h>
 #include <signal.h>
@@ -12,7 +12,7 @@
 
 namespace quelm::test {
 
-ChildProcess::ChildProcess(std::vector<std::string> argv, std::vector<std::string> environment) {
+PipedProcess::PipedProcess(std::vector<std::string> argv, std::vector<std::string> environment) {
     int out[2];
     int err[2];
     if (pipe(out) != 0) {
@@ -49,7 +49,7 @@ ChildProcess::ChildProcess(std::vector<std::string> argv, std::vector<std::strin
     err_ = err[0];
 }
 
-ChildProcess::~ChildProcess() {
+PipedProcess::~PipedProcess() {
     if (pid_ > 0) {
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
@@ -62,7 +62,7 @@ ChildProcess::~ChildProcess() {
     }
 }
 
-bool ChildProcess::alive() {
+bool PipedProcess::alive() {
     if (pid_ <= 0) {
         return false;
     }
@@ -74,7 +74,7 @@ bool ChildProcess::alive() {
     return true;
 }
 
-std::optional<std::string> ChildProcess::nextLine(double seconds) {
+std::optional<std::string> PipedProcess::nextLine(double seconds) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     for (;;) {
         if (auto newline = outBuffer_.find('\n'); newline != std::string::npos) {
@@ -91,7 +91,7 @@ std::optional<std::string> ChildProcess::nextLine(double seconds) {
     }
 }
 
-std::optional<std::string> ChildProcess::lineStarting(const std::string& prefix, double seconds) {
+std::optional<std::string> PipedProcess::lineStarting(const std::string& prefix, double seconds) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     for (;;) {
         double left =
@@ -109,7 +109,7 @@ std::optional<std::string> ChildProcess::lineStarting(const std::string& prefix,
     }
 }
 
-std::optional<int> ChildProcess::wait(double seconds) {
+std::optional<int> PipedProcess::wait(double seconds) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     while (pid_ > 0) {
         int status = 0;
@@ -128,7 +128,7 @@ std::optional<int> ChildProcess::wait(double seconds) {
     return std::nullopt;
 }
 
-std::vector<std::string> ChildProcess::allLines(double seconds) {
+std::vector<std::string> PipedProcess::allLines(double seconds) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     for (;;) {
         double left =
@@ -140,18 +140,18 @@ std::vector<std::string> ChildProcess::allLines(double seconds) {
     return seen_;
 }
 
-std::string ChildProcess::errors() {
+std::string PipedProcess::errors() {
     while (readInto(err_, errors_, 50)) {
     }
     return errors_;
 }
 
-std::string ChildProcess::built(const std::string& folder, const std::string& name) {
+std::string PipedProcess::built(const std::string& folder, const std::string& name) {
     namespace fs = std::filesystem;
     return (fs::canonical("/proc/self/exe").parent_path().parent_path() / folder / name).string();
 }
 
-bool ChildProcess::readInto(int fd, std::string& buffer, int timeoutMs) {
+bool PipedProcess::readInto(int fd, std::string& buffer, int timeoutMs) {
     if (fd < 0) {
         return false;
     }

@@ -10,12 +10,12 @@ namespace quelm::test {
 
 // A program run by a test with the environment it is given, its stdout read line by line and
 // its stderr kept. Killed (SIGKILL) and reaped by its pid when released.
-class ChildProcess {
+class PipedProcess {
   public:
-    ChildProcess(std::vector<std::string> argv, std::vector<std::string> environment);
-    ~ChildProcess();
-    ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
+    PipedProcess(std::vector<std::string> argv, std::vector<std::string> environment);
+    ~PipedProcess();
+    PipedProcess(const PipedProcess&) = delete;
+    PipedProcess& operator=(const PipedProcess&) = delete;
 
     bool running() const { return pid_ > 0; }
     // True while the process has not exited.
