@@ -5,6 +5,7 @@
 #include "QuelmHostKit/codecs/VideoEncoder.hpp"
 #include "QuelmHostKit/linux/random/GetrandomSource.hpp"
 #include "QuelmHostKit/linux/secret/SecretStores.hpp"
+#include "QuelmHostKit/linux/pulse/PulseAudioSource.hpp"
 #include "QuelmHostKit/linux/x11/X11CaptureService.hpp"
 #include "QuelmHostKit/linux/x11/X11DisplayServices.hpp"
 #include "QuelmHostKit/log/Log.hpp"
@@ -41,7 +42,9 @@ void AppDelegate::launch() {
     X11CaptureService::Options captureOptions;
     captureOptions.displays = displays;
     captureOptions.neverCapture = neverCapture_;
-    // No sound source on Linux yet: a companion's audio request is logged and video goes on.
+    // Started only while a companion asks for sound; without a sound server that is logged
+    // and video goes on.
+    captureOptions.audio = std::make_shared<PulseAudioSource>();
     ScreenCapture::Collaborators streaming;
     streaming.service = std::make_shared<X11CaptureService>(std::move(captureOptions));
     streaming.startup = captureStartQueue_;
