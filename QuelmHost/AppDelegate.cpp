@@ -3,9 +3,9 @@
 #include "QuelmHost/IdleInputHandling.hpp"
 #include "QuelmHostKit/codecs/AudioEncoder.hpp"
 #include "QuelmHostKit/codecs/VideoEncoder.hpp"
+#include "QuelmHostKit/linux/pulse/PulseAudioSource.hpp"
 #include "QuelmHostKit/linux/random/GetrandomSource.hpp"
 #include "QuelmHostKit/linux/secret/SecretStores.hpp"
-#include "QuelmHostKit/linux/pulse/PulseAudioSource.hpp"
 #include "QuelmHostKit/linux/x11/X11CaptureService.hpp"
 #include "QuelmHostKit/linux/x11/X11DisplayServices.hpp"
 #include "QuelmHostKit/log/Log.hpp"
@@ -42,6 +42,9 @@ void AppDelegate::launch() {
     X11CaptureService::Options captureOptions;
     captureOptions.displays = displays;
     captureOptions.neverCapture = neverCapture_;
+    captureOptions.onPointer = [pointer = pointer_](int x, int y, int width, int height) {
+        pointer->set(x, y, width, height);
+    };
     // Started only while a companion asks for sound; without a sound server that is logged
     // and video goes on.
     captureOptions.audio = std::make_shared<PulseAudioSource>();
@@ -67,7 +70,13 @@ void AppDelegate::launch() {
     services.input = input_;
     services.hostInfo = [this] { return hostInfo(); };
     services.tailscaleAddress = [] { return Net::tailscaleIPv4(); };
-    services.cursorPosition = [] { return std::optional<RemoteServer::Point>(); };
+    // The pointer as the capture last saw it: the reports never wait on the X server.
+    services.cursorPosition = [pointer = pointer_]() -> std::optional<RemoteServer::Point> {
+        if (auto fraction = pointer->get()) {
+            return RemoteServer::Point{fraction->x, fraction->y};
+        }
+        return std::nullopt;
+    };
     services.selectDisplay = [](std::uint32_t id) { DisplaySelection::shared().select(id); };
     server_ = RemoteServer::create(io_.context(), options, std::move(services));
 

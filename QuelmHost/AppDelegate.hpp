@@ -9,6 +9,7 @@
 #include "QuelmHostKit/server/RemoteServer.hpp"
 #include "QuelmHostKit/server/TokenStore.hpp"
 #include "QuelmHostKit/streaming/NeverCaptureRegistry.hpp"
+#include "QuelmHostKit/streaming/PointerPosition.hpp"
 
 namespace quelm {
 
@@ -34,6 +35,7 @@ class AppDelegate final {
     std::shared_ptr<SerialQueue> audioQueue_;
     std::shared_ptr<SerialQueue> videoQueue_;
     std::shared_ptr<NeverCaptureRegistry> neverCapture_ = std::make_shared<NeverCaptureRegistry>();
+    std::shared_ptr<PointerPosition> pointer_ = std::make_shared<PointerPosition>();
     std::shared_ptr<ScreenStreaming> capture_;
     std::shared_ptr<InputHandling> input_;
     IoThread io_{"quelmix.server"};

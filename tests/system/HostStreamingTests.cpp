@@ -237,6 +237,14 @@ TEST_F(HostStreamingTest, TheDecodedPictureIsTheScreenWithThePointerDrawnIn) {
     EXPECT_GT(darkNearPointer, 10) << "no cursor drawn at the pointer";
 }
 
+TEST_F(HostStreamingTest, ThePointerIsReportedAsFractionsOfTheStreamedDisplay) {
+    movePointer(kWidth / 4, kHeight * 3 / 4);
+    auto lines = companion({"-s", "640", "-T", "1.5", "--stats-interval", "0.5"});
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+        return line.find(" cursor=0.250,0.750 ") != std::string::npos;
+    })) << "no pointer report";
+}
+
 TEST_F(HostStreamingTest, AStillScreenGivesOnePictureAndThreeRefinementsThenNothing) {
     paintPattern();
     auto lines = companion({"-s", "960", "-v", "-q", "-T", "2.5"});

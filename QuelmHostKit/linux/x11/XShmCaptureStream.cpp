@@ -416,7 +416,7 @@ void XShmCaptureStream::Session::queryPointer() {
         notice();
     }
     if (options_.onPointer) {
-        options_.onPointer(x, y);
+        options_.onPointer(x - monitor_.x, y - monitor_.y, monitor_.width, monitor_.height);
     }
 }
 
