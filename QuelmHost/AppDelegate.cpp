@@ -3,22 +3,27 @@
 #include "QuelmHost/IdleInputHandling.hpp"
 #include "QuelmHostKit/codecs/AudioEncoder.hpp"
 #include "QuelmHostKit/codecs/VideoEncoder.hpp"
-#include "QuelmHostKit/linux/pulse/PulseAudioSource.hpp"
 #include "QuelmHostKit/linux/random/GetrandomSource.hpp"
 #include "QuelmHostKit/linux/secret/SecretStores.hpp"
-#include "QuelmHostKit/linux/x11/X11CaptureService.hpp"
-#include "QuelmHostKit/linux/x11/X11DisplayServices.hpp"
 #include "QuelmHostKit/log/Log.hpp"
 #include "QuelmHostKit/queues/ThreadQueue.hpp"
 #include "QuelmHostKit/server/Net.hpp"
-#include "QuelmHostKit/streaming/DisplaySelection.hpp"
-#include "QuelmHostKit/streaming/ScreenCapture.hpp"
 
 namespace quelm {
 
-AppDelegate::AppDelegate(CommandLine commandLine, std::shared_ptr<SerialQueue> mainQueue)
+namespace {
+
+// How long the network thread may take to finish the closing handshakes.
+constexpr double kDrainSeconds = 2.0;
+
+}  // namespace
+
+AppDelegate::AppDelegate(CommandLine commandLine, std::shared_ptr<SerialQueue> mainQueue,
+                         std::shared_ptr<HostEnvironment> environment)
     : commandLine_(commandLine),
       mainQueue_(std::move(mainQueue)),
+      environment_(std::move(environment)),
+      selection_(std::make_shared<DisplaySelection>(environment_->displayServices())),
       tokens_(std::make_shared<TokenStore>(SecretStores::makeDefault(), getrandomSource())),
       captureStartQueue_(std::make_shared<ThreadQueue>("quelmix.capture.start")),
       audioQueue_(std::make_shared<ThreadQueue>("quelmix.audio")),
@@ -29,32 +34,23 @@ AppDelegate::~AppDelegate() {
     shutdown();
 }
 
-void AppDelegate::launch() {
+bool AppDelegate::launch() {
+    if (const std::string reason = environment_->unavailableReason(); !reason.empty()) {
+        Log::info(reason);
+        return false;
+    }
     // The first read fills the cache from the secret store here, on the main thread, so the
     // server's queue never waits on the store.
     tokens_->token();
-    auto displays = X11DisplayServices::connect();
-    if (displays) {
-        DisplaySelection::shared().setServices(displays);
-    } else {
-        Log::info("no X display: no screen to offer");
-    }
-    X11CaptureService::Options captureOptions;
-    captureOptions.displays = displays;
-    captureOptions.neverCapture = neverCapture_;
-    captureOptions.onPointer = [pointer = pointer_](int x, int y, int width, int height) {
-        pointer->set(x, y, width, height);
-    };
-    // Started only while a companion asks for sound; without a sound server that is logged
-    // and video goes on.
-    captureOptions.audio = std::make_shared<PulseAudioSource>();
+
     ScreenCapture::Collaborators streaming;
-    streaming.service = std::make_shared<X11CaptureService>(std::move(captureOptions));
+    streaming.service = environment_->captureService();
     streaming.startup = captureStartQueue_;
     streaming.audio = audioQueue_;
     streaming.video = videoQueue_;
     streaming.makeVideoEncoder = VideoEncoder::factory();
     streaming.makeAudioEncoder = AudioEncoder::factory();
+    streaming.currentDisplay = [selection = selection_] { return selection->current(); };
     capture_ = ScreenCapture::make(std::move(streaming));
 
     RemoteServer::Options options;
@@ -68,20 +64,32 @@ void AppDelegate::launch() {
     services.token = [tokens = tokens_] { return tokens->token(); };
     services.screen = capture_;
     services.input = input_;
-    services.hostInfo = [this] { return hostInfo(); };
-    services.tailscaleAddress = [] { return Net::tailscaleIPv4(); };
-    // The pointer as the capture last saw it: the reports never wait on the X server.
-    services.cursorPosition = [pointer = pointer_]() -> std::optional<RemoteServer::Point> {
-        if (auto fraction = pointer->get()) {
-            return RemoteServer::Point{fraction->x, fraction->y};
-        }
-        return std::nullopt;
+    services.hostInfo = [selection = selection_] {
+        HostInfo info;
+        selection->describe(info);
+        // Input is not injected yet, and the keyboard type is not detected yet.
+        info.accessibilityTrusted = false;
+        info.keyboard = KeyboardLayoutKind::us;
+        return info;
     };
-    services.selectDisplay = [](std::uint32_t id) { DisplaySelection::shared().select(id); };
+    services.tailscaleAddress = [] { return Net::tailscaleIPv4(); };
+    services.cursorPosition =
+        [selection = selection_,
+         cursor = environment_->cursorMonitor()]() -> std::optional<RemoteServer::Point> {
+        const auto position = cursor ? cursor->pointerPosition() : std::nullopt;
+        const auto fraction = position ? selection->fractionOf(*position) : std::nullopt;
+        if (!fraction) {
+            return std::nullopt;
+        }
+        return RemoteServer::Point{fraction->x, fraction->y};
+    };
+    services.selectDisplay = [selection = selection_](std::uint32_t id) { selection->select(id); };
     server_ = RemoteServer::create(io_.context(), options, std::move(services));
 
     frontEnd_ = std::make_unique<HeadlessFrontEnd>([tokens = tokens_] { return tokens->token(); },
                                                    [] { return Net::tailscaleIPv4(); });
+    // Status reports run on the main queue, where this delegate lives until shutdown() (which
+    // stops the server first) has returned.
     server_->onStatus = [this](RemoteServer::Status status) { frontEnd_->statusChanged(status); };
     server_->onListening = [this](std::string address, std::uint16_t port) {
         frontEnd_->listening(address, port);
@@ -91,6 +99,7 @@ void AppDelegate::launch() {
     if (commandLine_.allowLocal) {
         server_->setLocalAllowed(true);
     }
+    return true;
 }
 
 void AppDelegate::shutdown() {
@@ -99,29 +108,19 @@ void AppDelegate::shutdown() {
         server_.reset();
     }
     if (capture_) {
-        // Stopping queues the stream's end on the start-up queue; waiting for it there means
-        // nothing holds the capture any more when it is released here, on the main thread.
+        // Stopping queues the stream's end on the start-up queue; once that ran, nothing holds
+        // the capture any more and it is released here, on the main thread.
         capture_->stop();
         captureStartQueue_->sync([] {});
         capture_.reset();
     }
-    io_.stop();
-}
-
-HostInfo AppDelegate::hostInfo() const {
-    auto& selection = DisplaySelection::shared();
-    HostInfo info;
-    auto display = selection.currentDisplay();
-    if (display) {
-        info.displayWidth = display->bounds.width;
-        info.displayHeight = display->bounds.height;
+    if (input_) {
+        input_->releaseAll();
     }
-    // Input is not injected yet, and the keyboard type is not detected yet.
-    info.accessibilityTrusted = false;
-    info.keyboard = KeyboardLayoutKind::us;
-    info.displays = selection.list();
-    info.displayID = display ? display->id : 0;
-    return info;
+    if (!io_.drain(kDrainSeconds)) {
+        Log::info("shutdown: connections still closing after 2 s were dropped");
+    }
+    environment_->shutdown();
 }
 
 }  // namespace quelm

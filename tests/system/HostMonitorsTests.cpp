@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "QuelmHostKit/linux/x11/X11DisplayServices.hpp"
+#include "QuelmHostKit/linux/x11/X11EventPump.hpp"
 #include "tests/fakes/DummyXorg.hpp"
 #include "tests/fakes/PipedProcess.hpp"
 
@@ -42,11 +43,14 @@ class HostMonitorsTest : public ::testing::Test {
         }
         ASSERT_TRUE(server->xrandr("--output DUMMY0 --mode 1280x720 --pos 0x0 --primary"));
         ASSERT_TRUE(server->xrandr("--output DUMMY1 --mode quelm800 --right-of DUMMY0"));
-        auto displays = X11DisplayServices::connect(server->name());
+        auto pump = X11EventPump::start(server->name());
+        ASSERT_TRUE(pump);
+        auto displays = X11DisplayServices::create(pump);
         ASSERT_TRUE(displays);
         for (const auto& display : displays->activeDisplays()) {
             (display.bounds.x == 0 ? left : right) = display.id;
         }
+        pump->stop();
         ASSERT_NE(left, 0u);
         ASSERT_NE(right, 0u);
 

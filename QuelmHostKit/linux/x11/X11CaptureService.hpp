@@ -27,9 +27,6 @@ class X11CaptureService final : public CaptureService {
         // May be null: audio then stays off.
         std::shared_ptr<SystemAudioSource> audio;
         std::shared_ptr<NeverCaptureRegistry> neverCapture;
-        // Where the pointer is whenever it moves, in pixels of the captured monitor (outside
-        // it when the pointer is elsewhere), and the monitor's size; may be empty.
-        std::function<void(int x, int y, int width, int height)> onPointer;
     };
 
     explicit X11CaptureService(Options options);

@@ -43,9 +43,6 @@ class XShmCaptureStream final : public CaptureStream {
         std::shared_ptr<DisplayServices> displays;
         // May be null.
         std::shared_ptr<NeverCaptureRegistry> neverCapture;
-        // Where the pointer is whenever it moves, in pixels of the captured monitor (outside
-        // it when the pointer is elsewhere), and the monitor's size; may be empty.
-        std::function<void(int x, int y, int width, int height)> onPointer;
     };
 
     // Pictures of the pool kept for reuse: the pipeline's pending, current and
