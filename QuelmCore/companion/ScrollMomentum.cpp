@@ -5,8 +5,8 @@
 namespace quelm {
 
 std::optional<ScrollMomentum::Step> ScrollMomentum::step(double dt) {
-    // Written so that a velocity that is not a number ends the glide instead of running forever.
-    if (!(std::hypot(vx, vy) >= stopSpeed)) {
+    // A velocity that is not finite would glide for ever in steps that are not numbers.
+    if (!std::isfinite(vx) || !std::isfinite(vy) || std::hypot(vx, vy) < stopSpeed) {
         return std::nullopt;
     }
     double k = 1;

@@ -20,8 +20,9 @@ struct ScrollMomentum {
     double vx = 0;
     double vy = 0;
 
-    // The displacement for the next dt seconds, or nothing when the glide is over. Steps longer
-    // than 0.05 s decay as one of 0.05 s, so a stalled display loop does not jump far ahead.
+    // The displacement for the next dt seconds, or nothing when the glide is over (also for a
+    // velocity that is not finite). Steps longer than 0.05 s decay as one of 0.05 s, so a
+    // stalled display loop does not jump far ahead.
     std::optional<Step> step(double dt);
 };
 

@@ -174,7 +174,13 @@ std::vector<ShortcutButton> ShortcutButton::defaults() {
     buttons.reserve(maxCount);
     for (const auto& b : defaultButtons()) {
         std::string title = b.localised ? localized(b.title) : std::string(b.title);
-        buttons.push_back(ShortcutButton{Uuid::random(), std::move(title), b.command});
+        auto id = Uuid::random();
+        if (!id) {
+            // Without random bytes the row still needs ids that tell its buttons apart.
+            id = Uuid{};
+            id->bytes[15] = static_cast<std::uint8_t>(buttons.size() + 1);
+        }
+        buttons.push_back(ShortcutButton{*id, std::move(title), b.command});
     }
     return buttons;
 }

@@ -1,7 +1,5 @@
 #include "QuelmCore/companion/Uuid.hpp"
 
-#include <random>
-
 namespace quelm {
 namespace {
 
@@ -31,22 +29,13 @@ int hexValue(char c) {
     return -1;
 }
 
-void fillRandom(std::array<std::uint8_t, 16>& bytes, const RandomSource& source) {
-    if (source && source(bytes)) {
-        return;
-    }
-    // The given source failed: the standard library's device is the next best.
-    std::random_device device;
-    for (auto& b : bytes) {
-        b = static_cast<std::uint8_t>(device());
-    }
-}
-
 }  // namespace
 
-Uuid Uuid::random(const RandomSource& source) {
+std::optional<Uuid> Uuid::random(const RandomSource& source) {
     Uuid id;
-    fillRandom(id.bytes, source);
+    if (!source || !source(id.bytes)) {
+        return std::nullopt;
+    }
     id.bytes[6] = static_cast<std::uint8_t>((id.bytes[6] & 0x0F) | 0x40);  // version 4
     id.bytes[8] = static_cast<std::uint8_t>((id.bytes[8] & 0x3F) | 0x80);  // RFC 4122 variant
     return id;

@@ -1,12 +1,12 @@
 #pragma once
 
-#include "QuelmCore/RandomSource.hpp"
-
 #include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "QuelmCore/RandomSource.hpp"
 
 namespace quelm {
 
@@ -14,8 +14,8 @@ namespace quelm {
 struct Uuid {
     std::array<std::uint8_t, 16> bytes{};
 
-    // A fresh random (version 4) identifier from the given secure random source.
-    static Uuid random(const RandomSource& source = standardRandomSource());
+    // A fresh random (version 4) identifier; nothing when the source fails.
+    static std::optional<Uuid> random(const RandomSource& source = standardRandomSource());
     // Accepts either letter case; nothing for anything but the 36-character form.
     static std::optional<Uuid> parse(std::string_view text);
     // Upper-case hexadecimal, the form the companion writes.

@@ -24,9 +24,9 @@ Point ZoomState::contentPoint(Point viewFraction) const {
 }
 
 void ZoomState::pinch(double ratio, Point anchor) {
-    // A bad ratio or anchor would leave a centre that is not a number, for good.
-    if (!(ratio > 0) || !std::isfinite(ratio) || !std::isfinite(anchor.x) ||
-        !std::isfinite(anchor.y)) {
+    // A ratio or anchor that is not a number would leave such a centre for good. An infinite
+    // anchor is fine: its place in the view clamps to an edge and the centre to the picture.
+    if (!(ratio > 0) || !std::isfinite(ratio) || std::isnan(anchor.x) || std::isnan(anchor.y)) {
         return;
     }
     const Rect v = visible();
@@ -39,7 +39,8 @@ void ZoomState::pinch(double ratio, Point anchor) {
 }
 
 void ZoomState::pan(double dx, double dy) {
-    if (!std::isfinite(dx) || !std::isfinite(dy)) {
+    // Infinite distances just push the centre to an edge.
+    if (std::isnan(dx) || std::isnan(dy)) {
         return;
     }
     center.x -= dx / scale;

@@ -23,10 +23,10 @@ struct ZoomState {
     Point contentPoint(Point viewFraction) const;
     // Zooms by `ratio` around `anchor` (picture units), keeping the anchor where it is in the
     // view as far as the picture's edges allow. A ratio that is not positive and finite, or an
-    // anchor that is not finite, does nothing.
+    // anchor that is not a number, does nothing.
     void pinch(double ratio, Point anchor);
     // Moves the visible part by a distance in fractions of the view; moving the fingers right
-    // brings the left part of the picture into view. Non-finite distances do nothing.
+    // brings the left part of the picture into view. Distances that are not numbers do nothing.
     void pan(double dx, double dy);
     // Minimum edges inclusive, maximum edges exclusive.
     bool contains(Point p) const;

@@ -78,13 +78,13 @@ void Listener::acceptNext() {
         return;
     }
     // Accepted sockets get the strand as their executor, so peers run on the server's queue.
-    acceptor_.async_accept(strand_, boost::asio::bind_executor(
-                                        strand_, [weak = weak_from_this()](const error_code& error,
-                                                                           tcp::socket socket) {
-                                            if (auto self = weak.lock()) {
-                                                self->onAccepted(error, std::move(socket));
-                                            }
-                                        }));
+    acceptor_.async_accept(
+        strand_,
+        boost::asio::bind_executor(
+            strand_, weakCallback(shared_from_this(),
+                                  [](Listener& self, const error_code& error, tcp::socket socket) {
+                                      self.onAccepted(error, std::move(socket));
+                                  })));
 }
 
 void Listener::onAccepted(const error_code& error, tcp::socket socket) {
@@ -106,11 +106,8 @@ void Listener::onAccepted(const error_code& error, tcp::socket socket) {
             transientFailure_ = true;
         }
         auto timer = std::make_shared<boost::asio::steady_timer>(strand_, kRetryDelay);
-        timer->async_wait([weak = weak_from_this(), timer](const error_code&) {
-            if (auto self = weak.lock()) {
-                self->acceptNext();
-            }
-        });
+        timer->async_wait(weakCallback(
+            shared_from_this(), [timer](Listener& self, const error_code&) { self.acceptNext(); }));
         return;
     }
     auto onFailed = std::move(onFailed_);

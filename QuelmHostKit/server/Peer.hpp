@@ -15,6 +15,7 @@
 #include <string>
 
 #include "QuelmCore/Bytes.hpp"
+#include "QuelmHostKit/server/CompanionConnection.hpp"
 #include "QuelmHostKit/server/PeerSendQueue.hpp"
 
 namespace quelm {
@@ -24,7 +25,7 @@ namespace quelm {
 // sends through one bounded queue (Beast allows one write in flight).
 // Thread: everything runs on the server's strand, the socket's executor. Lifetime: shared;
 // pending operations keep it alive until the socket closes.
-class Peer final : public std::enable_shared_from_this<Peer> {
+class Peer final : public CompanionConnection, public std::enable_shared_from_this<Peer> {
   public:
     using MessageHandler = std::function<void(Bytes)>;
 
@@ -36,7 +37,7 @@ class Peer final : public std::enable_shared_from_this<Peer> {
     void start(MessageHandler onText);
     // Cancels the connection (a closing handshake in the background), then finishes the peer:
     // `onClose` runs once, synchronously. Repeated calls do nothing more.
-    void close();
+    void close() override;
     // As close(), but the socket is closed at once, without a closing handshake: for
     // connections that never authenticated, so that they cost nothing while closing.
     void abort();
@@ -45,8 +46,8 @@ class Peer final : public std::enable_shared_from_this<Peer> {
     // timer goes with it, so a flood of short-lived connections leaves no timers behind).
     void expireAfter(double seconds, std::function<void()> onExpired);
 
-    void sendText(std::string text, Traffic traffic = Traffic::control);
-    void sendBinary(Bytes bytes, Traffic traffic);
+    void sendText(std::string text, Traffic traffic = Traffic::control) override;
+    void sendBinary(Bytes bytes, Traffic traffic) override;
     // Sends the text and closes once it has been handed to the socket (or failed).
     void sendTextThenClose(std::string text);
 

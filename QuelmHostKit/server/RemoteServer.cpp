@@ -39,14 +39,15 @@ RemoteServer::RemoteServer(boost::asio::io_context& io, Options options,
                            Collaborators collaborators)
     : options_(std::move(options)),
       services_(std::move(collaborators)),
-      queue_(io, "quelmix.server") {}
+      queue_(std::make_shared<AsioSerialQueue>(io, "quelmix.server")) {}
 
 RemoteServer::~RemoteServer() {
     // Nothing can be running on the queue for us any more (every handler holds us weakly), so
-    // the sockets are handed to the strand to be closed there.
-    boost::asio::post(queue_.strand(),
+    // the sockets (and the session holding the active one) are handed to the strand to be
+    // closed and released there.
+    boost::asio::post(queue_->strand(),
                       [listeners = std::move(listeners_), active = std::move(active_),
-                       pending = std::move(pending_)] {
+                       pending = std::move(pending_), session = std::move(session_)] {
                           for (const auto& [address, listener] : listeners) {
                               listener->cancel();
                           }
@@ -60,25 +61,21 @@ RemoteServer::~RemoteServer() {
 }
 
 void RemoteServer::start() {
-    queue_.async(
-        weakCallback(shared_from_this(), [](RemoteServer& self) { self.refreshAddress(); }));
     auto refresh =
         weakCallback(shared_from_this(), [](RemoteServer& self) { self.refreshAddress(); });
-    auto timer = queue_.every(options_.addressRefresh, refresh);
-    queue_.async([weak = weak_from_this(), timer] {
-        if (auto self = weak.lock()) {
-            if (self->timer_) {
-                self->timer_->cancel();
-            }
-            self->timer_ = timer;
-        } else {
-            timer->cancel();
+    queue_->async(refresh);
+    // Installed on the queue; if the server is gone by then, the released handle stops it.
+    auto timer = queue_->every(options_.addressRefresh, refresh);
+    queue_->async(weakCallback(shared_from_this(), [timer](RemoteServer& self) {
+        if (self.timer_) {
+            self.timer_->cancel();
         }
-    });
+        self.timer_ = timer;
+    }));
 }
 
 void RemoteServer::stop() {
-    queue_.sync([this] {
+    queue_->sync([this] {
         if (timer_) {
             timer_->cancel();
             timer_ = nullptr;
@@ -87,38 +84,35 @@ void RemoteServer::stop() {
             listener->cancel();
         }
         listeners_.clear();
-        stopCursorUpdates();
+        // The active companion's closing ends its session: pointer reports stop with it.
         disconnectEveryone();
     });
 }
 
 void RemoteServer::setLocalAllowed(bool allowed, std::function<void()> completion) {
-    queue_.async([weak = weak_from_this(), allowed, completion = std::move(completion)] {
-        auto self = weak.lock();
-        if (!self) {
-            return;
-        }
-        self->allowLocal_ = allowed;
+    queue_->async(weakCallback(shared_from_this(), [allowed, completion = std::move(completion)](
+                                                       RemoteServer& self) {
+        self.allowLocal_ = allowed;
         if (allowed) {
-            self->listen(kLoopback);
-        } else if (auto found = self->listeners_.find(kLoopback); found != self->listeners_.end()) {
+            self.listen(kLoopback);
+        } else if (auto found = self.listeners_.find(kLoopback); found != self.listeners_.end()) {
             found->second->cancel();
-            self->listeners_.erase(found);
+            self.listeners_.erase(found);
         }
         if (completion) {
             completion();
         }
-    });
+    }));
 }
 
 void RemoteServer::disconnectAll() {
-    queue_.async(
+    queue_->async(
         weakCallback(shared_from_this(), [](RemoteServer& self) { self.disconnectEveryone(); }));
 }
 
 std::optional<std::uint16_t> RemoteServer::localPort(const std::string& address) {
     std::optional<std::uint16_t> port;
-    queue_.sync([&] {
+    queue_->sync([&] {
         if (auto found = listeners_.find(address); found != listeners_.end()) {
             port = found->second->port();
         }
@@ -128,7 +122,7 @@ std::optional<std::uint16_t> RemoteServer::localPort(const std::string& address)
 
 std::optional<std::size_t> RemoteServer::activeQueuedBytes() {
     std::optional<std::size_t> bytes;
-    queue_.sync([&] {
+    queue_->sync([&] {
         if (active_) {
             bytes = active_->queuedBytes();
         }
@@ -167,7 +161,7 @@ void RemoteServer::listen(const std::string& address) {
         return;
     }
     std::string error;
-    auto listener = Listener::open(queue_.strand(), address, options_.port, error);
+    auto listener = Listener::open(queue_->strand(), address, options_.port, error);
     if (!listener) {
         Log::info("could not listen on " + address + ": " + error);
         return;
@@ -178,21 +172,18 @@ void RemoteServer::listen(const std::string& address) {
                      [](RemoteServer& self, boost::asio::ip::tcp::socket socket) {
                          self.accept(std::move(socket));
                      }),
-        [weak = weak_from_this(), weakListener, address](const std::string& description) {
-            Log::info("listener on " + address + " failed: " + description);
-            auto self = weak.lock();
-            auto failed = weakListener.lock();
-            if (failed) {
-                failed->cancel();
-            }
-            if (!self) {
-                return;
-            }
-            if (auto found = self->listeners_.find(address);
-                found != self->listeners_.end() && found->second == failed) {
-                self->listeners_.erase(found);
-            }
-        });
+        weakCallback(shared_from_this(),
+                     [weakListener, address](RemoteServer& self, const std::string& description) {
+                         Log::info("listener on " + address + " failed: " + description);
+                         auto failed = weakListener.lock();
+                         if (failed) {
+                             failed->cancel();
+                         }
+                         if (auto found = self.listeners_.find(address);
+                             found != self.listeners_.end() && found->second == failed) {
+                             self.listeners_.erase(found);
+                         }
+                     }));
     reportListening(address, listener->port());
     listeners_[address] = std::move(listener);
 }
@@ -226,36 +217,29 @@ void RemoteServer::admit(const std::shared_ptr<Peer>& peer) {
     std::uint64_t id = peer->id();
     pending_[id] = peer;
     std::weak_ptr<Peer> weakPeer = peer;
-    peer->onClose = [weak = weak_from_this(), weakPeer, id] {
-        auto self = weak.lock();
-        if (!self) {
-            return;
-        }
-        self->pending_.erase(id);
+    peer->onClose = weakCallback(shared_from_this(), [weakPeer, id](RemoteServer& self) {
+        self.pending_.erase(id);
         if (auto closed = weakPeer.lock()) {
-            self->peerClosed(closed);
-        }
-    };
-    peer->start([weak = weak_from_this(), weakPeer](Bytes message) {
-        auto self = weak.lock();
-        auto from = weakPeer.lock();
-        if (self && from) {
-            self->received(message, from);
+            self.peerClosed(closed);
         }
     });
-    peer->expireAfter(options_.helloTimeout, [weakPeer] {
-        auto peer = weakPeer.lock();
-        if (peer && !peer->authed && !peer->closed()) {
-            Log::info("no hello from " + peer->host());
-            peer->abort();
+    peer->start(weakCallback(shared_from_this(), [weakPeer](RemoteServer& self, Bytes message) {
+        if (auto from = weakPeer.lock()) {
+            self.received(message, from);
         }
-    });
+    }));
+    peer->expireAfter(options_.helloTimeout, weakCallback(peer, [](Peer& peer) {
+                          if (!peer.authed && !peer.closed()) {
+                              Log::info("no hello from " + peer.host());
+                              peer.abort();
+                          }
+                      }));
 }
 
 void RemoteServer::logEviction(const std::string& host) {
     // At most one line a second: a flood must not flood the journal as well.
     ++evictions_;
-    double now = queue_.now();
+    double now = queue_->now();
     if (now - lastEvictionLog_ < 1.0) {
         return;
     }
@@ -267,7 +251,10 @@ void RemoteServer::logEviction(const std::string& host) {
 
 void RemoteServer::received(const Bytes& message, const std::shared_ptr<Peer>& peer) {
     if (peer->authed) {
-        receivedFromCompanion(message, peer);
+        // Anything from a peer that is no longer the active one is dropped.
+        if (isActive(peer)) {
+            session_->received(message);
+        }
     } else {
         receivedBeforeAuth(message, peer);
     }
@@ -299,14 +286,13 @@ void RemoteServer::reject(const std::shared_ptr<Peer>& peer) {
     }
     peer->rejected = true;
     Log::info("auth failed from " + peer->host());
-    queue_.after(options_.authFailureDelay,
-                 [weak = weak_from_this(), weakPeer = std::weak_ptr<Peer>(peer)] {
-                     auto self = weak.lock();
-                     auto peer = weakPeer.lock();
-                     if (self && peer) {
-                         self->sendFinal(ServerMessage::AuthFailed{}, peer);
-                     }
-                 });
+    queue_->after(options_.authFailureDelay,
+                  weakCallback(shared_from_this(),
+                               [weakPeer = std::weak_ptr<Peer>(peer)](RemoteServer& self) {
+                                   if (auto peer = weakPeer.lock()) {
+                                       self.sendFinal(ServerMessage::AuthFailed{}, peer);
+                                   }
+                               }));
 }
 
 void RemoteServer::activate(const std::shared_ptr<Peer>& peer, const ClientHello& hello) {
@@ -316,34 +302,15 @@ void RemoteServer::activate(const std::shared_ptr<Peer>& peer, const ClientHello
         // Its closing is a replacement, not a disconnection.
         previous->onClose = nullptr;
         sendFinal(ServerMessage::Replaced{}, previous);
-        services_.screen->stop();
-        services_.input->releaseAll();
+        session_->end();
     }
+    // What outlives a companion goes on from the last session; the rest starts afresh.
+    auto carried = session_ ? session_->carryover() : CompanionSession::Carryover{};
     active_ = peer;
-    resetCompanionState();
+    session_ = CompanionSession::create(sessionServices(), peer, carried);
     Log::info("connected: " + peer->host());
     report(Connected{peer->host()});
-    if (services_.selectDisplay) {
-        services_.selectDisplay(hello.display.value_or(0));
-    }
-    send(ServerMessage::Hello{services_.hostInfo()}, peer);
-    if (locked_) {
-        send(ServerMessage::ScreenLocked{true}, peer);
-    }
-    startCursorUpdates();
-    services_.input->handle(ClientMessage::SetLayout{hello.layout});
-    startStream(peer, hello.config.clamped());
-}
-
-void RemoteServer::resetCompanionState() {
-    clipboardEnabled_ = false;
-    {
-        std::lock_guard lock(imageLock_);
-        imagesWanted_ = false;
-    }
-    incomingImage_ = ClipAssembler();
-    stopImageTimer();
-    audioKbps_ = 0;
+    session_->start(hello, locked_);
 }
 
 void RemoteServer::peerClosed(const std::shared_ptr<Peer>& peer) {
@@ -351,16 +318,7 @@ void RemoteServer::peerClosed(const std::shared_ptr<Peer>& peer) {
         return;
     }
     active_ = nullptr;
-    stopCursorUpdates();
-    stopImageTimer();
-    {
-        std::lock_guard lock(imageLock_);
-        imagesWanted_ = false;
-    }
-    // A half-received image of a gone companion would only hold memory.
-    incomingImage_ = ClipAssembler();
-    services_.screen->stop();
-    services_.input->releaseAll();
+    session_->end();
     Log::info("disconnected: " + peer->host());
     report(Waiting{});
 }
@@ -369,24 +327,24 @@ void RemoteServer::report(Status status) {
     if (!services_.mainQueue) {
         return;
     }
-    services_.mainQueue->async([weak = weak_from_this(), status = std::move(status)] {
-        auto self = weak.lock();
-        if (self && self->onStatus) {
-            self->onStatus(status);
-        }
-    });
+    services_.mainQueue->async(
+        weakCallback(shared_from_this(), [status = std::move(status)](RemoteServer& self) {
+            if (self.onStatus) {
+                self.onStatus(status);
+            }
+        }));
 }
 
 void RemoteServer::reportListening(const std::string& address, std::uint16_t port) {
     if (!services_.mainQueue) {
         return;
     }
-    services_.mainQueue->async([weak = weak_from_this(), address, port] {
-        auto self = weak.lock();
-        if (self && self->onListening) {
-            self->onListening(address, port);
-        }
-    });
+    services_.mainQueue->async(
+        weakCallback(shared_from_this(), [address, port](RemoteServer& self) {
+            if (self.onListening) {
+                self.onListening(address, port);
+            }
+        }));
 }
 
 void RemoteServer::disconnectEveryone() {
@@ -398,13 +356,6 @@ void RemoteServer::disconnectEveryone() {
     pending_.clear();
     for (const auto& [id, peer] : pending) {
         peer->close();
-    }
-}
-
-void RemoteServer::send(const ServerMessage& message, const std::shared_ptr<Peer>& peer,
-                        Traffic traffic) {
-    if (auto text = WireCoder::encode(message)) {
-        peer->sendText(std::move(*text), traffic);
     }
 }
 

@@ -4,7 +4,6 @@
 #include <boost/asio/ip/address.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -14,16 +13,15 @@
 #include <variant>
 
 #include "QuelmCore/Bytes.hpp"
-#include "QuelmCore/ClipAssembler.hpp"
-#include "QuelmCore/ClipChunk.hpp"
 #include "QuelmCore/ClipImageFormat.hpp"
 #include "QuelmCore/Messages.hpp"
 #include "QuelmCore/StreamConfig.hpp"
-#include "QuelmHostKit/queues/AsioSerialQueue.hpp"
 #include "QuelmHostKit/input/InputHandling.hpp"
+#include "QuelmHostKit/queues/AsioSerialQueue.hpp"
+#include "QuelmHostKit/queues/SerialQueue.hpp"
+#include "QuelmHostKit/server/CompanionSession.hpp"
 #include "QuelmHostKit/server/PeerSendQueue.hpp"
 #include "QuelmHostKit/streaming/ScreenStreaming.hpp"
-#include "QuelmHostKit/queues/SerialQueue.hpp"
 
 namespace quelm {
 
@@ -32,10 +30,14 @@ class Peer;
 
 // The host's front door: WebSocket listeners on the Tailscale address (and 127.0.0.1 while
 // local connections are allowed), authentication of every connection by its first message,
-// at most one active companion, and the routing of its messages and of the outgoing streams.
+// and at most one active companion, which a newer one replaces. What the active companion
+// sends and receives is its CompanionSession's business; the server hands it the messages of
+// the active peer and the host's lock state and clipboard.
 // Thread: all state lives on the "quelmix.server" strand of the given io_context, which some
-// thread must run; public operations hop onto it and return at once (stop() and localPort()
-// wait). Status reports arrive on the main queue.
+// thread must run; public operations hop onto it and return at once. stop(), localPort() and
+// activeQueuedBytes() wait for it: call them from the main queue or a test's thread, never
+// from the queue itself, and only while the io_context runs. Status reports and the
+// companion's clipboard arrive on the main queue; acceptsImages() may be asked anywhere.
 // Lifetime: shared; every callback handed out holds the server weakly. Call stop() before
 // releasing it, and keep the io_context alive until then.
 class RemoteServer final : public std::enable_shared_from_this<RemoteServer> {
@@ -60,11 +62,7 @@ class RemoteServer final : public std::enable_shared_from_this<RemoteServer> {
     using Status = std::variant<Waiting, Connected>;
 
     // A pointer position as fractions of the streamed display.
-    struct Point {
-        double x = 0;
-        double y = 0;
-        friend bool operator==(const Point&, const Point&) = default;
-    };
+    using Point = CompanionSession::Point;
 
     // What the application hands the server.
     struct Collaborators {
@@ -104,7 +102,7 @@ class RemoteServer final : public std::enable_shared_from_this<RemoteServer> {
     void disconnectAll();
     void setLocked(bool locked);
 
-    // Clipboard (RemoteServerClipboard.cpp). Text goes to the active companion once it turned
+    // Clipboard (RemoteServerRouting.cpp). Text goes to the active companion once it turned
     // sharing on; an image, already prepared in `format`, once it also asked for images. Both
     // return at once.
     void sendClipboard(std::string text);
@@ -144,65 +142,35 @@ class RemoteServer final : public std::enable_shared_from_this<RemoteServer> {
     void report(Status status);
     void reportListening(const std::string& address, std::uint16_t port);
     void disconnectEveryone();
-    void send(const ServerMessage& message, const std::shared_ptr<Peer>& peer,
-              Traffic traffic = Traffic::control);
     void sendFinal(const ServerMessage& message, const std::shared_ptr<Peer>& peer);
-    void resetCompanionState();
-
-    // Routing and outgoing streams (RemoteServerRouting.cpp)
-    void receivedFromCompanion(const Bytes& message, const std::shared_ptr<Peer>& peer);
-    void handle(const ClientMessage& message, const std::shared_ptr<Peer>& peer);
-    void startStream(const std::shared_ptr<Peer>& peer, const StreamConfig& config);
-    void applyAudio(const std::shared_ptr<Peer>& peer);
-    void sendFrame(const VideoFrame& frame, const std::shared_ptr<Peer>& peer);
-    void sendPacket(const AudioPacket& packet, const std::shared_ptr<Peer>& peer);
-    void logTraffic();
-    void startCursorUpdates();
-    void stopCursorUpdates();
-    void sendCursorIfMoved();
     bool isActive(const std::shared_ptr<Peer>& peer) const { return peer && peer == active_; }
 
-    // Clipboard traffic (RemoteServerClipboard.cpp)
-    void receivedChunk(const Bytes& message, const std::shared_ptr<Peer>& peer);
-    void clipboardFromPhone(std::string text);
-    void setClipboardSharing(bool enabled);
+    // The active companion (RemoteServerRouting.cpp)
+    CompanionSession::Services sessionServices();
     void setImagesWanted(bool wanted);
-    void startImageTimer();
-    void stopImageTimer();
-    void sendNextImagePiece();
 
     const Options options_;
     const Collaborators services_;
-    AsioSerialQueue queue_;
+    // Shared with the sessions, whose callbacks hold it weakly.
+    const std::shared_ptr<AsioSerialQueue> queue_;
 
     std::map<std::string, std::shared_ptr<Listener>> listeners_;
     std::optional<std::string> ownAddress_;
     bool allowLocal_ = false;
     std::shared_ptr<Peer> active_;
+    // The active peer's session; after it closed, its ended session until the next hello.
+    std::shared_ptr<CompanionSession> session_;
     // Keyed by acceptance order, so the oldest pending peer comes first.
     std::map<std::uint64_t, std::shared_ptr<Peer>> pending_;
     std::uint64_t nextPeerId_ = 0;
     std::int64_t evictions_ = 0;
     double lastEvictionLog_ = -1e9;
     std::shared_ptr<RepeatingTimer> timer_;
-    std::shared_ptr<RepeatingTimer> cursorTimer_;
-    std::optional<Point> lastCursor_;
+    // The host screen's lock state, handed to every new session.
     bool locked_ = false;
-    bool clipboardEnabled_ = false;
+    // What the session last reported, for readers on other threads.
     mutable std::mutex imageLock_;
     bool imagesWanted_ = false;
-    ClipAssembler incomingImage_;
-    // Chunks of the host image still to be sent, first in front; the front is sent next.
-    std::deque<ClipChunk> outgoingImage_;
-    std::shared_ptr<RepeatingTimer> imageTimer_;
-    // Number of the last outgoing image transfer; outlives peers.
-    std::uint32_t nextTransfer_ = 0;
-    std::optional<StreamConfig> streamConfig_;
-    std::int64_t audioKbps_ = 0;
-    std::int64_t sentVideoBytes_ = 0;
-    std::int64_t largestFrame_ = 0;
-    std::int64_t sentAudioPackets_ = 0;
-    double diagnosticsStart_ = 0;
 };
 
 }  // namespace quelm

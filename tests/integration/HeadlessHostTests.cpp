@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -8,6 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,15 +24,89 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// quelmix-host run as a child with a private data folder and no secret service, its stdout
-// and stderr read line by line.
+// Reads a display number that an X server writes to `fd` (-displayfd), ended by a line break.
+std::optional<int> readDisplayNumber(int fd, std::chrono::seconds limit) {
+    std::string text;
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        pollfd readable{fd, POLLIN, 0};
+        if (poll(&readable, 1, 100) <= 0) {
+            continue;
+        }
+        char chunk[16];
+        const auto n = read(fd, chunk, sizeof chunk);
+        if (n <= 0) {
+            return std::nullopt;
+        }
+        text.append(chunk, static_cast<std::size_t>(n));
+        if (text.find('\n') != std::string::npos) {
+            return std::stoi(text);
+        }
+    }
+    return std::nullopt;
+}
+
+// A private Xvfb on a display number it picks itself, stopped by its pid.
+class PrivateXServer {
+  public:
+    static constexpr int kWidth = 1280;
+    static constexpr int kHeight = 720;
+
+    PrivateXServer() {
+        int numberPipe[2];
+        if (pipe(numberPipe) != 0) {
+            return;
+        }
+        const std::string fd = std::to_string(numberPipe[1]);
+        const std::string screen = std::to_string(kWidth) + "x" + std::to_string(kHeight) + "x24";
+        std::vector<std::string> args{"Xvfb", "-displayfd", fd,    "-screen", "0",
+                                      screen, "-nolisten",  "tcp", "-noreset"};
+        std::vector<char*> argv;
+        for (auto& a : args) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addclose(&actions, numberPipe[0]);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        if (posix_spawnp(&pid_, "Xvfb", &actions, nullptr, argv.data(), environ) != 0) {
+            pid_ = -1;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        close(numberPipe[1]);
+        if (pid_ > 0) {
+            if (auto number = readDisplayNumber(numberPipe[0], std::chrono::seconds(20))) {
+                display_ = ":" + std::to_string(*number);
+            }
+        }
+        close(numberPipe[0]);
+    }
+
+    ~PrivateXServer() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+
+    // ":N" once the server accepts connections; empty when it did not start.
+    const std::string& display() const { return display_; }
+
+  private:
+    pid_t pid_ = -1;
+    std::string display_;
+};
+
+// quelmix-host run as a child with a private data folder, no secret service and the given X
+// display (none: DISPLAY unset), its stdout and stderr read line by line.
 class HostProcess {
   public:
-    explicit HostProcess(std::vector<std::string> args) {
+    explicit HostProcess(std::vector<std::string> args, const std::string& display = {}) {
         folder_ = fs::temp_directory_path() / ("quelmix-host-test-" + std::to_string(getpid()));
         fs::create_directories(folder_);
-        auto binary = fs::canonical("/proc/self/exe").parent_path().parent_path() / "QuelmHost" /
-                      "quelmix-host";
+        const fs::path binary = QUELM_HOST_BINARY;
         int out[2];
         int err[2];
         if (pipe(out) != 0 || pipe(err) != 0) {
@@ -46,12 +122,8 @@ class HostProcess {
         std::vector<std::string> env{"XDG_DATA_HOME=" + folder_.string(),
                                      "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent",
                                      "HOME=" + folder_.string(), "PATH=/usr/bin:/bin"};
-        // With an X server at hand (scripts/test starts a private one) the host offers its
-        // displays.
-        for (const char* name : {"DISPLAY", "XAUTHORITY"}) {
-            if (const char* value = std::getenv(name)) {
-                env.push_back(std::string(name) + "=" + value);
-            }
+        if (!display.empty()) {
+            env.push_back("DISPLAY=" + display);
         }
         std::vector<char*> envp;
         for (auto& e : env) {
@@ -139,45 +211,93 @@ class HostProcess {
     std::string errors_;
 };
 
+// A companion that read the host's URL line, connected and exchanged hellos.
+struct Companion {
+    std::string token;
+    HostInfo info;
+    std::unique_ptr<WsTestClient> client;
+};
+
+std::optional<Companion> connectCompanion(HostProcess& host) {
+    auto url = host.nextLine();
+    const std::string prefix = "quelmix://127.0.0.1:";
+    if (!url || url->rfind(prefix, 0) != 0 || url->find("/#t=") == std::string::npos) {
+        ADD_FAILURE() << "no local URL: " << url.value_or("(nothing)");
+        return std::nullopt;
+    }
+    const auto slash = url->find("/#t=");
+    const auto port =
+        static_cast<std::uint16_t>(std::stoi(url->substr(prefix.size(), slash - prefix.size())));
+    Companion companion{url->substr(slash + 4), {}, std::make_unique<WsTestClient>()};
+    if (!companion.client->connect("127.0.0.1", port)) {
+        ADD_FAILURE() << companion.client->error();
+        return std::nullopt;
+    }
+    companion.client->sendText(R"({"hello":{"_0":{"token":")" + companion.token +
+                               R"(","config":{"maxEdge":1920,"bitrateMbps":6,"fps":30}}}})");
+    const auto hello = companion.client->receiveText(5.0);
+    const auto decoded =
+        hello ? WireCoder::decode<ServerMessage>(*hello) : std::optional<ServerMessage>();
+    const auto* answer = decoded ? std::get_if<ServerMessage::Hello>(&*decoded) : nullptr;
+    if (answer == nullptr) {
+        ADD_FAILURE() << "no host hello: " << hello.value_or("(nothing)");
+        return std::nullopt;
+    }
+    companion.info = answer->info;
+    return companion;
+}
+
 TEST(HeadlessHost, PrintsStatusAndLocalURLServesACompanionAndEndsCleanly) {
+    // No X server: the host still serves, with no screen to offer.
     HostProcess host({"--headless", "--allow-local", "--port", "0"});
     ASSERT_TRUE(host.running());
 
     EXPECT_EQ(host.nextLine(), "Tailscaleのアドレスが見つかりません");
-    auto url = host.nextLine();
-    ASSERT_TRUE(url);
-    const std::string prefix = "quelmix://127.0.0.1:";
-    ASSERT_EQ(url->rfind(prefix, 0), 0u) << *url;
-    auto slash = url->find("/#t=");
-    ASSERT_NE(slash, std::string::npos);
-    auto port =
-        static_cast<std::uint16_t>(std::stoi(url->substr(prefix.size(), slash - prefix.size())));
-    std::string token = url->substr(slash + 4);
-    EXPECT_EQ(token.size(), 32u);
-
+    std::string token;
     {
-        WsTestClient companion;
-        ASSERT_TRUE(companion.connect("127.0.0.1", port)) << companion.error();
-        companion.sendText(R"({"hello":{"_0":{"token":")" + token +
-                           R"(","config":{"maxEdge":1920,"bitrateMbps":6,"fps":30}}}})");
-        auto hello = companion.receiveText(5.0);
-        ASSERT_TRUE(hello);
-        auto decoded = WireCoder::decode<ServerMessage>(*hello);
-        ASSERT_TRUE(decoded) << *hello;
-        const auto* info = std::get_if<ServerMessage::Hello>(&*decoded);
-        ASSERT_TRUE(info) << *hello;
-        ASSERT_TRUE(info->info.displays && info->info.displayID);
-        if (std::getenv("DISPLAY")) {
-            EXPECT_FALSE(info->info.displays->empty()) << *hello;
-            EXPECT_NE(*info->info.displayID, 0u);
-            EXPECT_GT(info->info.displayWidth, 0);
-        }
+        auto companion = connectCompanion(host);
+        ASSERT_TRUE(companion);
+        token = companion->token;
+        EXPECT_EQ(token.size(), 32u);
+        const HostInfo& info = companion->info;
+        EXPECT_EQ(info.displays, std::vector<DisplayInfo>{});
+        EXPECT_EQ(info.displayID, 0u);
+        EXPECT_EQ(info.displayWidth, 0);
+        EXPECT_EQ(info.displayHeight, 0);
         EXPECT_EQ(host.nextLine(), "接続中: 127.0.0.1");
     }
     EXPECT_EQ(host.nextLine(), "Tailscaleのアドレスが見つかりません");
 
     EXPECT_EQ(host.stop(SIGINT), 0);
+    EXPECT_NE(host.errors().find("no X display: no screen to offer"), std::string::npos)
+        << host.errors();
     EXPECT_EQ(host.errors().find(token), std::string::npos) << "the secret reached the log";
+}
+
+TEST(HeadlessHost, OffersTheScreenOfItsXDisplay) {
+    if (access("/usr/bin/Xvfb", X_OK) != 0) {
+        GTEST_SKIP() << "no Xvfb";
+    }
+    PrivateXServer x;
+    ASSERT_FALSE(x.display().empty()) << "Xvfb did not start";
+    HostProcess host({"--headless", "--allow-local", "--port", "0"}, x.display());
+    ASSERT_TRUE(host.running());
+
+    EXPECT_EQ(host.nextLine(), "Tailscaleのアドレスが見つかりません");
+    {
+        auto companion = connectCompanion(host);
+        ASSERT_TRUE(companion);
+        const HostInfo& info = companion->info;
+        ASSERT_TRUE(info.displays);
+        ASSERT_EQ(info.displays->size(), 1u);
+        EXPECT_NE(info.displayID, 0u);
+        EXPECT_EQ(info.displayID, info.displays->front().id);
+        EXPECT_EQ(info.displayWidth, PrivateXServer::kWidth);
+        EXPECT_EQ(info.displayHeight, PrivateXServer::kHeight);
+        EXPECT_EQ(host.nextLine(), "接続中: 127.0.0.1");
+    }
+    EXPECT_EQ(host.stop(SIGTERM), 0);
+    EXPECT_EQ(host.errors().find("no X display"), std::string::npos) << host.errors();
 }
 
 TEST(HeadlessHost, SigtermEndsWithStatusZeroAndBadOptionsAreRefused) {

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "QuelmCore/companion/GestureEngine.hpp"
@@ -319,8 +320,14 @@ TEST(ScrollMomentum, DecaysAndStops) {
     EXPECT_NEAR(stalled.step(2.0)->dx, (1 - 0.8668778997501816) * 350, 1e-9);
     EXPECT_EQ(stalled.step(0)->dx, 0);
 
-    ScrollMomentum broken{std::nan(""), 0};
-    EXPECT_FALSE(broken.step(0.01));
+    // Any velocity that is not finite ends the glide at once.
+    const double inf = HUGE_VAL;
+    const double nan = std::nan("");
+    for (const auto& [vx, vy] : std::vector<std::pair<double, double>>{
+             {nan, 0}, {inf, 0}, {-inf, 0}, {0, inf}, {nan, inf}, {inf, nan}, {inf, -inf}}) {
+        ScrollMomentum broken{vx, vy};
+        EXPECT_FALSE(broken.step(0.01)) << vx << ", " << vy;
+    }
 
     int steps = 0;
     while (glide.step(1.0 / 60) && steps < 10000) {

@@ -1,12 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "QuelmCore/Localized.hpp"
+#include "QuelmCore/RandomSource.hpp"
 #include "QuelmCore/companion/ShortcutButton.hpp"
 #include "QuelmCore/companion/ShortcutKeys.hpp"
 #include "QuelmCore/companion/SystemActionTitle.hpp"
+#include "QuelmCore/companion/Uuid.hpp"
 
 namespace quelm {
 namespace {
@@ -193,12 +198,40 @@ TEST(Uuid, TextFormAndRandomIds) {
           "00112233+4455-6677-8899-aabbccddeeff", "{00112233-4455-6677-8899-aabbccddeeff}"}) {
         EXPECT_FALSE(Uuid::parse(bad)) << bad;
     }
-    const Uuid a = Uuid::random();
-    const Uuid b = Uuid::random();
+    const Uuid a = Uuid::random().value();
+    const Uuid b = Uuid::random().value();
     EXPECT_NE(a, b);
     EXPECT_EQ(a.bytes[6] >> 4, 4);       // version 4
     EXPECT_EQ(a.bytes[8] & 0xC0, 0x80);  // RFC 4122 variant
     EXPECT_EQ(Uuid::parse(a.text()), a);
+}
+
+TEST(Uuid, RandomIdsComeFromTheGivenSource) {
+    const RandomSource ones = [](std::span<std::uint8_t> out) {
+        std::fill(out.begin(), out.end(), 0xFF);
+        return true;
+    };
+    EXPECT_EQ(Uuid::random(ones)->text(), "FFFFFFFF-FFFF-4FFF-BFFF-FFFFFFFFFFFF");
+
+    const RandomSource broken = [](std::span<std::uint8_t>) { return false; };
+    EXPECT_FALSE(Uuid::random(broken));
+    EXPECT_FALSE(Uuid::random(RandomSource{}));
+}
+
+TEST(RandomSource, StandardSourceFillsEveryByte) {
+    // Odd lengths cover a partly used last word. A byte left 0 in eight draws is left out.
+    const auto source = standardRandomSource();
+    for (std::size_t length : {1u, 7u, 64u}) {
+        std::vector<bool> written(length, false);
+        for (int draw = 0; draw < 8; ++draw) {
+            std::vector<std::uint8_t> bytes(length, 0);
+            ASSERT_TRUE(source(bytes));
+            for (std::size_t i = 0; i < length; ++i) {
+                written[i] = written[i] || bytes[i] != 0;
+            }
+        }
+        EXPECT_EQ(std::count(written.begin(), written.end(), false), 0) << length;
+    }
 }
 
 }  // namespace

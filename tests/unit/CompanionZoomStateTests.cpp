@@ -65,6 +65,13 @@ TEST(ZoomState, PinchLimitsAndRefusals) {
     }
     twice.pinch(2, {std::nan(""), 0.5});
     EXPECT_EQ(twice, before);
+
+    // An infinite anchor sits at an edge of the view, and the centre ends at that edge of the
+    // picture.
+    ZoomState far;
+    far.pinch(2, {HUGE_VAL, -HUGE_VAL});
+    EXPECT_EQ(far.scale, 2);
+    expectNear(far.center, {0.75, 0.25});
 }
 
 TEST(ZoomState, PanMovesAgainstTheFingersWithinThePicture) {
@@ -75,7 +82,14 @@ TEST(ZoomState, PanMovesAgainstTheFingersWithinThePicture) {
     zoom.pan(1, -1);
     expectNear(zoom.center, {0.25, 0.75});
     zoom.pan(std::nan(""), 0);
+    zoom.pan(0, std::nan(""));
     expectNear(zoom.center, {0.25, 0.75});
+
+    // Infinite distances push the centre to the edge, like any distance too long.
+    zoom.pan(-HUGE_VAL, 0);
+    expectNear(zoom.center, {0.75, 0.75});
+    zoom.pan(HUGE_VAL, HUGE_VAL);
+    expectNear(zoom.center, {0.25, 0.25});
 }
 
 TEST(ZoomState, ContainsHasInclusiveMinimumAndExclusiveMaximum) {

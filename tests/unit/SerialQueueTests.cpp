@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/fakes/ManualQueue.hpp"
@@ -52,6 +54,34 @@ TEST(WeakCallback, DoesNothingOnceTheOwnerIsGone) {
     EXPECT_EQ(owner->calls, 2);
     owner.reset();
     callback(5);  // must not crash
+}
+
+TEST(WeakCallback, QueuedCallHopsOntoTheQueueAndHoldsNothing) {
+    struct Owner {
+        std::vector<std::string> seen;
+    };
+    auto queue = std::make_shared<test::ManualQueue>();
+    auto owner = std::make_shared<Owner>();
+    auto callback = weakCallback(
+        queue, owner, [](Owner& o, std::string text) { o.seen.push_back(std::move(text)); });
+
+    std::thread([&] { callback(std::string("from another thread")); }).join();
+    EXPECT_TRUE(owner->seen.empty());
+    queue->runPending();
+    EXPECT_EQ(owner->seen, std::vector<std::string>{"from another thread"});
+
+    // A call still waiting on the queue does not keep the owner alive, and then does nothing.
+    callback(std::string("late"));
+    std::weak_ptr<Owner> weak = owner;
+    owner.reset();
+    EXPECT_TRUE(weak.expired());
+    EXPECT_EQ(queue->runPending(), 1);
+
+    // With the queue gone too, a call is simply dropped.
+    std::weak_ptr<test::ManualQueue> weakQueue = queue;
+    queue.reset();
+    EXPECT_TRUE(weakQueue.expired());
+    callback(std::string("after the queue"));
 }
 
 }  // namespace
