@@ -5,19 +5,25 @@
 #include "QuelmHostKit/codecs/VideoEncoder.hpp"
 #include "QuelmHostKit/linux/random/GetrandomSource.hpp"
 #include "QuelmHostKit/linux/secret/SecretStores.hpp"
-#include "QuelmHostKit/linux/x11/X11CaptureService.hpp"
-#include "QuelmHostKit/linux/x11/X11DisplayServices.hpp"
 #include "QuelmHostKit/log/Log.hpp"
 #include "QuelmHostKit/queues/ThreadQueue.hpp"
 #include "QuelmHostKit/server/Net.hpp"
-#include "QuelmHostKit/streaming/DisplaySelection.hpp"
-#include "QuelmHostKit/streaming/ScreenCapture.hpp"
 
 namespace quelm {
 
-AppDelegate::AppDelegate(CommandLine commandLine, std::shared_ptr<SerialQueue> mainQueue)
+namespace {
+
+// How long the network thread may take to finish the closing handshakes.
+constexpr double kDrainSeconds = 2.0;
+
+}  // namespace
+
+AppDelegate::AppDelegate(CommandLine commandLine, std::shared_ptr<SerialQueue> mainQueue,
+                         std::shared_ptr<HostEnvironment> environment)
     : commandLine_(commandLine),
       mainQueue_(std::move(mainQueue)),
+      environment_(std::move(environment)),
+      selection_(std::make_shared<DisplaySelection>(environment_->displayServices())),
       tokens_(std::make_shared<TokenStore>(SecretStores::makeDefault(), getrandomSource())),
       captureStartQueue_(std::make_shared<ThreadQueue>("quelmix.capture.start")),
       audioQueue_(std::make_shared<ThreadQueue>("quelmix.audio")),
@@ -28,27 +34,23 @@ AppDelegate::~AppDelegate() {
     shutdown();
 }
 
-void AppDelegate::launch() {
+bool AppDelegate::launch() {
+    if (const std::string reason = environment_->unavailableReason(); !reason.empty()) {
+        Log::info(reason);
+        return false;
+    }
     // The first read fills the cache from the secret store here, on the main thread, so the
     // server's queue never waits on the store.
     tokens_->token();
-    auto displays = X11DisplayServices::connect();
-    if (displays) {
-        DisplaySelection::shared().setServices(displays);
-    } else {
-        Log::info("no X display: no screen to offer");
-    }
-    X11CaptureService::Options captureOptions;
-    captureOptions.displays = displays;
-    captureOptions.neverCapture = neverCapture_;
-    // No sound source on Linux yet: a companion's audio request is logged and video goes on.
+
     ScreenCapture::Collaborators streaming;
-    streaming.service = std::make_shared<X11CaptureService>(std::move(captureOptions));
+    streaming.service = environment_->captureService();
     streaming.startup = captureStartQueue_;
     streaming.audio = audioQueue_;
     streaming.video = videoQueue_;
     streaming.makeVideoEncoder = VideoEncoder::factory();
     streaming.makeAudioEncoder = AudioEncoder::factory();
+    streaming.currentDisplay = [selection = selection_] { return selection->current(); };
     capture_ = ScreenCapture::make(std::move(streaming));
 
     RemoteServer::Options options;
@@ -62,16 +64,34 @@ void AppDelegate::launch() {
     services.token = [tokens = tokens_] { return tokens->token(); };
     services.screen = capture_;
     services.input = input_;
-    services.hostInfo = [this] { return hostInfo(); };
+    services.hostInfo = [selection = selection_] {
+        HostInfo info;
+        selection->describe(info);
+        // Input is not injected yet, and the keyboard type is not detected yet.
+        info.accessibilityTrusted = false;
+        info.keyboard = KeyboardLayoutKind::us;
+        return info;
+    };
     services.tailscaleAddress = [] { return Net::tailscaleIPv4(); };
-    services.cursorPosition = [] { return std::optional<RemoteServer::Point>(); };
-    services.selectDisplay = [](std::uint32_t id) { DisplaySelection::shared().select(id); };
+    services.cursorPosition =
+        [selection = selection_,
+         cursor = environment_->cursorMonitor()]() -> std::optional<RemoteServer::Point> {
+        const auto position = cursor ? cursor->pointerPosition() : std::nullopt;
+        const auto fraction = position ? selection->fractionOf(*position) : std::nullopt;
+        if (!fraction) {
+            return std::nullopt;
+        }
+        return RemoteServer::Point{fraction->x, fraction->y};
+    };
+    services.selectDisplay = [selection = selection_](std::uint32_t id) { selection->select(id); };
     server_ = RemoteServer::create(io_.context(), options, std::move(services));
 
     frontEnd_ = std::make_unique<HeadlessFrontEnd>([tokens = tokens_] { return tokens->token(); },
                                                    [] { return Net::tailscaleIPv4(); }, stdout,
                                                    commandLine_.headless);
     buildMenu();
+    // Status reports run on the main queue, where this delegate lives until shutdown() (which
+    // stops the server first) has returned.
     server_->onStatus = [this](RemoteServer::Status status) {
         frontEnd_->statusChanged(status);
         menu_->statusChanged(status);
@@ -85,6 +105,7 @@ void AppDelegate::launch() {
         server_->setLocalAllowed(true);
     }
     wireDesktop();
+    return true;
 }
 
 void AppDelegate::shutdown() {
@@ -97,33 +118,23 @@ void AppDelegate::shutdown() {
         server_.reset();
     }
     if (capture_) {
-        // Stopping queues the stream's end on the start-up queue; waiting for it there means
-        // nothing holds the capture any more when it is released here, on the main thread.
+        // Stopping queues the stream's end on the start-up queue; once that ran, nothing holds
+        // the capture any more and it is released here, on the main thread.
         capture_->stop();
         captureStartQueue_->sync([] {});
         capture_.reset();
     }
-    io_.stop();
+    if (input_) {
+        input_->releaseAll();
+    }
+    if (!io_.drain(kDrainSeconds)) {
+        Log::info("shutdown: connections still closing after 2 s were dropped");
+    }
+    environment_->shutdown();
     // After the server: the held inhibitors are given back as the menu goes.
     clipboard_.reset();
     lock_.reset();
     menu_.reset();
-}
-
-HostInfo AppDelegate::hostInfo() const {
-    auto& selection = DisplaySelection::shared();
-    HostInfo info;
-    auto display = selection.currentDisplay();
-    if (display) {
-        info.displayWidth = display->bounds.width;
-        info.displayHeight = display->bounds.height;
-    }
-    // Input is not injected yet, and the keyboard type is not detected yet.
-    info.accessibilityTrusted = false;
-    info.keyboard = KeyboardLayoutKind::us;
-    info.displays = selection.list();
-    info.displayID = display ? display->id : 0;
-    return info;
 }
 
 }  // namespace quelm

@@ -56,7 +56,7 @@ void AppDelegate::buildMenu() {
         Log::info("no display: clipboard not shared");
     }
     if (!commandLine_.headless) {
-        tray_ = std::make_unique<TrayFrontEnd>(menu_, neverCapture_, mainQueue_, [this] {
+        tray_ = std::make_unique<TrayFrontEnd>(menu_, neverCapture, mainQueue_, [this] {
             if (onQuit) {
                 onQuit();
             }

@@ -9,6 +9,7 @@
 
 #include "QuelmHost/AppDelegate.hpp"
 #include "QuelmHost/CommandLine.hpp"
+#include "QuelmHostKit/linux/LinuxHostEnvironment.hpp"
 #include "QuelmHostKit/linux/gtk/GLibMainQueue.hpp"
 #include "QuelmHostKit/linux/gtk/GtkDisplay.hpp"
 #include "QuelmHostKit/linux/log/JournalLogSink.hpp"
@@ -41,6 +42,7 @@ int main(int argc, char** argv) {
     // Writes to a closed socket report an error instead of ending the process.
     std::signal(SIGPIPE, SIG_IGN);
 
+    int status = 0;
     GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
     g_unix_signal_add(SIGINT, quitLoop, loop);
     g_unix_signal_add(SIGTERM, quitLoop, loop);
@@ -50,12 +52,21 @@ int main(int argc, char** argv) {
             quelm::Log::info("no display for the tray: running headless");
             commandLine.headless = true;
         }
-        quelm::AppDelegate app(commandLine, std::make_shared<quelm::GLibMainQueue>());
+        auto neverCapture = std::make_shared<quelm::NeverCaptureRegistry>();
+        auto environment = std::make_shared<quelm::LinuxHostEnvironment>("", neverCapture);
+        quelm::AppDelegate app(commandLine, std::make_shared<quelm::GLibMainQueue>(), environment);
+        app.neverCapture = neverCapture;
         app.onQuit = [loop] { g_main_loop_quit(loop); };
-        app.launch();
-        g_main_loop_run(loop);
+        if (!app.launch()) {
+            // Without a screen there is nothing to offer a companion: say why and stop, rather
+            // than greet companions with a display that does not exist.
+            std::fprintf(stderr, "quelmix-host: %s\n", environment->unavailableReason().c_str());
+            status = 1;
+        } else {
+            g_main_loop_run(loop);
+        }
         app.shutdown();
     }
     g_main_loop_unref(loop);
-    return 0;
+    return status;
 }

@@ -5,7 +5,6 @@
 #include <utility>
 
 #include "QuelmHostKit/log/Log.hpp"
-#include "QuelmHostKit/streaming/DisplaySelection.hpp"
 #include "QuelmHostKit/streaming/EncodeLatencyMeter.hpp"
 
 namespace quelm {
@@ -94,6 +93,12 @@ void ScreenCapture::begin(std::uint64_t ticket) {
             return;
         }
     }
+    if (!services_.service) {
+        startFailed(CaptureStatus::failure(CaptureStatus::Kind::permanent,
+                                           "no screen capture on this platform"),
+                    ticket);
+        return;
+    }
     if (!services_.service->permissionGranted()) {
         fail(kDenied, ticket);
         return;
@@ -108,8 +113,7 @@ void ScreenCapture::begin(std::uint64_t ticket) {
         fail(kNoDisplay, ticket);
         return;
     }
-    std::uint32_t wanted = services_.currentDisplay ? services_.currentDisplay()
-                                                    : DisplaySelection::shared().current();
+    const std::uint32_t wanted = services_.currentDisplay ? services_.currentDisplay() : 0;
     auto chosen = std::find_if(displays.begin(), displays.end(),
                                [wanted](const CaptureDisplay& d) { return d.id == wanted; });
     CaptureDisplay display = chosen != displays.end() ? *chosen : displays.front();

@@ -47,7 +47,8 @@ class ScreenCapture final : public ScreenStreaming,
         VideoEncoderFactory makeVideoEncoder;
         // Nothing: audio is never encoded (samples are skipped).
         AudioEncoderFactory makeAudioEncoder;
-        // The display to capture now; the display selection's choice by default.
+        // The display to capture now (the display selection's choice); without it, or when
+        // that display is not listed, the first listed display.
         std::function<std::uint32_t()> currentDisplay;
     };
 

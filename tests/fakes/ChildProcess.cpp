@@ -1,6 +1,6 @@
 #include "tests/fakes/ChildProcess.hpp"
 
-#include <poll.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -10,162 +10,87 @@
 #include <filesystem>
 #include <thread>
 
+extern char** environ;
+
 namespace quelm::test {
 
-ChildProcess::ChildProcess(std::vector<std::string> argv, std::vector<std::string> environment) {
-    int out[2];
-    int err[2];
-    if (pipe(out) != 0) {
-        return;
-    }
-    if (pipe(err) != 0) {
-        close(out[0]);
-        close(out[1]);
+ChildProcess::ChildProcess(const std::vector<std::string>& args, const Options& options) {
+    if (args.empty()) {
         return;
     }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    posix_spawn_file_actions_addclose(&actions, err[0]);
+    posix_spawn_file_actions_addopen(&actions, 0, options.stdinFile.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, options.stdoutFile.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, options.stderrFile.c_str(),
+                                     O_WRONLY | O_CREAT | O_APPEND, 0600);
+    std::vector<char*> argv;
+    for (const auto& a : args) {
+        argv.push_back(const_cast<char*>(a.c_str()));
+    }
+    argv.push_back(nullptr);
     std::vector<char*> envp;
-    for (auto& e : environment) {
-        envp.push_back(e.data());
+    for (const auto& e : options.environment) {
+        envp.push_back(const_cast<char*>(e.c_str()));
     }
     envp.push_back(nullptr);
-    std::vector<char*> args;
-    for (auto& a : argv) {
-        args.push_back(a.data());
-    }
-    args.push_back(nullptr);
-    if (posix_spawn(&pid_, argv[0].c_str(), &actions, nullptr, args.data(), envp.data()) != 0) {
+    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(),
+                    options.environment.empty() ? environ : envp.data()) != 0) {
         pid_ = -1;
     }
     posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    close(err[1]);
-    out_ = out[0];
-    err_ = err[0];
 }
 
 ChildProcess::~ChildProcess() {
-    if (pid_ > 0) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-    }
-    if (out_ >= 0) {
-        close(out_);
-    }
-    if (err_ >= 0) {
-        close(err_);
-    }
-}
-
-bool ChildProcess::alive() {
-    if (pid_ <= 0) {
-        return false;
-    }
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        return false;
-    }
-    return true;
-}
-
-std::optional<std::string> ChildProcess::nextLine(double seconds) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    for (;;) {
-        if (auto newline = outBuffer_.find('\n'); newline != std::string::npos) {
-            std::string line = outBuffer_.substr(0, newline);
-            outBuffer_.erase(0, newline + 1);
-            seen_.push_back(line);
-            return line;
-        }
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0 || !readInto(out_, outBuffer_, static_cast<int>(left.count()))) {
-            return std::nullopt;
-        }
-    }
-}
-
-std::optional<std::string> ChildProcess::lineStarting(const std::string& prefix, double seconds) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    for (;;) {
-        double left =
-            std::chrono::duration<double>(deadline - std::chrono::steady_clock::now()).count();
-        if (left <= 0) {
-            return std::nullopt;
-        }
-        auto line = nextLine(left);
-        if (!line) {
-            return std::nullopt;
-        }
-        if (line->rfind(prefix, 0) == 0) {
-            return line;
-        }
-    }
+    terminate();
 }
 
 std::optional<int> ChildProcess::wait(double seconds) {
+    if (status_ || pid_ <= 0) {
+        return status_;
+    }
     auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (pid_ > 0) {
+    for (;;) {
         int status = 0;
         if (waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            return WIFEXITED(status) ? std::optional<int>(WEXITSTATUS(status)) : std::nullopt;
+            status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            return status_;
         }
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-            pid_ = -1;
+        if (std::chrono::steady_clock::now() >= deadline) {
             return std::nullopt;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    return std::nullopt;
 }
 
-std::vector<std::string> ChildProcess::allLines(double seconds) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+void ChildProcess::terminate() {
+    if (pid_ <= 0 || status_) {
+        return;
+    }
+    kill(pid_, SIGTERM);
+    if (!wait(5)) {
+        kill(pid_, SIGKILL);
+        wait(5);
+    }
+}
+
+std::string ChildProcess::find(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
+    std::size_t at = 0;
     for (;;) {
-        double left =
-            std::chrono::duration<double>(deadline - std::chrono::steady_clock::now()).count();
-        if (left <= 0 || !nextLine(left)) {
-            break;
+        auto end = dirs.find(':', at);
+        auto dir = dirs.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        auto candidate = std::filesystem::path(dir.empty() ? "." : dir) / name;
+        if (access(candidate.c_str(), X_OK) == 0) {
+            return candidate.string();
         }
+        if (end == std::string::npos) {
+            return {};
+        }
+        at = end + 1;
     }
-    return seen_;
-}
-
-std::string ChildProcess::errors() {
-    while (readInto(err_, errors_, 50)) {
-    }
-    return errors_;
-}
-
-std::string ChildProcess::built(const std::string& folder, const std::string& name) {
-    namespace fs = std::filesystem;
-    return (fs::canonical("/proc/self/exe").parent_path().parent_path() / folder / name).string();
-}
-
-bool ChildProcess::readInto(int fd, std::string& buffer, int timeoutMs) {
-    if (fd < 0) {
-        return false;
-    }
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, timeoutMs) <= 0) {
-        return false;
-    }
-    char chunk[4096];
-    auto n = read(fd, chunk, sizeof chunk);
-    if (n <= 0) {
-        return false;
-    }
-    buffer.append(chunk, static_cast<std::size_t>(n));
-    return true;
 }
 
 }  // namespace quelm::test

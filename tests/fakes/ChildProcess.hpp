@@ -8,40 +8,38 @@
 
 namespace quelm::test {
 
-// A program run by a test with the environment it is given, its stdout read line by line and
-// its stderr kept. Killed (SIGKILL) and reaped by its pid when released.
+// A program run by a test, ended by its pid when the test is done with it.
 class ChildProcess {
   public:
-    ChildProcess(std::vector<std::string> argv, std::vector<std::string> environment);
+    struct Options {
+        // Empty: the test's own environment.
+        std::vector<std::string> environment;
+        std::string stdinFile = "/dev/null";
+        std::string stdoutFile = "/dev/null";
+        std::string stderrFile = "/dev/null";
+    };
+
+    ChildProcess(const std::vector<std::string>& args, const Options& options);
+    explicit ChildProcess(const std::vector<std::string>& args) : ChildProcess(args, Options{}) {}
+    // Terminates the child if it still runs.
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    bool running() const { return pid_ > 0; }
-    // True while the process has not exited.
-    bool alive();
-    // The next stdout line, waiting up to `seconds`.
-    std::optional<std::string> nextLine(double seconds = 5.0);
-    // The next stdout line starting with `prefix`, skipping others.
-    std::optional<std::string> lineStarting(const std::string& prefix, double seconds = 5.0);
-    // Waits up to `seconds` for the exit; its status, or nothing (then it is killed).
+    bool started() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
+    // The exit status (128 + signal for a killed child), or nothing while it runs after
+    // `seconds`.
     std::optional<int> wait(double seconds);
-    // Every stdout line read so far, and the rest until the process ends.
-    std::vector<std::string> allLines(double seconds);
-    std::string errors();
+    // SIGTERM, then SIGKILL when it does not end within five seconds.
+    void terminate();
 
-    // The folder of a test binary's build tree a program was built in, e.g. "QuelmHost".
-    static std::string built(const std::string& folder, const std::string& name);
+    // The full path of a program found on PATH, or empty.
+    static std::string find(const std::string& name);
 
   private:
-    static bool readInto(int fd, std::string& buffer, int timeoutMs);
-
     pid_t pid_ = -1;
-    int out_ = -1;
-    int err_ = -1;
-    std::string outBuffer_;
-    std::string errors_;
-    std::vector<std::string> seen_;
+    std::optional<int> status_;
 };
 
 }  // namespace quelm::test

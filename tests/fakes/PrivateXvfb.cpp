@@ -29,8 +29,7 @@ std::unique_ptr<PrivateXvfb> PrivateXvfb::start(std::string& why, int width, int
     close(logFD);
     const std::string log = pattern;
     auto server = std::unique_ptr<PrivateXvfb>(new PrivateXvfb);
-    const std::string screen =
-        std::to_string(width) + "x" + std::to_string(height) + "x24";
+    const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
     const auto number = ServerProcess::launchWithDisplayFD(
         {xvfb, "-screen", "0", screen, "-nolisten", "tcp", "-noreset"}, log,
         std::chrono::seconds(15), server->pid_, why);

@@ -13,8 +13,7 @@ namespace quelm::test {
 class PrivateXvfb {
   public:
     // Nothing, with the reason in `why`, when Xvfb is missing or dies before it is ready.
-    static std::unique_ptr<PrivateXvfb> start(std::string& why, int width = 1280,
-                                              int height = 720);
+    static std::unique_ptr<PrivateXvfb> start(std::string& why, int width = 1280, int height = 720);
     ~PrivateXvfb();
     PrivateXvfb(const PrivateXvfb&) = delete;
     PrivateXvfb& operator=(const PrivateXvfb&) = delete;

@@ -13,9 +13,8 @@
 
 namespace quelm::test::ServerProcess {
 
-std::optional<int> launchWithDisplayFD(std::vector<std::string> argv,
-                                       const std::string& outputPath, std::chrono::seconds limit,
-                                       pid_t& pid, std::string& why) {
+std::optional<int> launchWithDisplayFD(std::vector<std::string> argv, const std::string& outputPath,
+                                       std::chrono::seconds limit, pid_t& pid, std::string& why) {
     int numberPipe[2];
     if (pipe2(numberPipe, O_CLOEXEC) != 0) {
         why = "pipe failed";

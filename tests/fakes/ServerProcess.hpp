@@ -15,9 +15,8 @@ namespace ServerProcess {
 // Starts `argv` (argv[0] a path) with "-displayfd <fd>" appended, output to `outputPath`,
 // and waits up to `limit` for the display number. On failure the process is stopped, reaped,
 // and `why` says what happened (with the tail of its output).
-std::optional<int> launchWithDisplayFD(std::vector<std::string> argv,
-                                       const std::string& outputPath, std::chrono::seconds limit,
-                                       pid_t& pid, std::string& why);
+std::optional<int> launchWithDisplayFD(std::vector<std::string> argv, const std::string& outputPath,
+                                       std::chrono::seconds limit, pid_t& pid, std::string& why);
 
 // True once `pid` has exited (and is reaped), waiting up to `limit`.
 bool exited(pid_t pid, std::chrono::milliseconds limit);

@@ -1,5 +1,6 @@
 #include "tests/fakes/ToneAnalysis.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -19,11 +20,9 @@ std::vector<float> interleavedTone(const std::vector<double>& frequencies, int r
 }
 
 double frequency(std::span<const float> samples, double rate) {
-    double first = -1;
-    double last = -1;
-    std::size_t count = 0;
-    // A crossing counts only after the signal has been clearly negative, so that coding noise
-    // around zero does not add crossings.
+    // Rising zero crossings, placed between samples by linear interpolation. A crossing counts
+    // only after the signal has been clearly negative, so coding noise near zero adds none.
+    std::vector<double> crossings;
     bool armed = false;
     for (std::size_t i = 1; i < samples.size(); ++i) {
         if (samples[i - 1] < -0.05f) {
@@ -31,18 +30,30 @@ double frequency(std::span<const float> samples, double rate) {
         }
         if (armed && samples[i - 1] < 0 && samples[i] >= 0) {
             armed = false;
-            double at = static_cast<double>(i - 1) + samples[i - 1] / (samples[i - 1] - samples[i]);
-            if (count == 0) {
-                first = at;
-            }
-            last = at;
+            crossings.push_back(static_cast<double>(i - 1) +
+                                samples[i - 1] / (samples[i - 1] - samples[i]));
+        }
+    }
+    if (crossings.size() < 2) {
+        return 0;
+    }
+    // The periods near the median; gaps and glitches (a silence, a seam) fall outside.
+    std::vector<double> periods;
+    for (std::size_t i = 1; i < crossings.size(); ++i) {
+        periods.push_back(crossings[i] - crossings[i - 1]);
+    }
+    std::vector<double> sorted = periods;
+    std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+    double median = sorted[sorted.size() / 2];
+    double sum = 0;
+    std::size_t count = 0;
+    for (double p : periods) {
+        if (std::abs(p - median) <= 0.1 * median) {
+            sum += p;
             ++count;
         }
     }
-    if (count < 2 || last <= first) {
-        return 0;
-    }
-    return static_cast<double>(count - 1) * rate / (last - first);
+    return count > 0 ? rate * static_cast<double>(count) / sum : 0;
 }
 
 double rms(std::span<const float> samples) {

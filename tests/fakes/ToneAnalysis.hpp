@@ -13,8 +13,8 @@ namespace ToneAnalysis {
 std::vector<float> interleavedTone(const std::vector<double>& frequencies, int rate,
                                    std::size_t frames, std::size_t start = 0);
 
-// Frequency of a periodic signal from its rising zero crossings (between the first and the
-// last), for a signal well above 0.05 in amplitude; 0 when there are fewer than two crossings.
+// Frequency of a periodic signal from the typical spacing of its rising zero crossings (gaps
+// and glitches ignored), for a signal well above 0.05 in amplitude; 0 without two crossings.
 double frequency(std::span<const float> samples, double rate);
 
 // Root mean square of the samples.

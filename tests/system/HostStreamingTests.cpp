@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/fakes/ChildProcess.hpp"
+#include "tests/fakes/PipedProcess.hpp"
 #include "tests/fakes/PrivateXvfb.hpp"
 
 namespace quelm::test {
@@ -69,8 +69,8 @@ class HostStreamingTest : public ::testing::Test {
         if (!xvfb) {
             GTEST_SKIP() << "no X server for the test: " << why;
         }
-        for (const auto& program : {ChildProcess::built("QuelmHost", "quelmix-host"),
-                                    ChildProcess::built("QuelmCompanion", "quelmix-companion")}) {
+        for (const auto& program : {PipedProcess::built("QuelmHost", "quelmix-host"),
+                                    PipedProcess::built("QuelmCompanion", "quelmix-companion")}) {
             if (access(program.c_str(), X_OK) != 0) {
                 GTEST_SKIP() << "not built: " << program;
             }
@@ -92,8 +92,8 @@ class HostStreamingTest : public ::testing::Test {
         gc = XCreateGC(painter, window, 0, nullptr);
         movePointer(kWidth - 1, kHeight - 1);
 
-        host = std::make_unique<ChildProcess>(
-            std::vector<std::string>{ChildProcess::built("QuelmHost", "quelmix-host"), "--headless",
+        host = std::make_unique<PipedProcess>(
+            std::vector<std::string>{PipedProcess::built("QuelmHost", "quelmix-host"), "--headless",
                                      "--allow-local", "--port", "0"},
             environment());
         ASSERT_TRUE(host->running());
@@ -123,8 +123,8 @@ class HostStreamingTest : public ::testing::Test {
     // Runs quelmix-companion against the host until it ends; its stdout lines.
     std::vector<std::string> companion(std::vector<std::string> args, double limit = 20) {
         args.insert(args.begin(), url);
-        args.insert(args.begin(), ChildProcess::built("QuelmCompanion", "quelmix-companion"));
-        ChildProcess process(args, environment());
+        args.insert(args.begin(), PipedProcess::built("QuelmCompanion", "quelmix-companion"));
+        PipedProcess process(args, environment());
         auto lines = process.allLines(limit);
         process.wait(2);
         return lines;
@@ -188,7 +188,7 @@ class HostStreamingTest : public ::testing::Test {
     Display* painter = nullptr;
     Window window = 0;
     GC gc = nullptr;
-    std::unique_ptr<ChildProcess> host;
+    std::unique_ptr<PipedProcess> host;
     std::string url;
     std::atomic<bool> painting{false};
     std::thread painterThread;
@@ -235,6 +235,14 @@ TEST_F(HostStreamingTest, TheDecodedPictureIsTheScreenWithThePointerDrawnIn) {
     const double psnr = 10 * std::log10(255.0 * 255.0 / std::max(squares / count, 1e-9));
     EXPECT_GT(psnr, 30.0);
     EXPECT_GT(darkNearPointer, 10) << "no cursor drawn at the pointer";
+}
+
+TEST_F(HostStreamingTest, ThePointerIsReportedAsFractionsOfTheStreamedDisplay) {
+    movePointer(kWidth / 4, kHeight * 3 / 4);
+    auto lines = companion({"-s", "640", "-T", "1.5", "--stats-interval", "0.5"});
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+        return line.find(" cursor=0.250,0.750 ") != std::string::npos;
+    })) << "no pointer report";
 }
 
 TEST_F(HostStreamingTest, AStillScreenGivesOnePictureAndThreeRefinementsThenNothing) {
@@ -294,8 +302,8 @@ TEST_F(HostStreamingTest, ACompanionThatStopsAcknowledgingGetsTwoFramesThenAKeyF
 
 TEST_F(HostStreamingTest, LosingTheXServerStopsTheStreamAndTheHostLivesOn) {
     const auto args = std::vector<std::string>{
-        ChildProcess::built("QuelmCompanion", "quelmix-companion"), url, "-v", "-q", "-T", "4"};
-    ChildProcess first(args, environment());
+        PipedProcess::built("QuelmCompanion", "quelmix-companion"), url, "-v", "-q", "-T", "4"};
+    PipedProcess first(args, environment());
     ASSERT_TRUE(first.lineStarting("video seq=", 5));
     XCloseDisplay(painter);
     painter = nullptr;
@@ -304,7 +312,7 @@ TEST_F(HostStreamingTest, LosingTheXServerStopsTheStreamAndTheHostLivesOn) {
     first.wait(6);
 
     EXPECT_TRUE(host->alive());
-    ChildProcess second(args, environment());
+    PipedProcess second(args, environment());
     EXPECT_TRUE(second.lineStarting("hello: ", 5));
     EXPECT_TRUE(host->alive());
 }

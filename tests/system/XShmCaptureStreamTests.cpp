@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "QuelmHostKit/linux/x11/X11DisplayServices.hpp"
+#include "QuelmHostKit/linux/x11/X11EventPump.hpp"
 #include "QuelmHostKit/linux/x11/XShmCaptureStream.hpp"
 #include "tests/fakes/PrivateXvfb.hpp"
 
@@ -97,7 +98,9 @@ class XShmCaptureStreamTest : public ::testing::Test {
         XWarpPointer(painter, None, DefaultRootWindow(painter), 0, 0, 0, 0, kWidth - 1,
                      kHeight - 1);
         XSync(painter, False);
-        displays = X11DisplayServices::connect(xvfb->name());
+        pump = X11EventPump::start(xvfb->name());
+        ASSERT_TRUE(pump);
+        displays = X11DisplayServices::create(pump);
         ASSERT_TRUE(displays);
         auto active = displays->activeDisplays();
         ASSERT_FALSE(active.empty());
@@ -112,6 +115,9 @@ class XShmCaptureStreamTest : public ::testing::Test {
             XCloseDisplay(painter);
         }
         displays.reset();
+        if (pump) {
+            pump->stop();
+        }
         xvfb.reset();
     }
 
@@ -140,6 +146,7 @@ class XShmCaptureStreamTest : public ::testing::Test {
     Display* painter = nullptr;
     Window window = 0;
     GC gc = nullptr;
+    std::shared_ptr<X11EventPump> pump;
     std::shared_ptr<X11DisplayServices> displays;
     std::uint32_t displayId = 0;
     Receiver receiver;

@@ -27,9 +27,6 @@ class X11CaptureService final : public CaptureService {
         // May be null: audio then stays off.
         std::shared_ptr<SystemAudioSource> audio;
         std::shared_ptr<NeverCaptureRegistry> neverCapture;
-        // The pointer's position in root-window pixels whenever a stream sees it
-        // change.
-        std::function<void(int x, int y)> onPointer;
     };
 
     explicit X11CaptureService(Options options);

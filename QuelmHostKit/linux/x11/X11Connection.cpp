@@ -74,8 +74,11 @@ struct X11Connection::Handlers {
     }
 
     // Xlib calls this instead of exit() when our connection breaks; returning abandons the
-    // connection, whose later calls then fail fast.
-    static void ioExit(Display*, void* connection) {
+    // connection, whose later calls then fail fast. Xlib took the display's user lock for the
+    // exit it expected; released here, or any other thread touching the display (closing it
+    // included) would wait for it forever.
+    static void ioExit(Display* display, void* connection) {
+        XUnlockDisplay(display);
         static_cast<X11Connection*>(connection)->markLost();
     }
 

@@ -31,8 +31,7 @@ X11Status X11ErrorTrap::leave() {
     return status_;
 }
 
-void X11ErrorTrap::record(int errorCode, int requestCode, int minorCode,
-                          unsigned long resourceID) {
+void X11ErrorTrap::record(int errorCode, int requestCode, int minorCode, unsigned long resourceID) {
     if (status_.errorCount++ == 0) {
         status_.errorCode = errorCode;
         status_.requestCode = requestCode;

@@ -43,6 +43,9 @@ struct Rect {
     friend bool operator==(const Rect&, const Rect&) = default;
 };
 
+// How long the monitor is looked up again after a RandR change.
+constexpr double monitorRecheck = 1.0;
+
 CaptureStatus temporary(std::string text) {
     return CaptureStatus::failure(CaptureStatus::Kind::temporary, std::move(text));
 }
@@ -128,6 +131,7 @@ class XShmCaptureStream::Session {
     bool pointerChanged_ = false;
     bool cursorChanged_ = false;
     bool monitorChanged_ = false;
+    double recheckUntil_ = 0;
     double deliveredAt_ = -1e9;
 };
 
@@ -300,10 +304,9 @@ bool XShmCaptureStream::Session::drainEvents() {
         } else if (randrEvent_ >= 0 && (event.type == randrEvent_ + RRScreenChangeNotify ||
                                         event.type == randrEvent_ + RRNotify)) {
             XRRUpdateConfiguration(&event);
-            CaptureStatus why;
-            if (!refreshMonitor(why)) {
-                return true;
-            }
+            // The display list follows the same events on another connection: look again for
+            // a while rather than trust its answer right now.
+            recheckUntil_ = monotonicSeconds() + monitorRecheck;
         }
     }
     return !connection_->isLost();
@@ -320,6 +323,12 @@ double XShmCaptureStream::Session::nextWake(double now) const {
 
 void XShmCaptureStream::Session::tick(double now,
                                       const std::function<void(PixelBufferRef)>& deliver) {
+    if (now < recheckUntil_) {
+        CaptureStatus why;
+        if (!refreshMonitor(why)) {
+            return;
+        }
+    }
     if (now >= pointerCheckedAt_ + pointerInterval) {
         pointerCheckedAt_ = now;
         queryPointer();
@@ -414,9 +423,6 @@ void XShmCaptureStream::Session::queryPointer() {
     pointerChanged_ = cursorVisible_ || monitor_.intersects(oldBox);
     if (pointerChanged_) {
         notice();
-    }
-    if (options_.onPointer) {
-        options_.onPointer(x, y);
     }
 }
 

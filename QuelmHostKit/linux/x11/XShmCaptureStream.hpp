@@ -43,9 +43,6 @@ class XShmCaptureStream final : public CaptureStream {
         std::shared_ptr<DisplayServices> displays;
         // May be null.
         std::shared_ptr<NeverCaptureRegistry> neverCapture;
-        // The pointer's position in root-window pixels whenever it changes; may be
-        // empty.
-        std::function<void(int x, int y)> onPointer;
     };
 
     // Pictures of the pool kept for reuse: the pipeline's pending, current and
