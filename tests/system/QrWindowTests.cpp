@@ -15,6 +15,7 @@
 #include "QuelmHost/QrWindow.hpp"
 #include "QuelmHost/StatusMenu.hpp"
 #include "QuelmHostKit/linux/x11/X11DisplayServices.hpp"
+#include "QuelmHostKit/linux/x11/X11EventPump.hpp"
 #include "QuelmHostKit/linux/x11/XShmCaptureStream.hpp"
 #include "tests/fakes/PrivateXvfb.hpp"
 #include "tests/fakes/PumpedProcess.hpp"
@@ -161,7 +162,9 @@ TEST_F(QrWindowTest, ShowingAgainReplacesTheWindowAndClosingByTheUserUnregisters
 }
 
 TEST_F(QrWindowTest, ACaptureRunningWhileTheWindowIsShownSeesItsRectangleBlack) {
-    auto displays = X11DisplayServices::connect(xvfb_->name());
+    auto pump = X11EventPump::start(xvfb_->name());
+    ASSERT_TRUE(pump);
+    auto displays = X11DisplayServices::create(pump);
     ASSERT_TRUE(displays);
     auto active = displays->activeDisplays();
     ASSERT_FALSE(active.empty());
@@ -214,6 +217,8 @@ TEST_F(QrWindowTest, ACaptureRunningWhileTheWindowIsShownSeesItsRectangleBlack) 
         picture = last;
     }
     stream->stop();
+    displays.reset();
+    pump->stop();
     ASSERT_TRUE(picture);
     // The code has white modules all over; in the picture every sample of it is black
     // (luma 16 in video range).
