@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "QuelmHostKit/linux/pulse/PulseAudioSource.hpp"
+#include "QuelmHostKit/linux/x11/X11CaptureService.hpp"
 #include "QuelmHostKit/linux/x11/X11CursorMonitor.hpp"
 #include "QuelmHostKit/linux/x11/X11DisplayServices.hpp"
 #include "QuelmHostKit/linux/x11/X11EventPoster.hpp"
@@ -10,7 +12,8 @@
 
 namespace quelm {
 
-LinuxHostEnvironment::LinuxHostEnvironment(std::string displayName) {
+LinuxHostEnvironment::LinuxHostEnvironment(std::string displayName,
+                                           std::shared_ptr<NeverCaptureRegistry> neverCapture) {
     const char* fromEnvironment = std::getenv("DISPLAY");
     if (displayName.empty() && (fromEnvironment == nullptr || *fromEnvironment == '\0')) {
         reason_ =
@@ -35,6 +38,16 @@ LinuxHostEnvironment::LinuxHostEnvironment(std::string displayName) {
     if (!poster_) {
         Log::info("no XTest on the X server: the companion cannot drive the pointer or keys");
     }
+
+    // Started only while a companion asks for sound; without a sound server that is logged and
+    // the picture goes on.
+    audio_ = std::make_shared<PulseAudioSource>();
+    X11CaptureService::Options capture;
+    capture.displayName = displayName;
+    capture.displays = displays_;
+    capture.audio = audio_;
+    capture.neverCapture = std::move(neverCapture);
+    capture_ = std::make_shared<X11CaptureService>(std::move(capture));
     lost_ = pump_->onLost([] {
         Log::info(
             "the X server is gone: the screen is no longer offered until the host is "
@@ -56,6 +69,14 @@ std::shared_ptr<CursorMonitor> LinuxHostEnvironment::cursorMonitor() {
 
 std::shared_ptr<EventPoster> LinuxHostEnvironment::eventPoster() {
     return poster_;
+}
+
+std::shared_ptr<CaptureService> LinuxHostEnvironment::captureService() {
+    return capture_;
+}
+
+std::shared_ptr<SystemAudioSource> LinuxHostEnvironment::systemAudioSource() {
+    return audio_;
 }
 
 void LinuxHostEnvironment::shutdown() {
