@@ -2,19 +2,22 @@
 
 #include "QuelmHost/IdleInputHandling.hpp"
 #include "QuelmHost/IdleScreenStreaming.hpp"
-#include "QuelmHostKit/streaming/DisplaySelection.hpp"
-#include "QuelmHostKit/log/Log.hpp"
-#include "QuelmHostKit/server/Net.hpp"
 #include "QuelmHostKit/linux/random/GetrandomSource.hpp"
 #include "QuelmHostKit/linux/secret/SecretStores.hpp"
 #include "QuelmHostKit/linux/x11/X11DisplayServices.hpp"
+#include "QuelmHostKit/log/Log.hpp"
+#include "QuelmHostKit/server/Net.hpp"
+#include "QuelmHostKit/streaming/DisplaySelection.hpp"
 
 namespace quelm {
 
 AppDelegate::AppDelegate(CommandLine commandLine, std::shared_ptr<SerialQueue> mainQueue)
     : commandLine_(commandLine),
       mainQueue_(std::move(mainQueue)),
-      tokens_(std::make_shared<TokenStore>(SecretStores::makeDefault(), getrandomSource())),
+      tokens_([] {
+          auto secrets = SecretStores::makeDefault();
+          return std::make_shared<TokenStore>(secrets.store, secrets.fallback, getrandomSource());
+      }()),
       capture_(std::make_shared<IdleScreenStreaming>()),
       input_(std::make_shared<IdleInputHandling>()) {}
 
