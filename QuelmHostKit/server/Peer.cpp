@@ -93,6 +93,7 @@ void Peer::onRequest(const error_code& error) {
         close();
         return;
     }
+    heardFrom_ = true;
     auto request = parser_->release();
     parser_.reset();
     if (hasOriginHeader(request)) {
