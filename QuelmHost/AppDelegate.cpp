@@ -2,38 +2,53 @@
 
 #include "QuelmHost/IdleInputHandling.hpp"
 #include "QuelmHost/IdleScreenStreaming.hpp"
+#include "QuelmHostKit/input/InputInjector.hpp"
 #include "QuelmHostKit/linux/random/GetrandomSource.hpp"
 #include "QuelmHostKit/linux/secret/SecretStores.hpp"
-#include "QuelmHostKit/linux/x11/X11DisplayServices.hpp"
 #include "QuelmHostKit/log/Log.hpp"
+#include "QuelmHostKit/queues/ThreadQueue.hpp"
 #include "QuelmHostKit/server/Net.hpp"
-#include "QuelmHostKit/streaming/DisplaySelection.hpp"
 
 namespace quelm {
 
-AppDelegate::AppDelegate(CommandLine commandLine, std::shared_ptr<SerialQueue> mainQueue)
+namespace {
+
+// How long the network thread may take to finish the closing handshakes.
+constexpr double kDrainSeconds = 2.0;
+
+}  // namespace
+
+AppDelegate::AppDelegate(CommandLine commandLine, std::shared_ptr<SerialQueue> mainQueue,
+                         std::shared_ptr<HostEnvironment> environment)
     : commandLine_(commandLine),
       mainQueue_(std::move(mainQueue)),
+      environment_(std::move(environment)),
+      selection_(std::make_shared<DisplaySelection>(environment_->displayServices())),
       tokens_([] {
           auto secrets = SecretStores::makeDefault();
           return std::make_shared<TokenStore>(secrets.store, secrets.fallback, getrandomSource());
       }()),
-      capture_(std::make_shared<IdleScreenStreaming>()),
-      input_(std::make_shared<IdleInputHandling>()) {}
+      capture_(std::make_shared<IdleScreenStreaming>()) {
+    if (auto poster = environment_->eventPoster()) {
+        inputQueue_ = std::make_shared<ThreadQueue>("quelmix.input");
+        input_ = InputInjector::create(inputQueue_, std::move(poster), selection_);
+    } else {
+        input_ = std::make_shared<IdleInputHandling>();
+    }
+}
 
 AppDelegate::~AppDelegate() {
     shutdown();
 }
 
-void AppDelegate::launch() {
+bool AppDelegate::launch() {
+    if (const std::string reason = environment_->unavailableReason(); !reason.empty()) {
+        Log::info(reason);
+        return false;
+    }
     // The first read fills the cache from the secret store here, on the main thread, so the
     // server's queue never waits on the store.
     tokens_->token();
-    if (auto displays = X11DisplayServices::connect()) {
-        DisplaySelection::shared().setServices(std::move(displays));
-    } else {
-        Log::info("no X display: no screen to offer");
-    }
 
     RemoteServer::Options options;
     options.port = commandLine_.port;
@@ -46,14 +61,32 @@ void AppDelegate::launch() {
     services.token = [tokens = tokens_] { return tokens->token(); };
     services.screen = capture_;
     services.input = input_;
-    services.hostInfo = [this] { return hostInfo(); };
+    services.hostInfo = [selection = selection_, poster = environment_->eventPoster()] {
+        HostInfo info;
+        selection->describe(info);
+        // Synthetic input works wherever there is a poster (XTest on X11).
+        info.accessibilityTrusted = poster != nullptr;
+        info.keyboard = poster ? InputInjector::physicalKeyboard(*poster) : KeyboardLayoutKind::us;
+        return info;
+    };
     services.tailscaleAddress = [] { return Net::tailscaleIPv4(); };
-    services.cursorPosition = [] { return std::optional<RemoteServer::Point>(); };
-    services.selectDisplay = [](std::uint32_t id) { DisplaySelection::shared().select(id); };
+    services.cursorPosition =
+        [selection = selection_,
+         cursor = environment_->cursorMonitor()]() -> std::optional<RemoteServer::Point> {
+        const auto position = cursor ? cursor->pointerPosition() : std::nullopt;
+        const auto fraction = position ? selection->fractionOf(*position) : std::nullopt;
+        if (!fraction) {
+            return std::nullopt;
+        }
+        return RemoteServer::Point{fraction->x, fraction->y};
+    };
+    services.selectDisplay = [selection = selection_](std::uint32_t id) { selection->select(id); };
     server_ = RemoteServer::create(io_.context(), options, std::move(services));
 
     frontEnd_ = std::make_unique<HeadlessFrontEnd>([tokens = tokens_] { return tokens->token(); },
                                                    [] { return Net::tailscaleIPv4(); });
+    // Status reports run on the main queue, where this delegate lives until shutdown() (which
+    // stops the server first) has returned.
     server_->onStatus = [this](RemoteServer::Status status) { frontEnd_->statusChanged(status); };
     server_->onListening = [this](std::string address, std::uint16_t port) {
         frontEnd_->listening(address, port);
@@ -63,6 +96,7 @@ void AppDelegate::launch() {
     if (commandLine_.allowLocal) {
         server_->setLocalAllowed(true);
     }
+    return true;
 }
 
 void AppDelegate::shutdown() {
@@ -70,23 +104,21 @@ void AppDelegate::shutdown() {
         server_->stop();
         server_.reset();
     }
-    io_.stop();
-}
-
-HostInfo AppDelegate::hostInfo() const {
-    auto& selection = DisplaySelection::shared();
-    HostInfo info;
-    auto display = selection.currentDisplay();
-    if (display) {
-        info.displayWidth = display->bounds.width;
-        info.displayHeight = display->bounds.height;
+    if (capture_) {
+        capture_->stop();
     }
-    // Input is not injected yet, and the keyboard type is not detected yet.
-    info.accessibilityTrusted = false;
-    info.keyboard = KeyboardLayoutKind::us;
-    info.displays = selection.list();
-    info.displayID = display ? display->id : 0;
-    return info;
+    if (input_) {
+        input_->releaseAll();
+    }
+    if (inputQueue_) {
+        // The releases run before the poster's connection goes; the input queue never waits
+        // on the main queue, so this wait ends.
+        inputQueue_->sync([] {});
+    }
+    if (!io_.drain(kDrainSeconds)) {
+        Log::info("shutdown: connections still closing after 2 s were dropped");
+    }
+    environment_->shutdown();
 }
 
 }  // namespace quelm

@@ -4,31 +4,50 @@
 
 #include "QuelmHost/CommandLine.hpp"
 #include "QuelmHost/HeadlessFrontEnd.hpp"
+#include "QuelmHostKit/platform/HostEnvironment.hpp"
 #include "QuelmHostKit/queues/IoThread.hpp"
-#include "QuelmHostKit/server/RemoteServer.hpp"
 #include "QuelmHostKit/queues/SerialQueue.hpp"
+#include "QuelmHostKit/server/RemoteServer.hpp"
 #include "QuelmHostKit/server/TokenStore.hpp"
+#include "QuelmHostKit/streaming/DisplaySelection.hpp"
 
 namespace quelm {
 
-// Builds the host's object graph, starts the server and connects it to the front end.
+// Builds the host's object graph on the platform's services, starts the server and connects it
+// to the front end.
+//
+// The server only reads memory to answer a companion: the host hello comes from the display
+// list the environment keeps current, the pointer reports from its cursor monitor.
+//
+// Shutdown, in this order:
+// 1. the server: listeners and timers end and every companion's connection is closed, so a
+//    companion sees its connection end;
+// 2. capture and input: the stream stops and held keys and buttons are released;
+// 3. the network thread is drained: it runs until the closing handshakes are done, at most
+//    about 2 seconds, and is then stopped;
+// 4. the platform's threads (the X event pump).
 // Thread: main thread only; the main loop must run for status reports to arrive.
 class AppDelegate final {
   public:
-    AppDelegate(CommandLine commandLine, std::shared_ptr<SerialQueue> mainQueue);
+    AppDelegate(CommandLine commandLine, std::shared_ptr<SerialQueue> mainQueue,
+                std::shared_ptr<HostEnvironment> environment);
     ~AppDelegate();
 
-    void launch();
-    // Closes every connection and stops the network thread.
+    // Starts serving; false (and nothing started) when the environment cannot serve a
+    // companion, with the reason in environment().unavailableReason().
+    bool launch();
+    // See the class comment; idempotent.
     void shutdown();
 
   private:
-    HostInfo hostInfo() const;
-
     CommandLine commandLine_;
     std::shared_ptr<SerialQueue> mainQueue_;
+    std::shared_ptr<HostEnvironment> environment_;
+    std::shared_ptr<DisplaySelection> selection_;
     std::shared_ptr<TokenStore> tokens_;
     std::shared_ptr<ScreenStreaming> capture_;
+    // Declared before input_ so that it outlives the injector that runs on it.
+    std::shared_ptr<SerialQueue> inputQueue_;
     std::shared_ptr<InputHandling> input_;
     IoThread io_{"quelmix.server"};
     std::shared_ptr<RemoteServer> server_;

@@ -9,9 +9,10 @@
 
 #include "QuelmHost/AppDelegate.hpp"
 #include "QuelmHost/CommandLine.hpp"
-#include "QuelmHostKit/log/Log.hpp"
+#include "QuelmHostKit/linux/LinuxHostEnvironment.hpp"
 #include "QuelmHostKit/linux/gtk/GLibMainQueue.hpp"
 #include "QuelmHostKit/linux/log/JournalLogSink.hpp"
+#include "QuelmHostKit/log/Log.hpp"
 
 namespace {
 
@@ -40,6 +41,7 @@ int main(int argc, char** argv) {
     // Writes to a closed socket report an error instead of ending the process.
     std::signal(SIGPIPE, SIG_IGN);
 
+    int status = 0;
     GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
     g_unix_signal_add(SIGINT, quitLoop, loop);
     g_unix_signal_add(SIGTERM, quitLoop, loop);
@@ -48,11 +50,18 @@ int main(int argc, char** argv) {
             // There is no tray icon yet; the terminal front end serves both modes.
             quelm::Log::info("no tray icon: running headless");
         }
-        quelm::AppDelegate app(commandLine, std::make_shared<quelm::GLibMainQueue>());
-        app.launch();
-        g_main_loop_run(loop);
+        auto environment = std::make_shared<quelm::LinuxHostEnvironment>();
+        quelm::AppDelegate app(commandLine, std::make_shared<quelm::GLibMainQueue>(), environment);
+        if (!app.launch()) {
+            // Without a screen there is nothing to offer a companion: say why and stop, rather
+            // than greet companions with a display that does not exist.
+            std::fprintf(stderr, "quelmix-host: %s\n", environment->unavailableReason().c_str());
+            status = 1;
+        } else {
+            g_main_loop_run(loop);
+        }
         app.shutdown();
     }
     g_main_loop_unref(loop);
-    return 0;
+    return status;
 }

@@ -12,18 +12,27 @@ build_preset() {
   cmake --build --preset "$preset" -j "$(nproc)"
 }
 
-# Starts a private Xvfb on a free display number and exports DISPLAY; the server is stopped by
-# its id when the calling shell exits.
+# Starts a private Xvfb and exports DISPLAY. Xvfb picks a free display number itself and
+# reports it through a pipe (-displayfd), so nothing is guessed. It runs in a session of its own,
+# so a Ctrl-C meant for the host does not end the X server under it; it is stopped by its id when
+# the calling shell exits. Fails (and stops) when the server dies or says nothing in time.
 start_private_display() {
-  local n=90
-  while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-  Xvfb ":$n" -screen 0 1920x1080x24 -nolisten tcp -noreset >/dev/null 2>&1 &
+  local dir fifo number=""
+  dir=$(mktemp -d /tmp/quelm-xvfb.XXXXXX)
+  fifo="$dir/displayfd"
+  mkfifo "$fifo"
+  setsid Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp -noreset \
+    3>"$fifo" >"$dir/xvfb.log" 2>&1 &
   QUELM_XVFB_PID=$!
-  trap 'kill "$QUELM_XVFB_PID" 2>/dev/null; wait "$QUELM_XVFB_PID" 2>/dev/null' EXIT
-  for _ in $(seq 1 100); do
-    [ -e "/tmp/.X11-unix/X$n" ] && break
-    sleep 0.05
-  done
-  export DISPLAY=":$n"
+  QUELM_XVFB_DIR=$dir
+  trap 'kill "$QUELM_XVFB_PID" 2>/dev/null; wait "$QUELM_XVFB_PID" 2>/dev/null; rm -rf "$QUELM_XVFB_DIR"' EXIT
+  # The read ends at the number, at end of file when Xvfb dies, or after 15 s.
+  read -r -t 15 number <"$fifo" || true
+  if ! [[ "$number" =~ ^[0-9]+$ ]] || ! kill -0 "$QUELM_XVFB_PID" 2>/dev/null; then
+    echo "Xvfb did not start:" >&2
+    tail -n 20 "$dir/xvfb.log" >&2
+    exit 1
+  fi
+  export DISPLAY=":$number"
   echo "private X display $DISPLAY (Xvfb pid $QUELM_XVFB_PID)" >&2
 }

@@ -30,12 +30,15 @@ struct ActiveDisplay {
     friend bool operator==(const ActiveDisplay&, const ActiveDisplay&) = default;
 };
 
-// The displays attached to this machine. Implementations are thread-safe.
+// The displays attached to this machine. Implementations are thread-safe and answer from
+// memory: the platform's change notifications keep the list current, so the logic's queues may
+// ask as often as they like.
 class DisplayServices {
   public:
     virtual ~DisplayServices() = default;
 
-    // The attached displays in the platform's order; empty when the platform cannot say.
+    // The attached displays in the platform's order; empty when the platform never could say.
+    // After the platform went away, the last list it gave.
     virtual std::vector<ActiveDisplay> activeDisplays() = 0;
 };
 

@@ -13,6 +13,8 @@ IoThread::IoThread(std::string name) : io_(1), work_(boost::asio::make_work_guar
         for (;;) {
             try {
                 io_.run();
+                // Out of work (or stopped): drain() waits for this.
+                ranOut_.set_value();
                 return;
             } catch (const std::exception& e) {
                 // A handler that throws must not take the whole host down.
@@ -24,6 +26,17 @@ IoThread::IoThread(std::string name) : io_(1), work_(boost::asio::make_work_guar
 
 IoThread::~IoThread() {
     stop();
+}
+
+bool IoThread::drain(double seconds) {
+    work_.reset();
+    bool ranOut = true;
+    if (thread_.joinable()) {
+        ranOut = ranOutFuture_.wait_for(std::chrono::duration<double>(seconds)) ==
+                 std::future_status::ready;
+    }
+    stop();
+    return ranOut;
 }
 
 void IoThread::stop() {

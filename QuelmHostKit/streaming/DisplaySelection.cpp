@@ -17,11 +17,6 @@ const ActiveDisplay* find(const std::vector<ActiveDisplay>& displays, std::uint3
 DisplaySelection::DisplaySelection(std::shared_ptr<DisplayServices> services)
     : services_(std::move(services)) {}
 
-DisplaySelection& DisplaySelection::shared() {
-    static DisplaySelection instance;
-    return instance;
-}
-
 void DisplaySelection::setServices(std::shared_ptr<DisplayServices> services) {
     std::lock_guard lock(mutex_);
     services_ = std::move(services);
@@ -65,8 +60,12 @@ std::uint32_t DisplaySelection::mainID(const std::vector<ActiveDisplay>& display
 }
 
 std::optional<ActiveDisplay> DisplaySelection::currentDisplay() const {
+    return currentAmong(activeDisplays());
+}
+
+std::optional<ActiveDisplay> DisplaySelection::currentAmong(
+    const std::vector<ActiveDisplay>& displays) const {
     const std::uint32_t requested = requestedID();
-    const auto displays = activeDisplays();
     if (requested != 0) {
         if (const auto* display = find(displays, requested)) {
             return *display;
@@ -89,7 +88,10 @@ std::optional<DisplayRect> DisplaySelection::bounds() const {
 }
 
 std::vector<DisplayInfo> DisplaySelection::list() const {
-    auto displays = activeDisplays();
+    return listOf(activeDisplays());
+}
+
+std::vector<DisplayInfo> DisplaySelection::listOf(std::vector<ActiveDisplay> displays) {
     const std::uint32_t main = mainID(displays);
     std::erase_if(displays, [](const ActiveDisplay& d) { return d.mirrorOf != 0; });
     std::stable_sort(displays.begin(), displays.end(),
@@ -109,6 +111,27 @@ std::vector<DisplayInfo> DisplaySelection::list() const {
                                     .isBuiltIn = d.isBuiltIn});
     }
     return infos;
+}
+
+void DisplaySelection::describe(HostInfo& info) const {
+    const auto displays = activeDisplays();
+    const auto display = currentAmong(displays);
+    info.displayWidth = display ? display->bounds.width : 0;
+    info.displayHeight = display ? display->bounds.height : 0;
+    info.displayID = display ? std::optional(display->id) : std::nullopt;
+    info.displays = listOf(displays);
+}
+
+std::optional<PointerPosition> DisplaySelection::fractionOf(const PointerPosition& position) const {
+    const auto display = currentDisplay();
+    if (!display || !(display->bounds.width > 0) || !(display->bounds.height > 0)) {
+        return std::nullopt;
+    }
+    const auto fraction = [](double value, double origin, double extent) {
+        return std::clamp((value - origin) / extent, 0.0, 1.0);
+    };
+    return PointerPosition{fraction(position.x, display->bounds.x, display->bounds.width),
+                           fraction(position.y, display->bounds.y, display->bounds.height)};
 }
 
 }  // namespace quelm

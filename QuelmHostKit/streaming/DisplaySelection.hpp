@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "QuelmCore/Messages.hpp"
+#include "QuelmHostKit/platform/CursorMonitor.hpp"
 #include "QuelmHostKit/platform/DisplayServices.hpp"
 
 namespace quelm {
@@ -14,15 +15,15 @@ namespace quelm {
 // Which display the companion sees: the one it asked for while that one is attached, else the
 // main display. The request survives a detach, so a display that comes back is used again.
 //
+// The application owns one and hands it to those who need it (the host hello, the pointer
+// reports, capture).
+//
 // Thread-safe: the request and the services are guarded by one lock, which is never held while
-// the platform is asked.
+// the services are asked. The services answer from memory, so every operation is cheap enough
+// for the server's queue.
 class DisplaySelection final {
   public:
     explicit DisplaySelection(std::shared_ptr<DisplayServices> services = nullptr);
-
-    // The one instance of the process. It knows no displays until the application hands it the
-    // platform's services with setServices.
-    static DisplaySelection& shared();
 
     void setServices(std::shared_ptr<DisplayServices> services);
 
@@ -41,12 +42,22 @@ class DisplaySelection final {
     // are left out.
     std::vector<DisplayInfo> list() const;
 
+    // The display fields of the host hello, from one look at the display list: the current
+    // display's size and id, and list(). Without any display the id is left out.
+    void describe(HostInfo& info) const;
+
+    // `position` as fractions of the current display's bounds, each kept within 0 to 1;
+    // nothing without a display or when its bounds are empty.
+    std::optional<PointerPosition> fractionOf(const PointerPosition& position) const;
+
     // The main display among `displays`: the primary one (or the display it mirrors), else the
     // one at the origin, else the first; 0 when there are none.
     static std::uint32_t mainID(const std::vector<ActiveDisplay>& displays);
 
   private:
     std::vector<ActiveDisplay> activeDisplays() const;
+    std::optional<ActiveDisplay> currentAmong(const std::vector<ActiveDisplay>& displays) const;
+    static std::vector<DisplayInfo> listOf(std::vector<ActiveDisplay> displays);
 
     mutable std::mutex mutex_;
     std::uint32_t requested_ = 0;

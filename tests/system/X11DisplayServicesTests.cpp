@@ -1,206 +1,45 @@
 #include <gtest/gtest.h>
 
-#include <poll.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <thread>
 
-#include "QuelmHostKit/streaming/DisplaySelection.hpp"
 #include "QuelmHostKit/linux/x11/X11DisplayServices.hpp"
+#include "QuelmHostKit/linux/x11/X11EventPump.hpp"
+#include "QuelmHostKit/streaming/DisplaySelection.hpp"
+#include "tests/fakes/DummyXorg.hpp"
 
 namespace quelm {
 namespace {
 
-namespace fs = std::filesystem;
+using test::DummyXorg;
 
-constexpr const char* kXorgConfig = R"(Section "Device"
-  Identifier "dummy"
-  Driver "dummy"
-  VideoRam 65536
-EndSection
-Section "Monitor"
-  Identifier "monitor"
-  HorizSync 5.0-1000.0
-  VertRefresh 5.0-200.0
-EndSection
-Section "Screen"
-  Identifier "screen"
-  Device "dummy"
-  Monitor "monitor"
-  DefaultDepth 24
-  SubSection "Display"
-    Depth 24
-    Virtual 4096 2048
-  EndSubSection
-EndSection
-)";
-
-// An Xorg server on the dummy driver (outputs DUMMY0..DUMMY15), started for this test binary
-// in a temporary directory and stopped by its pid.
-class DummyXorg {
-  public:
-    // Nothing, with the reason in `why`, when Xorg cannot start here.
-    static std::unique_ptr<DummyXorg> start(std::string& why) {
-        const std::string xorg = findXorg();
-        if (xorg.empty()) {
-            why = "no Xorg binary";
-            return nullptr;
+// The display list follows RandR notifications on the pump's thread: wait for it to settle.
+std::vector<ActiveDisplay> displaysWhen(X11DisplayServices& services, std::size_t count,
+                                        std::chrono::milliseconds limit = std::chrono::seconds(5)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        auto displays = services.activeDisplays();
+        if (displays.size() == count || std::chrono::steady_clock::now() >= deadline) {
+            return displays;
         }
-        char pattern[] = "/tmp/quelm-xorg-XXXXXX";
-        if (mkdtemp(pattern) == nullptr) {
-            why = "no temporary directory";
-            return nullptr;
-        }
-        auto server = std::unique_ptr<DummyXorg>(new DummyXorg(pattern));
-        std::ofstream(server->dir_ / "xorg.conf") << kXorgConfig;
-        fs::create_directory(server->dir_ / "conf.d");
-        if (!server->launch(xorg, why)) {
-            return nullptr;
-        }
-        return server;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+}
 
-    ~DummyXorg() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            if (!exited(std::chrono::seconds(5))) {
-                kill(pid_, SIGKILL);
-                waitpid(pid_, nullptr, 0);
-            }
-        }
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-    }
-
-    std::string name() const { return ":" + std::to_string(number_); }
-
-    // Runs xrandr against this server; true when it succeeds.
-    bool xrandr(const std::string& arguments) const {
-        const std::string command = "DISPLAY=" + name() + " xrandr " + arguments + " >>" +
-                                    (dir_ / "xrandr.log").string() + " 2>&1";
-        return std::system(command.c_str()) == 0;
-    }
-
-  private:
-    explicit DummyXorg(fs::path dir) : dir_(std::move(dir)) {}
-
-    static std::string findXorg() {
-        for (const char* candidate : {"/usr/lib/xorg/Xorg", "/usr/bin/Xorg"}) {
-            if (access(candidate, X_OK) == 0) {
-                return candidate;
-            }
-        }
-        return {};
-    }
-
-    // Xorg picks a free display number itself and writes it to the pipe (-displayfd), so
-    // parallel test processes never race for one.
-    bool launch(const std::string& xorg, std::string& why) {
-        const std::string config = (dir_ / "xorg.conf").string();
-        const std::string configDir = (dir_ / "conf.d").string();
-        const std::string log = (dir_ / "xorg.log").string();
-        const std::string output = (dir_ / "xorg.out").string();
-        int numberPipe[2];
-        if (pipe(numberPipe) != 0) {
-            why = "pipe failed";
+template <class Predicate>
+bool eventually(Predicate predicate) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!predicate()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
             return false;
         }
-        pid_ = fork();
-        if (pid_ == 0) {
-            close(numberPipe[0]);
-            if (FILE* out = std::freopen(output.c_str(), "w", stdout)) {
-                dup2(fileno(out), STDERR_FILENO);
-            }
-            const std::string fd = std::to_string(numberPipe[1]);
-            execl(xorg.c_str(), xorg.c_str(), "-displayfd", fd.c_str(), "-config", config.c_str(),
-                  "-configdir", configDir.c_str(), "-noreset", "-nolisten", "tcp", "-logfile",
-                  log.c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(numberPipe[1]);
-        if (pid_ < 0) {
-            close(numberPipe[0]);
-            why = "fork failed";
-            return false;
-        }
-        const auto number = readNumber(numberPipe[0], std::chrono::seconds(15));
-        close(numberPipe[0]);
-        if (!number) {
-            why = "Xorg gave no display number: " + tail(output);
-            return false;
-        }
-        number_ = *number;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (X11DisplayServices::connect(name())) {
-                return true;
-            }
-            if (exited(std::chrono::milliseconds(50))) {
-                pid_ = -1;
-                why = "Xorg exited at start: " + tail(output);
-                return false;
-            }
-        }
-        why = "Xorg did not accept connections in time: " + tail(output);
-        return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-
-    static std::optional<int> readNumber(int fd, std::chrono::seconds limit) {
-        std::string text;
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (std::chrono::steady_clock::now() < deadline) {
-            pollfd readable{fd, POLLIN, 0};
-            if (poll(&readable, 1, 100) <= 0) {
-                continue;
-            }
-            char chunk[16];
-            const ssize_t got = read(fd, chunk, sizeof chunk);
-            if (got <= 0) {
-                break;
-            }
-            text.append(chunk, static_cast<std::size_t>(got));
-            if (text.find('\n') != std::string::npos) {
-                return std::atoi(text.c_str());
-            }
-        }
-        return std::nullopt;
-    }
-
-    // True once the server has exited (and is reaped), waiting up to `limit`.
-    bool exited(std::chrono::milliseconds limit) {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        do {
-            if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
-                return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        } while (std::chrono::steady_clock::now() < deadline);
-        return false;
-    }
-
-    static std::string tail(const std::string& path) {
-        std::ifstream in(path);
-        std::stringstream text;
-        text << in.rdbuf();
-        const std::string all = text.str();
-        return all.size() > 400 ? all.substr(all.size() - 400) : all;
-    }
-
-    fs::path dir_;
-    int number_ = 0;
-    pid_t pid_ = -1;
-};
+    return true;
+}
 
 class X11DisplayServicesTest : public ::testing::Test {
   protected:
@@ -227,8 +66,11 @@ class X11DisplayServicesTest : public ::testing::Test {
         // One 1280x720 primary monitor at the origin.
         ASSERT_TRUE(server_->xrandr("--output DUMMY2 --off --output DUMMY1 --off"));
         ASSERT_TRUE(server_->xrandr("--output DUMMY0 --mode 1280x720 --pos 0x0 --primary"));
-        services_ = X11DisplayServices::connect(server_->name());
+        pump_ = X11EventPump::start(server_->name());
+        ASSERT_NE(pump_, nullptr);
+        services_ = X11DisplayServices::create(pump_);
         ASSERT_NE(services_, nullptr);
+        ASSERT_EQ(displaysWhen(*services_, 1).size(), 1u);
     }
 
     bool attachRightMonitor() const {
@@ -246,12 +88,13 @@ class X11DisplayServicesTest : public ::testing::Test {
 
     static inline DummyXorg* server_ = nullptr;
     static inline std::string why_;
+    std::shared_ptr<X11EventPump> pump_;
     std::shared_ptr<X11DisplayServices> services_;
 };
 
 TEST_F(X11DisplayServicesTest, TwoMonitorsSideBySideWithStableIds) {
     ASSERT_TRUE(attachRightMonitor());
-    const auto displays = services_->activeDisplays();
+    const auto displays = displaysWhen(*services_, 2);
     ASSERT_EQ(displays.size(), 2u);
     const auto left = at(displays, 0);
     const auto right = at(displays, 1280);
@@ -267,11 +110,11 @@ TEST_F(X11DisplayServicesTest, TwoMonitorsSideBySideWithStableIds) {
 
     // Detached and attached again: both keep their ids.
     ASSERT_TRUE(server_->xrandr("--output DUMMY1 --off"));
-    const auto alone = services_->activeDisplays();
+    const auto alone = displaysWhen(*services_, 1);
     ASSERT_EQ(alone.size(), 1u);
     EXPECT_EQ(alone[0].id, left->id);
     ASSERT_TRUE(attachRightMonitor());
-    const auto again = services_->activeDisplays();
+    const auto again = displaysWhen(*services_, 2);
     ASSERT_EQ(again.size(), 2u);
     ASSERT_TRUE(at(again, 0) && at(again, 1280));
     EXPECT_EQ(at(again, 0)->id, left->id);
@@ -281,13 +124,13 @@ TEST_F(X11DisplayServicesTest, TwoMonitorsSideBySideWithStableIds) {
 TEST_F(X11DisplayServicesTest, SelectionFollowsThePrimaryAndComesBackToARequest) {
     ASSERT_TRUE(attachRightMonitor());
     DisplaySelection selection(services_);
-    const auto displays = services_->activeDisplays();
+    const auto displays = displaysWhen(*services_, 2);
     ASSERT_TRUE(at(displays, 0) && at(displays, 1280));
     const std::uint32_t leftID = at(displays, 0)->id;
     const std::uint32_t rightID = at(displays, 1280)->id;
 
     ASSERT_TRUE(server_->xrandr("--output DUMMY1 --primary"));
-    EXPECT_EQ(selection.current(), rightID);
+    EXPECT_TRUE(eventually([&] { return selection.current() == rightID; }));
     const std::vector<DisplayInfo> expected{{leftID, 1280, 720, false, false},
                                             {rightID, 800, 600, true, false}};
     EXPECT_EQ(selection.list(), expected);
@@ -295,17 +138,17 @@ TEST_F(X11DisplayServicesTest, SelectionFollowsThePrimaryAndComesBackToARequest)
     ASSERT_TRUE(server_->xrandr("--output DUMMY0 --primary"));
     selection.select(rightID);
     ASSERT_TRUE(server_->xrandr("--output DUMMY1 --off"));
-    EXPECT_EQ(selection.current(), leftID);
+    EXPECT_TRUE(eventually([&] { return selection.current() == leftID; }));
     EXPECT_EQ(selection.bounds(), (DisplayRect{0, 0, 1280, 720}));
     ASSERT_TRUE(attachRightMonitor());
-    EXPECT_EQ(selection.current(), rightID);
+    EXPECT_TRUE(eventually([&] { return selection.current() == rightID; }));
     EXPECT_EQ(selection.bounds(), (DisplayRect{1280, 0, 800, 600}));
 }
 
 TEST_F(X11DisplayServicesTest, MirroredOutputIsOfferedOnce) {
     ASSERT_TRUE(attachRightMonitor());
     ASSERT_TRUE(server_->xrandr("--output DUMMY2 --mode quelm800 --same-as DUMMY1"));
-    const auto displays = services_->activeDisplays();
+    const auto displays = displaysWhen(*services_, 3);
     ASSERT_EQ(displays.size(), 3u);
     const auto copies = std::count_if(displays.begin(), displays.end(),
                                       [](const ActiveDisplay& d) { return d.mirrorOf != 0; });
@@ -319,9 +162,15 @@ TEST_F(X11DisplayServicesTest, MirroredOutputIsOfferedOnce) {
 }
 
 TEST_F(X11DisplayServicesTest, WithoutAPrimaryTheMonitorAtTheOriginIsMain) {
-    ASSERT_TRUE(server_->xrandr("--output DUMMY0 --pos 800x0"));
-    ASSERT_TRUE(server_->xrandr("--output DUMMY1 --mode quelm800 --pos 0x0"));
+    ASSERT_TRUE(
+        server_->xrandr("--output DUMMY1 --mode quelm800 --pos 0x0 --output DUMMY0 --pos 800x0"));
     ASSERT_TRUE(server_->xrandr("--noprimary"));
+    EXPECT_TRUE(eventually([&] {
+        const auto now = services_->activeDisplays();
+        return now.size() == 2 && at(now, 0) && at(now, 800) &&
+               std::none_of(now.begin(), now.end(),
+                            [](const ActiveDisplay& d) { return d.isPrimary; });
+    }));
     const auto displays = services_->activeDisplays();
     ASSERT_EQ(displays.size(), 2u);
     for (const auto& d : displays) {
@@ -333,7 +182,8 @@ TEST_F(X11DisplayServicesTest, WithoutAPrimaryTheMonitorAtTheOriginIsMain) {
 }
 
 TEST(X11DisplayServices, UnreachableServerGivesNothing) {
-    EXPECT_EQ(X11DisplayServices::connect(":4093"), nullptr);
+    EXPECT_EQ(X11EventPump::start(":4093"), nullptr);
+    EXPECT_EQ(X11DisplayServices::create(nullptr), nullptr);
 }
 
 TEST(X11DisplayServices, PanelConnectorNames) {

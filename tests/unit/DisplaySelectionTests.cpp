@@ -137,16 +137,47 @@ TEST(DisplaySelection, PlatformIsAskedOutsideTheLock) {
     EXPECT_EQ(selection.list().size(), 1u);
 }
 
-TEST(DisplaySelection, SharedInstanceKnowsNoDisplayUntilGivenServices) {
-    DisplaySelection& shared = DisplaySelection::shared();
-    EXPECT_EQ(&shared, &DisplaySelection::shared());
-    EXPECT_EQ(shared.current(), 0u);
-    EXPECT_TRUE(shared.list().empty());
+TEST_F(DisplaySelectionTest, HelloFieldsComeFromOneLookAtTheDisplays) {
+    services->setDisplays({display(4, {0, 0, 1920, 1080}, true), display(7, {1920, 0, 800, 600}),
+                           display(8, {1920, 0, 800, 600}, false, 7)});
+    selection.select(7);
+    HostInfo info;
+    const int before = services->queries();
+    selection.describe(info);
+    EXPECT_EQ(services->queries() - before, 1);
+    EXPECT_EQ(info.displayID, std::optional<std::uint32_t>(7));
+    EXPECT_EQ(info.displayWidth, 800);
+    EXPECT_EQ(info.displayHeight, 600);
+    const std::vector<DisplayInfo> expected{{4, 1920, 1080, true, false},
+                                            {7, 800, 600, false, false}};
+    EXPECT_EQ(info.displays, expected);
 
-    shared.setServices(std::make_shared<FakeDisplayServices>(
-        std::vector<ActiveDisplay>{display(9, {0, 0, 1024, 768}, true)}));
-    EXPECT_EQ(shared.current(), 9u);
-    shared.setServices(nullptr);
+    // Without any display the hello names none, rather than a display 0.
+    services->setDisplays({});
+    HostInfo empty;
+    selection.describe(empty);
+    EXPECT_FALSE(empty.displayID.has_value());
+    EXPECT_EQ(empty.displays, std::vector<DisplayInfo>{});
+    EXPECT_EQ(empty.displayWidth, 0);
+}
+
+TEST_F(DisplaySelectionTest, PointerAsFractionsOfTheCurrentDisplay) {
+    services->setDisplays({display(1, {0, 0, 1000, 500}, true), display(2, {1000, 100, 200, 100})});
+    selection.select(2);
+    const struct {
+        PointerPosition pointer;
+        PointerPosition expected;
+    } cases[] = {
+        {{1100, 150}, {0.5, 0.5}}, {{1000, 100}, {0, 0}},  {{1200, 200}, {1, 1}},
+        {{500, 50}, {0, 0}},       {{5000, 5000}, {1, 1}}, {{1050, 175}, {0.25, 0.75}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(selection.fractionOf(c.pointer), c.expected) << c.pointer.x << "," << c.pointer.y;
+    }
+    services->setDisplays({display(2, {1000, 100, 0, 100})});
+    EXPECT_EQ(selection.fractionOf({1000, 150}), std::nullopt) << "empty bounds";
+    services->setDisplays({});
+    EXPECT_EQ(selection.fractionOf({10, 10}), std::nullopt) << "no display";
 }
 
 }  // namespace

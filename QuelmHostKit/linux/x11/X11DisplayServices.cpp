@@ -6,7 +6,12 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <chrono>
+#include <future>
 #include <limits>
+
+#include "QuelmHostKit/linux/x11/X11ErrorTrap.hpp"
+#include "QuelmHostKit/log/Log.hpp"
 
 namespace quelm {
 
@@ -39,40 +44,9 @@ std::uint32_t monitorID(const XRRMonitorInfo& monitor) {
     return static_cast<std::uint32_t>(monitor.name) | kNamedMonitorBit;
 }
 
-}  // namespace
-
-std::shared_ptr<X11DisplayServices> X11DisplayServices::connect(const std::string& displayName) {
-    Display* display = XOpenDisplay(displayName.empty() ? nullptr : displayName.c_str());
-    if (display == nullptr) {
-        return nullptr;
-    }
-    int eventBase = 0;
-    int errorBase = 0;
-    int major = 0;
-    int minor = 0;
-    const bool hasMonitors = XRRQueryExtension(display, &eventBase, &errorBase) &&
-                             XRRQueryVersion(display, &major, &minor) &&
-                             (major > 1 || (major == 1 && minor >= 5));
-    return std::shared_ptr<X11DisplayServices>(new X11DisplayServices(display, hasMonitors));
-}
-
-X11DisplayServices::X11DisplayServices(Display* display, bool hasMonitors)
-    : display_(display), hasMonitors_(hasMonitors) {}
-
-X11DisplayServices::~X11DisplayServices() {
-    XCloseDisplay(display_);
-}
-
-std::vector<ActiveDisplay> X11DisplayServices::activeDisplays() {
-    std::lock_guard lock(mutex_);
-    auto displays = hasMonitors_ ? monitors() : rootOnly();
-    markMirrors(displays);
-    return displays;
-}
-
-std::vector<ActiveDisplay> X11DisplayServices::monitors() {
+std::vector<ActiveDisplay> readMonitors(Display* display) {
     int count = 0;
-    XRRMonitorInfo* monitors = XRRGetMonitors(display_, DefaultRootWindow(display_), True, &count);
+    XRRMonitorInfo* monitors = XRRGetMonitors(display, DefaultRootWindow(display), True, &count);
     std::vector<ActiveDisplay> displays;
     if (monitors == nullptr) {
         return displays;
@@ -88,7 +62,7 @@ std::vector<ActiveDisplay> X11DisplayServices::monitors() {
             .bounds = {double(monitor.x), double(monitor.y), double(monitor.width),
                        double(monitor.height)},
             .isPrimary = monitor.primary != 0,
-            .isBuiltIn = isPanelName(atomName(display_, monitor.name)),
+            .isBuiltIn = X11DisplayServices::isPanelName(atomName(display, monitor.name)),
             .mirrorOf = 0,
         });
     }
@@ -96,16 +70,104 @@ std::vector<ActiveDisplay> X11DisplayServices::monitors() {
     return displays;
 }
 
-std::vector<ActiveDisplay> X11DisplayServices::rootOnly() {
-    const int screen = DefaultScreen(display_);
+std::vector<ActiveDisplay> rootOnly(Display* display) {
+    const int screen = DefaultScreen(display);
     return {ActiveDisplay{
-        .id = static_cast<std::uint32_t>(RootWindow(display_, screen)),
-        .bounds = {0, 0, double(DisplayWidth(display_, screen)),
-                   double(DisplayHeight(display_, screen))},
+        .id = static_cast<std::uint32_t>(RootWindow(display, screen)),
+        .bounds = {0, 0, double(DisplayWidth(display, screen)),
+                   double(DisplayHeight(display, screen))},
         .isPrimary = true,
         .isBuiltIn = false,
         .mirrorOf = 0,
     }};
+}
+
+}  // namespace
+
+std::shared_ptr<X11DisplayServices> X11DisplayServices::create(std::shared_ptr<X11EventPump> pump) {
+    if (!pump || pump->isLost()) {
+        return nullptr;
+    }
+    auto services = std::shared_ptr<X11DisplayServices>(new X11DisplayServices(std::move(pump)));
+    services->follow();
+    return services;
+}
+
+X11DisplayServices::X11DisplayServices(std::shared_ptr<X11EventPump> pump)
+    : pump_(std::move(pump)) {}
+
+void X11DisplayServices::follow() {
+    const auto randr = pump_->extensions().randr;
+    if (randr) {
+        auto changed = [weak = weak_from_this()](const XEvent&, X11Connection& connection) {
+            if (auto self = weak.lock()) {
+                self->refresh(connection);
+            }
+        };
+        screenChanged_ = pump_->subscribe(*randr + RRScreenChangeNotify, changed);
+        outputChanged_ = pump_->subscribe(*randr + RRNotify, changed);
+    }
+    auto read = std::make_shared<std::promise<void>>();
+    auto done = read->get_future();
+    pump_->post([weak = weak_from_this(), randr, read](X11Connection& connection) {
+        if (auto self = weak.lock()) {
+            if (randr) {
+                XRRSelectInput(
+                    connection.display(), DefaultRootWindow(connection.display()),
+                    RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask | RROutputChangeNotifyMask);
+            }
+            self->refresh(connection);
+        }
+        read->set_value();
+    });
+    if (done.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        Log::info("X11: the display list was not read in time");
+    }
+}
+
+std::vector<ActiveDisplay> X11DisplayServices::activeDisplays() {
+    std::lock_guard lock(mutex_);
+    return displays_;
+}
+
+void X11DisplayServices::setChangeHandler(std::function<void()> handler) {
+    std::lock_guard lock(mutex_);
+    onChange_ = std::move(handler);
+}
+
+void X11DisplayServices::refresh(X11Connection& connection) {
+    Display* display = connection.display();
+    const auto& extensions = pump_->extensions();
+    const bool hasMonitors =
+        extensions.randr &&
+        (extensions.randrMajor > 1 || (extensions.randrMajor == 1 && extensions.randrMinor >= 5));
+    std::vector<ActiveDisplay> displays;
+    if (hasMonitors) {
+        X11ErrorTrap trap(connection);
+        displays = readMonitors(display);
+        if (const X11Status status = trap.leave(); !status) {
+            // Keep the last list; the change that raced with this read brings another event.
+            Log::info("X11: reading the monitors failed: " + status.describe());
+            return;
+        }
+    }
+    if (displays.empty()) {
+        // No RandR 1.5, or every monitor off: the screen is still there to be shown.
+        displays = rootOnly(display);
+    }
+    markMirrors(displays);
+    std::function<void()> onChange;
+    {
+        std::lock_guard lock(mutex_);
+        if (displays == displays_) {
+            return;
+        }
+        displays_ = std::move(displays);
+        onChange = onChange_;
+    }
+    if (onChange) {
+        onChange();
+    }
 }
 
 bool X11DisplayServices::isPanelName(std::string_view name) {

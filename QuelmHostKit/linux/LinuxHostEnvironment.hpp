@@ -1,0 +1,42 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "QuelmHostKit/linux/x11/X11Registration.hpp"
+#include "QuelmHostKit/platform/HostEnvironment.hpp"
+
+namespace quelm {
+
+class X11EventPump;
+class X11DisplayServices;
+class X11CursorMonitor;
+class X11EventPoster;
+
+// The services of an X11 desktop session. One event pump thread (its own X connection) keeps
+// the display list and the pointer position current; services that talk to X themselves
+// (capture, input) open their own X11Connection on their own threads.
+// When the X server goes away the services go quiet and keep their last answers; the host
+// carries on without a screen to offer.
+class LinuxHostEnvironment final : public HostEnvironment {
+  public:
+    // Connects to `displayName` ($DISPLAY when empty). Check unavailableReason() afterwards.
+    explicit LinuxHostEnvironment(std::string displayName = "");
+    ~LinuxHostEnvironment() override;
+
+    std::string unavailableReason() const override { return reason_; }
+    std::shared_ptr<DisplayServices> displayServices() override;
+    std::shared_ptr<CursorMonitor> cursorMonitor() override;
+    std::shared_ptr<EventPoster> eventPoster() override;
+    void shutdown() override;
+
+  private:
+    std::string reason_;
+    std::shared_ptr<X11EventPump> pump_;
+    std::shared_ptr<X11DisplayServices> displays_;
+    std::shared_ptr<X11CursorMonitor> cursor_;
+    std::shared_ptr<X11EventPoster> poster_;
+    X11Registration lost_;
+};
+
+}  // namespace quelm

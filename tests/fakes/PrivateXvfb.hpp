@@ -1,0 +1,34 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+namespace quelm::test {
+
+// An Xvfb started for a test: it picks a free display number itself and reports it on a pipe
+// (-displayfd), so parallel tests never race for a number. Stopped by its pid when released.
+class PrivateXvfb {
+  public:
+    // Nothing, with the reason in `why`, when Xvfb is missing or dies before it is ready.
+    static std::unique_ptr<PrivateXvfb> start(std::string& why, int width = 1280, int height = 720);
+    ~PrivateXvfb();
+    PrivateXvfb(const PrivateXvfb&) = delete;
+    PrivateXvfb& operator=(const PrivateXvfb&) = delete;
+
+    // ":N".
+    std::string name() const { return ":" + std::to_string(number_); }
+    pid_t pid() const { return pid_; }
+    // Ends the server at once (SIGKILL) and reaps it, as a crashed X server would go.
+    void kill();
+
+  private:
+    PrivateXvfb() = default;
+
+    int number_ = -1;
+    pid_t pid_ = -1;
+};
+
+}  // namespace quelm::test
