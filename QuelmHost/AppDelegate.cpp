@@ -1,10 +1,13 @@
 #include "QuelmHost/AppDelegate.hpp"
 
 #include "QuelmHost/IdleInputHandling.hpp"
-#include "QuelmHost/IdleScreenStreaming.hpp"
+#include "QuelmHostKit/codecs/AudioEncoder.hpp"
+#include "QuelmHostKit/codecs/VideoEncoder.hpp"
+#include "QuelmHostKit/input/InputInjector.hpp"
 #include "QuelmHostKit/linux/random/GetrandomSource.hpp"
 #include "QuelmHostKit/linux/secret/SecretStores.hpp"
 #include "QuelmHostKit/log/Log.hpp"
+#include "QuelmHostKit/queues/ThreadQueue.hpp"
 #include "QuelmHostKit/server/Net.hpp"
 
 namespace quelm {
@@ -26,8 +29,16 @@ AppDelegate::AppDelegate(CommandLine commandLine, std::shared_ptr<SerialQueue> m
           auto secrets = SecretStores::makeDefault();
           return std::make_shared<TokenStore>(secrets.store, secrets.fallback, getrandomSource());
       }()),
-      capture_(std::make_shared<IdleScreenStreaming>()),
-      input_(std::make_shared<IdleInputHandling>()) {}
+      captureStartQueue_(std::make_shared<ThreadQueue>("quelmix.capture.start")),
+      audioQueue_(std::make_shared<ThreadQueue>("quelmix.audio")),
+      videoQueue_(std::make_shared<ThreadQueue>("quelmix.video")) {
+    if (auto poster = environment_->eventPoster()) {
+        inputQueue_ = std::make_shared<ThreadQueue>("quelmix.input");
+        input_ = InputInjector::create(inputQueue_, std::move(poster), selection_);
+    } else {
+        input_ = std::make_shared<IdleInputHandling>();
+    }
+}
 
 AppDelegate::~AppDelegate() {
     shutdown();
@@ -42,6 +53,16 @@ bool AppDelegate::launch() {
     // server's queue never waits on the store.
     tokens_->token();
 
+    ScreenCapture::Collaborators streaming;
+    streaming.service = environment_->captureService();
+    streaming.startup = captureStartQueue_;
+    streaming.audio = audioQueue_;
+    streaming.video = videoQueue_;
+    streaming.makeVideoEncoder = VideoEncoder::factory();
+    streaming.makeAudioEncoder = AudioEncoder::factory();
+    streaming.currentDisplay = [selection = selection_] { return selection->current(); };
+    capture_ = ScreenCapture::make(std::move(streaming));
+
     RemoteServer::Options options;
     options.port = commandLine_.port;
     options.helloTimeout = 10;
@@ -53,12 +74,12 @@ bool AppDelegate::launch() {
     services.token = [tokens = tokens_] { return tokens->token(); };
     services.screen = capture_;
     services.input = input_;
-    services.hostInfo = [selection = selection_] {
+    services.hostInfo = [selection = selection_, poster = environment_->eventPoster()] {
         HostInfo info;
         selection->describe(info);
-        // Input is not injected yet, and the keyboard type is not detected yet.
-        info.accessibilityTrusted = false;
-        info.keyboard = KeyboardLayoutKind::us;
+        // Synthetic input works wherever there is a poster (XTest on X11).
+        info.accessibilityTrusted = poster != nullptr;
+        info.keyboard = poster ? InputInjector::physicalKeyboard(*poster) : KeyboardLayoutKind::us;
         return info;
     };
     services.tailscaleAddress = [] { return Net::tailscaleIPv4(); };
@@ -76,10 +97,15 @@ bool AppDelegate::launch() {
     server_ = RemoteServer::create(io_.context(), options, std::move(services));
 
     frontEnd_ = std::make_unique<HeadlessFrontEnd>([tokens = tokens_] { return tokens->token(); },
-                                                   [] { return Net::tailscaleIPv4(); });
+                                                   [] { return Net::tailscaleIPv4(); }, stdout,
+                                                   commandLine_.headless);
+    buildMenu();
     // Status reports run on the main queue, where this delegate lives until shutdown() (which
     // stops the server first) has returned.
-    server_->onStatus = [this](RemoteServer::Status status) { frontEnd_->statusChanged(status); };
+    server_->onStatus = [this](RemoteServer::Status status) {
+        frontEnd_->statusChanged(status);
+        menu_->statusChanged(status);
+    };
     server_->onListening = [this](std::string address, std::uint16_t port) {
         frontEnd_->listening(address, port);
     };
@@ -88,24 +114,42 @@ bool AppDelegate::launch() {
     if (commandLine_.allowLocal) {
         server_->setLocalAllowed(true);
     }
+    wireDesktop();
     return true;
 }
 
 void AppDelegate::shutdown() {
+    tray_.reset();
+    if (clipboard_) {
+        clipboard_->stop();
+    }
     if (server_) {
         server_->stop();
         server_.reset();
     }
     if (capture_) {
+        // Stopping queues the stream's end on the start-up queue; once that ran, nothing holds
+        // the capture any more and it is released here, on the main thread.
         capture_->stop();
+        captureStartQueue_->sync([] {});
+        capture_.reset();
     }
     if (input_) {
         input_->releaseAll();
+    }
+    if (inputQueue_) {
+        // The releases run before the poster's connection goes; the input queue never waits
+        // on the main queue, so this wait ends.
+        inputQueue_->sync([] {});
     }
     if (!io_.drain(kDrainSeconds)) {
         Log::info("shutdown: connections still closing after 2 s were dropped");
     }
     environment_->shutdown();
+    // After the server: the held inhibitors are given back as the menu goes.
+    clipboard_.reset();
+    lock_.reset();
+    menu_.reset();
 }
 
 }  // namespace quelm

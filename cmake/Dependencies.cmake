@@ -15,6 +15,13 @@ pkg_check_modules(PULSE REQUIRED IMPORTED_TARGET libpulse)
 pkg_check_modules(SECRET REQUIRED IMPORTED_TARGET libsecret-1)
 pkg_check_modules(SYSTEMD REQUIRED IMPORTED_TARGET libsystemd)
 
+# Debian's libyuv ships no pkg-config file.
+find_path(YUV_INCLUDE_DIR libyuv/scale_argb.h REQUIRED)
+find_library(YUV_LIBRARY yuv REQUIRED)
+add_library(Yuv::yuv UNKNOWN IMPORTED)
+set_target_properties(Yuv::yuv PROPERTIES IMPORTED_LOCATION "${YUV_LIBRARY}"
+  INTERFACE_INCLUDE_DIRECTORIES "${YUV_INCLUDE_DIR}")
+
 if(QUELM_BUILD_TESTS OR QUELM_BUILD_BENCH)
   find_package(GTest REQUIRED)
   find_package(benchmark REQUIRED)

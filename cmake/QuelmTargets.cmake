@@ -21,7 +21,8 @@ set(QUELM_HEADERS_DESKTOP
   libsecret/secret.h systemd/sd-journal.h systemd/sd-bus.h systemd/sd-daemon.h)
 set(QUELM_HEADERS_MEDIA
   x264.h libavcodec/avcodec.h libavutil/avutil.h libavutil/mem.h libavutil/channel_layout.h
-  libavutil/opt.h libavutil/frame.h libswscale/swscale.h libswresample/swresample.h libyuv.h)
+  libavutil/opt.h libavutil/frame.h libswscale/swscale.h libswresample/swresample.h libyuv.h
+  libyuv/scale_argb.h libyuv/convert.h libyuv/scale.h)
 set(QUELM_HEADERS_OS sys/random.h)
 
 # Makes including any of the given headers from `target`'s own sources a build error: a

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <boost/asio/buffer.hpp>
+#include <boost/beast/core/error.hpp>
 #include <boost/beast/core/string.hpp>
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/string_body.hpp>
@@ -92,16 +93,21 @@ void Peer::onRequest(const error_code& error) {
         close();
         return;
     }
+    heardFrom_ = true;
     auto request = parser_->release();
     parser_.reset();
     if (hasOriginHeader(request)) {
         refuseUpgrade(request.version());
         return;
     }
+    auto toWsDuration = [](double seconds) {
+        return std::chrono::duration_cast<websocket::stream_base::duration>(
+            std::chrono::duration<double>(seconds));
+    };
+    bool keepAlive = limits_.idleTimeout > 0;
     ws_.set_option(websocket::stream_base::timeout{
-        std::chrono::duration_cast<websocket::stream_base::duration>(
-            std::chrono::duration<double>(limits_.closeTimeout)),
-        websocket::stream_base::none(), false});
+        toWsDuration(limits_.closeTimeout),
+        keepAlive ? toWsDuration(limits_.idleTimeout) : websocket::stream_base::none(), keepAlive});
     ws_.read_message_max(limits_.maxMessageBytes);
     ws_.auto_fragment(false);
     ws_.async_accept(
@@ -139,6 +145,9 @@ void Peer::readNext() {
 
 void Peer::onRead(const error_code& error) {
     if (error || cancelled_) {
+        if (error == beast::error::timeout) {
+            Log::info("no answer to ping, closing " + host_);
+        }
         // Includes a close frame from the companion and a message over the size limit.
         close();
         return;

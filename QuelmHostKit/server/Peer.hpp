@@ -61,6 +61,10 @@ class Peer final : public CompanionConnection, public std::enable_shared_from_th
     bool closed() const { return closed_; }
     std::size_t queuedBytes() const { return queue_.bytes(); }
 
+    // Whether a whole upgrade request has arrived: a connection that has sent nothing yet is
+    // the first to make room in a flood.
+    bool heardFrom() const { return heardFrom_; }
+
     bool authed = false;
     bool rejected = false;
     // Set by the server; runs at most once, taken out before it is called.
@@ -118,6 +122,7 @@ class Peer final : public CompanionConnection, public std::enable_shared_from_th
 
     PeerSendQueue queue_;
     bool open_ = false;
+    bool heardFrom_ = false;
     bool cancelled_ = false;
     bool closeDeadlineArmed_ = false;
     bool closed_ = false;

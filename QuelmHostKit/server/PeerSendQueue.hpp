@@ -27,6 +27,10 @@ struct PeerLimits {
     std::size_t maxMessageBytes = 65536;
     // Time the closing handshake may take before the socket is simply closed.
     double closeTimeout = 2.0;
+    // A connection from which nothing arrives for this long is closed; halfway through it gets
+    // a ping, which every WebSocket client answers on its own. Catches a companion whose
+    // network path vanished without a close while no data flows. 0 turns it off.
+    double idleTimeout = 10.0;
 };
 
 // The bounded send queue of one peer: messages wait here while one is on the wire.

@@ -206,13 +206,14 @@ void RemoteServer::accept(boost::asio::ip::tcp::socket socket) {
 }
 
 void RemoteServer::admit(const std::shared_ptr<Peer>& peer) {
-    // A flood of silent connections must not lock the companion out: the oldest pending one
-    // makes room, so a companion that sends its hello promptly always gets in.
+    // A flood of connections must not lock the companion out: a pending one makes room, so a
+    // companion that sends its hello promptly always gets in.
     while (options_.maxPendingPeers > 0 && pending_.size() >= options_.maxPendingPeers) {
-        auto oldest = pending_.begin()->second;
-        pending_.erase(pending_.begin());
-        logEviction(oldest->host());
-        oldest->abort();
+        auto victim = evictionCandidate();
+        auto evicted = victim->second;
+        pending_.erase(victim);
+        logEviction(evicted->host());
+        evicted->abort();
     }
     std::uint64_t id = peer->id();
     pending_[id] = peer;
@@ -234,6 +235,22 @@ void RemoteServer::admit(const std::shared_ptr<Peer>& peer) {
                               peer.abort();
                           }
                       }));
+}
+
+std::map<std::uint64_t, std::shared_ptr<Peer>>::iterator RemoteServer::evictionCandidate() {
+    // A refused peer first (it only waits for its authFailed), then the oldest that has sent
+    // nothing yet, then the oldest of all. A flood of bare connections thus never reaches a
+    // companion that has sent its upgrade request and is about to send its hello.
+    auto silent = pending_.end();
+    for (auto it = pending_.begin(); it != pending_.end(); ++it) {
+        if (it->second->rejected) {
+            return it;
+        }
+        if (silent == pending_.end() && !it->second->heardFrom()) {
+            silent = it;
+        }
+    }
+    return silent != pending_.end() ? silent : pending_.begin();
 }
 
 void RemoteServer::logEviction(const std::string& host) {

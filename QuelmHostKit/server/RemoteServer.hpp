@@ -47,7 +47,8 @@ class RemoteServer final : public std::enable_shared_from_this<RemoteServer> {
         double helloTimeout = 10;
         double authFailureDelay = 1;
         double addressRefresh = 10;
-        // Connections not yet authenticated; beyond it the oldest is closed for the newest.
+        // Connections not yet authenticated; beyond it one is closed for the newest (a refused
+        // one, else the oldest that has sent nothing, else the oldest).
         std::size_t maxPendingPeers = 64;
         PeerLimits peerLimits;
     };
@@ -133,6 +134,7 @@ class RemoteServer final : public std::enable_shared_from_this<RemoteServer> {
     void listen(const std::string& address);
     void accept(boost::asio::ip::tcp::socket socket);
     void admit(const std::shared_ptr<Peer>& peer);
+    std::map<std::uint64_t, std::shared_ptr<Peer>>::iterator evictionCandidate();
     void logEviction(const std::string& host);
     void reportEvictions();
     void received(const Bytes& message, const std::shared_ptr<Peer>& peer);

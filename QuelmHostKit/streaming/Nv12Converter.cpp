@@ -301,4 +301,15 @@ bool Nv12Converter::convert(const BgraImage& source, PixelBuffer& destination) {
     return true;
 }
 
+void Nv12Converter::convertRows(const std::uint8_t* top, const std::uint8_t* bottom, int y,
+                                PixelBuffer& destination) {
+    const bool hasBottom = y + 1 < destination.height();
+    const int lumaStride = destination.lumaStride();
+    std::uint8_t* luma = destination.luma() + static_cast<std::size_t>(y) * lumaStride;
+    convertRowPair(
+        top, hasBottom ? bottom : top, destination.width(), luma,
+        hasBottom ? luma + lumaStride : nullptr,
+        destination.chroma() + static_cast<std::size_t>(y / 2) * destination.chromaStride());
+}
+
 }  // namespace quelm

@@ -29,6 +29,10 @@ class Nv12Converter {
     // Fills `destination` from `source`. False, leaving `destination` untouched, when the source
     // is empty, its stride is shorter than a row, or the destination is empty.
     bool convert(const BgraImage& source, PixelBuffer& destination);
+    // Converts two BGRA rows of the destination's width into its rows `y` (even) and `y` + 1;
+    // `bottom` may equal `top` for a last, unpaired row. For callers that scale by strips.
+    static void convertRows(const std::uint8_t* top, const std::uint8_t* bottom, int y,
+                            PixelBuffer& destination);
 
   private:
     // For each output position: the first source position it reads and its weights (in units of

@@ -11,7 +11,7 @@ namespace quelm {
 // interleaved Cb/Cr, video range, BT.709. Shared by reference on its way to the encoder and
 // never copied; buffers come from a PixelBufferPool and go back to it when released.
 class PixelBuffer {
-public:
+  public:
     PixelBuffer(int width, int height);
 
     int width() const { return width_; }
@@ -25,11 +25,22 @@ public:
     std::uint8_t* chroma() { return data_.data() + lumaSize(); }
     const std::uint8_t* chroma() const { return data_.data() + lumaSize(); }
 
-private:
+    // When the change this picture shows was first noticed, and when the screen was read for
+    // it (monotonic seconds); 0 if unknown. For latency figures only.
+    double changedAt() const { return changedAt_; }
+    double grabbedAt() const { return grabbedAt_; }
+    void setTimes(double changedAt, double grabbedAt) {
+        changedAt_ = changedAt;
+        grabbedAt_ = grabbedAt;
+    }
+
+  private:
     std::size_t lumaSize() const { return static_cast<std::size_t>(width_) * height_; }
 
     int width_;
     int height_;
+    double changedAt_ = 0;
+    double grabbedAt_ = 0;
     std::vector<std::uint8_t> data_;
 };
 
@@ -38,14 +49,14 @@ using PixelBufferRef = std::shared_ptr<PixelBuffer>;
 // Recycles buffers of one size. Thread-safe. A released buffer returns to the pool while the
 // pool lives and holds fewer than `keep` spare buffers; otherwise it is freed.
 class PixelBufferPool : public std::enable_shared_from_this<PixelBufferPool> {
-public:
+  public:
     static std::shared_ptr<PixelBufferPool> make(int width, int height, std::size_t keep = 4);
 
     int width() const { return width_; }
     int height() const { return height_; }
     PixelBufferRef acquire();
 
-private:
+  private:
     PixelBufferPool(int width, int height, std::size_t keep)
         : width_(width), height_(height), keep_(keep) {}
     void recycle(PixelBuffer* buffer);

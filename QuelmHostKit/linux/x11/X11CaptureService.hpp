@@ -1,0 +1,44 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "QuelmHostKit/platform/CaptureService.hpp"
+#include "QuelmHostKit/platform/DisplayServices.hpp"
+#include "QuelmHostKit/platform/SystemAudioSource.hpp"
+#include "QuelmHostKit/streaming/NeverCaptureRegistry.hpp"
+
+namespace quelm {
+
+// Screen capture on an X server: the RandR monitors of the display services are
+// the displays (same ids as the display selection), each captured by an
+// XShmCaptureStream; system audio comes from the given source while the
+// settings ask for it.
+//
+// Thread-safe; displays() and the streams' operations may block on the X
+// server.
+class X11CaptureService final : public CaptureService {
+  public:
+    struct Options {
+        // Empty for $DISPLAY.
+        std::string displayName;
+        std::shared_ptr<DisplayServices> displays;
+        // May be null: audio then stays off.
+        std::shared_ptr<SystemAudioSource> audio;
+        std::shared_ptr<NeverCaptureRegistry> neverCapture;
+    };
+
+    explicit X11CaptureService(Options options);
+
+    // The X server can be reached (X has no screen-recording consent of its own).
+    bool permissionGranted() override;
+    Displays displays() override;
+    Stream createStream(const CaptureDisplay& display, const CaptureSettings& settings,
+                        CaptureStream::Receivers receivers) override;
+
+  private:
+    const Options options_;
+};
+
+}  // namespace quelm

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "QuelmHostKit/platform/CaptureService.hpp"
+#include "QuelmHostKit/platform/DisplayServices.hpp"
+#include "QuelmHostKit/streaming/NeverCaptureRegistry.hpp"
+
+namespace quelm {
+
+// Captures one RandR monitor of an X server: damage-driven XShm grabs into one
+// reused shared-memory image, the pointer drawn in, the never-capture
+// rectangles blacked out, scaled and converted to NV12 into a small pool of
+// buffers.
+//
+// A picture is grabbed only when XDamage reports a change inside the monitor or
+// the pointer moved over it, and never sooner than 1/fps after the previous
+// one; the first picture after start() and after every update() is always
+// delivered. A still screen costs a pointer query every 1/30 s and nothing
+// else.
+//
+// Thread: all X work happens on the stream's own thread ("quelmix.capture"),
+// with a connection of its own; start, update and stop block until that thread
+// has answered and are called one at a time. Receivers run on the capture
+// thread. The stream ends itself (onStop) when the X server is lost or the
+// monitor goes away. Ownership: never destroy the stream from its own
+// receivers; stop() joins the thread.
+class XShmCaptureStream final : public CaptureStream {
+  public:
+    struct Options {
+        // The X display (":1"); empty for $DISPLAY.
+        std::string displayName;
+        std::uint32_t displayId = 0;
+        // Where the monitor is: the same ids as the display selection.
+        std::shared_ptr<DisplayServices> displays;
+        // May be null.
+        std::shared_ptr<NeverCaptureRegistry> neverCapture;
+    };
+
+    // Pictures of the pool kept for reuse: the pipeline's pending, current and
+    // encoding ones and a few in flight.
+    static constexpr std::size_t poolSize = 6;
+    // The pointer is looked at no more often than this.
+    static constexpr double pointerInterval = 1.0 / 30;
+
+    XShmCaptureStream(Options options, CaptureSettings settings, Receivers receivers);
+    ~XShmCaptureStream() override;
+    XShmCaptureStream(const XShmCaptureStream&) = delete;
+    XShmCaptureStream& operator=(const XShmCaptureStream&) = delete;
+
+    CaptureStatus start() override;
+    CaptureStatus update(const CaptureSettings& settings) override;
+    void stop() override;
+
+  private:
+    class Session;
+
+    void run();
+    void wake();
+    // Announces the outcome of start() or of an update to the waiting caller.
+    void answer(CaptureStatus status);
+
+    const Options options_;
+    const Receivers receivers_;
+    int wakeFd_ = -1;
+    std::thread thread_;
+    std::atomic<bool> stopping_{false};
+
+    std::mutex mutex_;
+    std::condition_variable answered_;
+    CaptureSettings settings_;
+    // An update not yet applied by the capture thread.
+    std::optional<CaptureSettings> pending_;
+    std::uint64_t requests_ = 0;
+    std::uint64_t answers_ = 0;
+    CaptureStatus lastAnswer_;
+    bool running_ = false;
+};
+
+}  // namespace quelm

@@ -1,0 +1,275 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "QuelmCore/EsDescriptor.hpp"
+#include "QuelmCore/companion/AudioDecoder.hpp"
+#include "QuelmHostKit/codecs/AudioEncoder.hpp"
+#include "QuelmHostKit/linux/pulse/PulseAudioSource.hpp"
+#include "tests/fakes/CapturingLogSink.hpp"
+#include "tests/fakes/ChildProcess.hpp"
+#include "tests/fakes/ToneAnalysis.hpp"
+
+namespace quelm {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using test::ChildProcess;
+
+// A private PulseAudio daemon: its own runtime folder and socket, a null sink at 48 kHz
+// stereo as the only (so the default) output. Stopped by pid.
+class PrivateSoundServer {
+  public:
+    PrivateSoundServer() {
+        daemon_ = ChildProcess::find("pulseaudio");
+        pacat_ = ChildProcess::find("pacat");
+        pactl_ = ChildProcess::find("pactl");
+        if (daemon_.empty() || pacat_.empty() || pactl_.empty()) {
+            why_ = "pulseaudio and pacat (packages pulseaudio, pulseaudio-utils) are not installed";
+            return;
+        }
+        folder_ = fs::temp_directory_path() / ("quelmix-pulse-test-" + std::to_string(getpid()));
+        fs::remove_all(folder_);
+        fs::create_directories(folder_ / "runtime");
+        fs::permissions(folder_ / "runtime", fs::perms::owner_all);
+        socket_ = (folder_ / "native").string();
+        ChildProcess::Options options{environment()};
+        options.stderrFile = (folder_ / "pulseaudio.log").string();
+        process_ = std::make_unique<ChildProcess>(
+            std::vector<std::string>{
+                daemon_, "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
+                "--disable-shm=yes", "--log-target=stderr", "-L",
+                "module-null-sink sink_name=test rate=48000 channels=2", "-L",
+                "module-native-protocol-unix auth-anonymous=1 socket=" + socket_},
+            options);
+        if (!process_->started()) {
+            why_ = "pulseaudio did not start";
+            return;
+        }
+        // Ready once a client can reach it.
+        auto deadline = std::chrono::steady_clock::now() + 15s;
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (fs::exists(socket_)) {
+                ChildProcess probe({pactl_, "--server=" + server(), "info"},
+                                   ChildProcess::Options{environment()});
+                if (probe.wait(5) == 0) {
+                    ready_ = true;
+                    return;
+                }
+            }
+            if (process_->wait(0.1)) {
+                why_ = "pulseaudio exited at start (running as a user without a session?)";
+                return;
+            }
+        }
+        why_ = "pulseaudio did not open its socket in time";
+    }
+
+    ~PrivateSoundServer() {
+        stop();
+        std::error_code ignored;
+        fs::remove_all(folder_, ignored);
+    }
+
+    void stop() {
+        if (process_) {
+            process_->terminate();
+        }
+    }
+
+    bool ready() const { return ready_; }
+    const std::string& why() const { return why_; }
+    std::string server() const { return "unix:" + socket_; }
+    const fs::path& folder() const { return folder_; }
+
+    // Plays raw 48 kHz stereo float samples into the null sink.
+    std::unique_ptr<ChildProcess> play(const fs::path& raw) const {
+        ChildProcess::Options options{environment()};
+        options.stdinFile = raw.string();
+        return std::make_unique<ChildProcess>(
+            std::vector<std::string>{pacat_, "--server=" + server(), "--playback", "--device=test",
+                                     "--format=float32le", "--rate=48000", "--channels=2", "--raw"},
+            options);
+    }
+
+  private:
+    std::vector<std::string> environment() const {
+        return {"HOME=" + folder_.string(), "XDG_RUNTIME_DIR=" + (folder_ / "runtime").string(),
+                "XDG_CONFIG_HOME=" + (folder_ / "config").string(), "PATH=/usr/bin:/bin",
+                "PULSE_RUNTIME_PATH=" + (folder_ / "runtime").string()};
+    }
+
+    std::string daemon_;
+    std::string pacat_;
+    std::string pactl_;
+    fs::path folder_;
+    std::string socket_;
+    std::unique_ptr<ChildProcess> process_;
+    bool ready_ = false;
+    std::string why_;
+};
+
+// What the capture delivered, encoded as the host encodes it, on the source's thread.
+struct Recorder {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::unique_ptr<AudioEncoder> encoder = AudioEncoder::create(128);
+    std::vector<AudioPacket> packets;
+    std::size_t frames = 0;
+    bool badFormat = false;
+    std::optional<std::string> stopped;
+
+    void samples(const AudioSamples& s) {
+        std::lock_guard lock(mutex);
+        frames += s.frames();
+        badFormat |= s.sampleRate != 48000 || s.channels != 2 || s.interleaved.size() % 2 != 0;
+        if (auto packet = encoder->encode(s)) {
+            packets.push_back(std::move(*packet));
+        }
+        changed.notify_all();
+    }
+    void stop(std::string description) {
+        std::lock_guard lock(mutex);
+        stopped = std::move(description);
+        changed.notify_all();
+    }
+};
+
+TEST(PulseAudioSourceTests, AToneIntoTheDefaultSinkArrivesAsAacOfTheSamePitch) {
+    PrivateSoundServer server;
+    if (!server.ready()) {
+        GTEST_SKIP() << "no private sound server: " << server.why();
+    }
+    test::CapturingLogSink::Scope log;
+    Recorder recorder;
+    ASSERT_TRUE(recorder.encoder);
+    PulseAudioSource::Options options;
+    options.server = server.server();
+    PulseAudioSource source(options);
+    auto status = source.start([&](const AudioSamples& s) { recorder.samples(s); },
+                               [&](std::string d) { recorder.stop(std::move(d)); });
+    ASSERT_TRUE(status.ok()) << status.description;
+    EXPECT_TRUE(log.sink().waitFor("system audio: recording test.monitor", 1));
+
+    // Two seconds of 1 kHz in both channels.
+    auto tone = test::ToneAnalysis::interleavedTone({1000.0, 1000.0}, 48000, 96000);
+    fs::path raw = server.folder() / "tone.raw";
+    {
+        std::ofstream out(raw, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(tone.data()),
+                  static_cast<std::streamsize>(tone.size() * sizeof(float)));
+    }
+    auto player = server.play(raw);
+    ASSERT_TRUE(player->started());
+    ASSERT_EQ(player->wait(20), 0) << "pacat failed";
+    std::this_thread::sleep_for(300ms);
+
+    std::vector<AudioPacket> packets;
+    {
+        std::lock_guard lock(recorder.mutex);
+        packets = recorder.packets;
+        EXPECT_FALSE(recorder.badFormat);
+        // The monitor runs all the time: at least the tone's length came through.
+        EXPECT_GE(recorder.frames, 96000u);
+    }
+    ASSERT_GT(packets.size(), 20u);
+    EXPECT_EQ(packets[0].seq, 1u);
+    ASSERT_FALSE(packets[0].cookie.empty());
+    EXPECT_TRUE(EsDescriptor::unwrap(packets[0].cookie));
+    for (std::size_t i = 1; i < packets.size(); ++i) {
+        EXPECT_TRUE(packets[i].cookie.empty());
+        EXPECT_EQ(packets[i].seq, i + 1);
+    }
+
+    AudioDecoder decoder;
+    std::vector<float> left, right;
+    for (const auto& packet : packets) {
+        auto encoded = packet.encoded();
+        ASSERT_TRUE(encoded);
+        auto received = AudioPacket::decode(*encoded);
+        ASSERT_TRUE(received);
+        if (auto pcm = decoder.decode(*received)) {
+            left.insert(left.end(), pcm->channels[0].begin(), pcm->channels[0].end());
+            right.insert(right.end(), pcm->channels[1].begin(), pcm->channels[1].end());
+        }
+    }
+    EXPECT_NEAR(test::ToneAnalysis::frequency(left, 48000), 1000.0, 5.0);
+    EXPECT_NEAR(test::ToneAnalysis::frequency(right, 48000), 1000.0, 5.0);
+    EXPECT_GT(test::ToneAnalysis::rms(left), 0.1);
+
+    // The server going away ends the capture through onStop; the source survives it.
+    server.stop();
+    {
+        std::unique_lock lock(recorder.mutex);
+        EXPECT_TRUE(
+            recorder.changed.wait_for(lock, 10s, [&] { return recorder.stopped.has_value(); }));
+    }
+    EXPECT_TRUE(log.sink().waitFor("system audio stopped: ", 1));
+    source.stop();
+}
+
+TEST(PulseAudioSourceTests, AHandlerMayStopTheSourceAndNothingArrivesAfterwards) {
+    PrivateSoundServer server;
+    if (!server.ready()) {
+        GTEST_SKIP() << "no private sound server: " << server.why();
+    }
+    PulseAudioSource::Options options;
+    options.server = server.server();
+    PulseAudioSource source(options);
+    std::mutex mutex;
+    std::condition_variable changed;
+    int deliveries = 0;
+    auto status = source.start(
+        [&](const AudioSamples&) {
+            std::lock_guard lock(mutex);
+            if (++deliveries == 3) {
+                source.stop();
+            }
+            changed.notify_all();
+        },
+        [](std::string) {});
+    ASSERT_TRUE(status.ok()) << status.description;
+    {
+        std::unique_lock lock(mutex);
+        ASSERT_TRUE(changed.wait_for(lock, 5s, [&] { return deliveries >= 3; }));
+    }
+    std::this_thread::sleep_for(300ms);
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(deliveries, 3);
+    }
+    // The loop itself ends here, from the test's thread; a new start works again.
+    source.stop();
+    EXPECT_TRUE(source.start([](const AudioSamples&) {}, [](std::string) {}).ok());
+    source.stop();
+}
+
+TEST(PulseAudioSourceTests, NoSoundServerFailsTheStartWithALogLine) {
+    test::CapturingLogSink::Scope log;
+    PulseAudioSource::Options options;
+    options.server = "unix:" + (fs::temp_directory_path() /
+                                ("quelmix-no-pulse-" + std::to_string(getpid())) / "native")
+                                   .string();
+    PulseAudioSource source(options);
+    bool called = false;
+    auto status = source.start([&](const AudioSamples&) { called = true; },
+                               [&](std::string) { called = true; });
+    EXPECT_FALSE(status.ok());
+    EXPECT_EQ(status.kind, CaptureStatus::Kind::temporary);
+    EXPECT_EQ(log.sink().count("system audio unavailable: ", true), 1);
+    source.stop();
+    EXPECT_FALSE(called);
+    // A second attempt behaves the same and leaves nothing running.
+    EXPECT_FALSE(source.start([](const AudioSamples&) {}, [](std::string) {}).ok());
+}
+
+}  // namespace
+}  // namespace quelm
