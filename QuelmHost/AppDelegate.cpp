@@ -24,7 +24,10 @@ AppDelegate::AppDelegate(CommandLine commandLine, std::shared_ptr<SerialQueue> m
       mainQueue_(std::move(mainQueue)),
       environment_(std::move(environment)),
       selection_(std::make_shared<DisplaySelection>(environment_->displayServices())),
-      tokens_(std::make_shared<TokenStore>(SecretStores::makeDefault(), getrandomSource())),
+      tokens_([] {
+          auto secrets = SecretStores::makeDefault();
+          return std::make_shared<TokenStore>(secrets.store, secrets.fallback, getrandomSource());
+      }()),
       captureStartQueue_(std::make_shared<ThreadQueue>("quelmix.capture.start")),
       audioQueue_(std::make_shared<ThreadQueue>("quelmix.audio")),
       videoQueue_(std::make_shared<ThreadQueue>("quelmix.video")),

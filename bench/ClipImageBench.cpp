@@ -1,14 +1,21 @@
-// Clipboard images: cutting and reassembly of a full-size transfer, and preparation of host
-// images through gdk-pixbuf (pass-through, conversion, shrinking).
+// Clipboard images: peak memory of preparing crafted files that claim huge pictures; cutting and
+// reassembly of a full-size transfer, and preparation of host images through gdk-pixbuf
+// (pass-through, conversion, shrinking).
 #include <benchmark/benchmark.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <random>
+#include <string>
 
 #include "QuelmCore/ClipAssembler.hpp"
 #include "QuelmCore/ClipImage.hpp"
 #include "QuelmHostKit/clipboard/ClipImagePreparer.hpp"
 #include "QuelmHostKit/linux/gtk/GdkPixbufImageCodec.hpp"
+#include "tests/fakes/CraftedImages.hpp"
 
 namespace {
 
@@ -98,6 +105,81 @@ void BM_PrepareOversizeJpegShrinks(benchmark::State& state) {
 }
 BENCHMARK(BM_PrepareOversizeJpegShrinks)->Unit(benchmark::kMillisecond);
 
+// A field of /proc/self/status, in kilobytes.
+long statusKilobytes(const char* key) {
+    std::ifstream status("/proc/self/status");
+    std::string word;
+    while (status >> word) {
+        if (word == key) {
+            long kilobytes = 0;
+            status >> kilobytes;
+            return kilobytes;
+        }
+        status.ignore(1 << 12, '\n');
+    }
+    return -1;
+}
+
+// Prepares `file` in a child process and prints the peak resident memory it added.
+void measurePeak(const char* name, const Bytes& file) {
+    int pipeEnds[2];
+    if (pipe(pipeEnds) != 0) {
+        return;
+    }
+    const pid_t child = fork();
+    if (child == 0) {
+        close(pipeEnds[0]);
+        // Reset the high-water mark to what the process holds now.
+        std::ofstream("/proc/self/clear_refs") << "5";
+        const long before = statusKilobytes("VmRSS:");
+        GdkPixbufImageCodec codec;
+        auto prepared = ClipImage::prepare(file, ClipImage::maxBytes, codec);
+        const long peak = statusKilobytes("VmHWM:");
+        char line[256];
+        const int n = std::snprintf(line, sizeof line, "%-26s %8.0f KB  %9.1f MB  %-8s %8.0f KB\n",
+                                    name, file.size() / 1024.0, double(peak - before) / 1024.0,
+                                    !prepared                ? "refused"
+                                    : prepared->data == file ? "as is"
+                                                             : "JPEG",
+                                    prepared ? prepared->data.size() / 1024.0 : 0.0);
+        [[maybe_unused]] auto written = write(pipeEnds[1], line, std::size_t(n));
+        _exit(0);
+    }
+    close(pipeEnds[1]);
+    char buffer[256];
+    ssize_t n = 0;
+    while ((n = read(pipeEnds[0], buffer, sizeof buffer)) > 0) {
+        std::fwrite(buffer, 1, std::size_t(n), stdout);
+    }
+    close(pipeEnds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::printf("%-26s failed (status %d)\n", name, status);
+    }
+}
+
+void measureCraftedFiles() {
+    namespace crafted = test::CraftedImages;
+    std::printf("crafted files: peak resident memory added by preparing each (own process)\n");
+    std::printf("%-26s %11s  %12s  %-8s %11s\n", "file", "size", "peak", "result", "out");
+    measurePeak("12000x10000 TIFF", crafted::flatTiff(12000, 10000));
+    measurePeak("12000x10000 PNG", crafted::flatPng(12000, 10000));
+    measurePeak("10000x10000 PNG", crafted::flatPng(10000, 10000));
+    measurePeak("10000x10000 TIFF", crafted::flatTiff(10000, 10000));
+    std::printf("\n");
+    std::fflush(stdout);
+}
+
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    measureCraftedFiles();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,5 +1,6 @@
 // Encode time, produced bit rate, key frame size and picture quality of the host's H.264
-// encoder on moving screen-like content, beside FFmpeg's libx264 wrapper on the same pictures.
+// encoder on moving screen-like content, beside FFmpeg's libx264 wrapper on the same pictures;
+// then how a still picture sharpens over three refinements after a key frame.
 // Usage: VideoEncoderBench [frames]   (default 300: ten seconds at 30 fps)
 
 #include <algorithm>
@@ -154,22 +155,27 @@ class QualityMeter {
                 }
             }
             const double mse = error / (double(source.width()) * source.height());
-            total_ += mse == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
+            last_ = mse == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
+            total_ += last_;
             ++count_;
         }
     }
     double average() const { return count_ ? total_ / count_ : 0; }
+    // PSNR of the last picture decoded.
+    double last() const { return last_; }
 
   private:
     AVCodecContext* context_ = nullptr;
     AVFrame* frame_ = nullptr;
     AVPacket* packet_ = nullptr;
     double total_ = 0;
+    double last_ = 0;
     int count_ = 0;
 };
 
 // Encodes one picture, forcing a key frame when asked; nothing on failure.
-using EncodeOne = std::function<bool(const PixelBufferRef&, bool forceKey, Encoded&)>;
+using EncodeOne =
+    std::function<bool(const PixelBufferRef&, bool forceKey, bool refinement, Encoded&)>;
 
 void appendUnit(Bytes& out, const std::uint8_t* data, std::size_t size) {
     static const std::uint8_t startCode[] = {0, 0, 0, 1};
@@ -177,20 +183,20 @@ void appendUnit(Bytes& out, const std::uint8_t* data, std::size_t size) {
     out.insert(out.end(), data, data + size);
 }
 
-EncodeOne hostEncoder(int width, int height,
-                      const std::vector<quelm::VideoEncoder::Setup>& setups) {
+EncodeOne hostEncoder(int width, int height, const std::vector<quelm::VideoEncoder::Setup>& setups,
+                      double mbps = kMbps) {
     const quelm::StreamConfig config{
-        .maxEdge = std::max(width, height), .bitrateMbps = kMbps, .fps = kFps};
+        .maxEdge = std::max(width, height), .bitrateMbps = mbps, .fps = kFps};
     std::shared_ptr<quelm::VideoEncoder> encoder =
         quelm::VideoEncoder::create(width, height, config, setups);
     if (!encoder) {
         return nullptr;
     }
-    return [encoder](const PixelBufferRef& picture, bool forceKey, Encoded& out) {
+    return [encoder](const PixelBufferRef& picture, bool forceKey, bool refinement, Encoded& out) {
         std::promise<quelm::EncodeOutcome> result;
-        encoder->encode(picture, forceKey, [&](quelm::EncodeOutcome outcome) {
-            result.set_value(std::move(outcome));
-        });
+        encoder->encode(
+            picture, {.forceKey = forceKey, .refinement = refinement},
+            [&](quelm::EncodeOutcome outcome) { result.set_value(std::move(outcome)); });
         const auto outcome = result.get_future().get();
         const auto* frame = std::get_if<quelm::EncodeOutcomes::Frame>(&outcome);
         if (!frame) {
@@ -237,7 +243,7 @@ EncodeOne ffmpegEncoder(int width, int height) {
         return nullptr;
     }
     auto pts = std::make_shared<std::int64_t>(0);
-    return [context, pts](const PixelBufferRef& picture, bool forceKey, Encoded& out) {
+    return [context, pts](const PixelBufferRef& picture, bool forceKey, bool, Encoded& out) {
         AVFrame* frame = av_frame_alloc();
         frame->format = AV_PIX_FMT_NV12;
         frame->width = picture->width();
@@ -300,7 +306,7 @@ void measure(const char* name, int width, int height, int frames, const EncodeOn
         Encoded encoded;
         const double cpuStart = processCpuMilliseconds();
         const auto start = std::chrono::steady_clock::now();
-        const bool ok = encode(picture, forceKey, encoded);
+        const bool ok = encode(picture, forceKey, false, encoded);
         const auto end = std::chrono::steady_clock::now();
         const double cpuEnd = processCpuMilliseconds();
         if (!ok) {
@@ -324,6 +330,46 @@ void measure(const char* name, int width, int height, int frames, const EncodeOn
                 failures ? ("  (" + std::to_string(failures) + " failed)").c_str() : "");
 }
 
+// A still picture sent as a key frame and then three times more, as the pipeline does for a
+// still screen: luma PSNR and bytes of each. `moving` frames of moving content come first, so
+// the key frame is forced mid-stream, when non-zero. `asRefinements` false sends the repeats
+// as ordinary encodes, as they were sent before refinements went finer.
+void measureStill(int width, int height, double mbps, int moving, bool asRefinements) {
+    const EncodeOne encode = hostEncoder(width, height, quelm::VideoEncoder::defaultSetups(), mbps);
+    if (!encode) {
+        std::printf("%4dx%-4d unavailable\n", width, height);
+        return;
+    }
+    const Scene scene(width, height);
+    QualityMeter quality;
+    for (int t = 0; t < moving; ++t) {
+        auto picture = std::make_shared<PixelBuffer>(width, height);
+        scene.draw(t, *picture);
+        Encoded encoded;
+        if (encode(picture, t == 0, false, encoded)) {
+            quality.add(encoded, *picture);
+        }
+    }
+    auto still = std::make_shared<PixelBuffer>(width, height);
+    scene.draw(moving, *still);
+    std::printf("%4dx%-4d %4.1f Mbit/s %-10s %-12s", width, height, mbps,
+                moving ? "mid-stream" : "first", asRefinements ? "refinements" : "plain");
+    double keyPsnr = 0;
+    for (int pass = 0; pass <= 3; ++pass) {
+        Encoded encoded;
+        if (!encode(still, pass == 0, pass > 0 && asRefinements, encoded)) {
+            std::printf("  failed");
+            break;
+        }
+        quality.add(encoded, *still);
+        if (pass == 0) {
+            keyPsnr = quality.last();
+        }
+        std::printf("  %6.2f dB %7.1f KB", quality.last(), encoded.bytes / 1024.0);
+    }
+    std::printf("  (%+.2f dB)\n", quality.last() - keyPsnr);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -344,6 +390,15 @@ int main(int argc, char** argv) {
         measure("host (superfast setup)", width, height, frames,
                 hostEncoder(width, height, superfast));
         measure("FFmpeg libx264 ultrafast", width, height, frames, ffmpegEncoder(width, height));
+    }
+
+    std::printf("\nstill picture: key frame, then three repeats 0.3 s apart (PSNR-Y, bytes)\n");
+    std::printf("%-9s %-11s %-10s %-12s  %-18s  %-18s  %-18s  %-18s\n", "size", "rate", "key",
+                "repeats", "key frame", "repeat 1", "repeat 2", "repeat 3");
+    for (const bool asRefinements : {false, true}) {
+        measureStill(1920, 1080, 6.0, 0, asRefinements);
+        measureStill(1440, 900, 2.5, 0, asRefinements);
+        measureStill(1920, 1080, 6.0, 30, asRefinements);
     }
     return 0;
 }

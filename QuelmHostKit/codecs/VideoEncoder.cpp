@@ -159,8 +159,8 @@ class VideoEncoder::Session {
             return {nullptr, kOpenFailed};
         }
         x264_param_t param;
-        const int presetStatus =
-            x264_param_default_preset(&param, setup.preset.c_str(), setup.tune.c_str());
+        const int presetStatus = x264_param_default_preset(
+            &param, setup.preset.c_str(), setup.tune.empty() ? nullptr : setup.tune.c_str());
         // Parsed options may own memory; the open session keeps its own copy.
         const std::unique_ptr<x264_param_t, decltype(&x264_param_cleanup)> cleanup(
             &param, x264_param_cleanup);
@@ -177,16 +177,22 @@ class VideoEncoder::Session {
         for (const auto& [key, value] : setup.tools) {
             applyProperty(param, key, value);
         }
-        // Output must leave with its own input: no lookahead, slices rather than frame threads.
+        // Output must leave with its own input: no lookahead, and no frame threads (each would
+        // hold a picture back); several threads only as slices of one picture.
         param.i_threads = sliceThreads(setup.threads);
-        param.b_sliced_threads = 1;
+        param.b_sliced_threads = setup.slicedThreads && param.i_threads > 1 ? 1 : 0;
+        if (!param.b_sliced_threads) {
+            param.i_threads = 1;
+        }
         param.i_sync_lookahead = 0;
         param.rc.i_lookahead = 0;
+        param.rc.b_mb_tree = 0;
         param.b_vfr_input = 0;
         for (const auto& [key, value] : streamProperties(config)) {
             applyProperty(param, key, value);
         }
-        if (const int status = x264_param_apply_profile(&param, "high"); status != 0) {
+        if (const int status = x264_param_apply_profile(&param, setup.profile.c_str());
+            status != 0) {
             Log::info("encoder property profile not applied: " + std::to_string(status));
         }
 
@@ -205,7 +211,7 @@ class VideoEncoder::Session {
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    EncodeOutcome encode(PixelBuffer& buffer, bool forceKey, std::int64_t pts) {
+    EncodeOutcome encode(PixelBuffer& buffer, EncodeRequest request, std::int64_t pts) {
         x264_picture_t input;
         x264_picture_init(&input);
         input.img.i_csp = X264_CSP_NV12;
@@ -214,8 +220,14 @@ class VideoEncoder::Session {
         input.img.i_stride[0] = buffer.lumaStride();
         input.img.plane[1] = buffer.chroma();
         input.img.i_stride[1] = buffer.chromaStride();
-        input.i_type = forceKey ? X264_TYPE_IDR : X264_TYPE_AUTO;
+        input.i_type = request.forceKey ? X264_TYPE_IDR : X264_TYPE_AUTO;
         input.i_pts = pts;
+        // After a large key frame, average-bit-rate control answers an unchanged picture with a
+        // coarse, all-skipped frame: a refinement instead goes finer than the frame before it.
+        if (request.refinement && !request.forceKey && lastQp_) {
+            const int qp = std::max(finestRefinementQp, *lastQp_ - refinementQpStep);
+            input.i_qpplus1 = std::min(qp, *lastQp_) + 1;
+        }
 
         x264_picture_t output;
         x264_nal_t* nals = nullptr;
@@ -226,6 +238,9 @@ class VideoEncoder::Session {
         }
         if (size == 0 || count == 0) {
             return EncodeOutcomes::Dropped{};
+        }
+        if (output.i_qpplus1 > 0) {
+            lastQp_ = output.i_qpplus1 - 1;
         }
         // x264 lays the units of one picture out back to back, each behind its 4-byte length.
         EncodedFrame frame;
@@ -239,6 +254,8 @@ class VideoEncoder::Session {
         }
         return EncodeOutcomes::Frame{std::move(frame)};
     }
+
+    const Bytes& sequenceParameterSet() const { return parameterSets_.front(); }
 
   private:
     explicit Session(x264_t* encoder) : encoder_(encoder) {}
@@ -266,13 +283,15 @@ class VideoEncoder::Session {
 
     x264_t* encoder_;
     std::vector<Bytes> parameterSets_;
+    // Average quantiser of the last frame out; a refinement goes below it.
+    std::optional<int> lastQp_;
 };
 
 // The one-picture hand-off between the caller's queue and the worker thread.
 struct VideoEncoder::HandOff {
     struct Job {
         PixelBufferRef buffer;
-        bool forceKey = false;
+        EncodeRequest request;
         std::int64_t pts = 0;
         std::shared_ptr<CallOnce> done;
     };
@@ -288,8 +307,9 @@ std::vector<VideoEncoder::Setup> VideoEncoder::defaultSetups() {
     return {
         // ultrafast alone gives Constrained Baseline; CABAC and the 8x8 transform make it High
         // at a fraction of the next preset's cost.
-        Setup{"ultrafast", "zerolatency", {{"cabac", "1"}, {"8x8dct", "1"}}, 0},
-        Setup{"ultrafast", "zerolatency", {}, 1},
+        Setup{"ultrafast", "zerolatency", {{"cabac", "1"}, {"8x8dct", "1"}}, 0, true, "high"},
+        // Nothing beyond what the stream needs: a single thread, no slices, no tuning.
+        Setup{"ultrafast", "", {}, 1, false, "baseline"},
     };
 }
 
@@ -304,6 +324,10 @@ std::unique_ptr<VideoEncoder> VideoEncoder::create(int width, int height,
     for (std::size_t i = 0; i < setups.size(); ++i) {
         auto [session, status] = Session::open(width, height, config, setups[i]);
         if (session) {
+            if (i > 0) {
+                Log::info("H.264 encoder uses the simpler setup: " +
+                          profileName(session->sequenceParameterSet()) + " profile");
+            }
             return std::unique_ptr<VideoEncoder>(
                 new VideoEncoder(width, height, std::move(session)));
         }
@@ -343,13 +367,13 @@ void VideoEncoder::run(std::shared_ptr<HandOff> handOff, std::unique_ptr<Session
             job = std::move(*handOff->slot);
             handOff->slot.reset();
         }
-        EncodeOutcome outcome = session->encode(*job.buffer, job.forceKey, job.pts);
+        EncodeOutcome outcome = session->encode(*job.buffer, job.request, job.pts);
         job.buffer.reset();  // back to its pool before the next picture is asked for
         job.done->deliver(std::move(outcome));
     }
 }
 
-void VideoEncoder::encode(PixelBufferRef buffer, bool forceKey, Completion completion) {
+void VideoEncoder::encode(PixelBufferRef buffer, EncodeRequest request, Completion completion) {
     auto done = std::make_shared<CallOnce>(std::move(completion));
     std::optional<EncodeOutcome> refusal;
     {
@@ -367,7 +391,7 @@ void VideoEncoder::encode(PixelBufferRef buffer, bool forceKey, Completion compl
                 pts = *handOff_->lastPts + 1;
             }
             handOff_->lastPts = pts;
-            handOff_->slot = HandOff::Job{std::move(buffer), forceKey, pts, done};
+            handOff_->slot = HandOff::Job{std::move(buffer), request, pts, done};
         }
     }
     if (refusal) {
@@ -398,6 +422,26 @@ void VideoEncoder::invalidate() {
         worker_.detach();
     } else if (worker_.joinable()) {
         worker_.join();
+    }
+}
+
+std::string VideoEncoder::profileName(const Bytes& sps) {
+    if (sps.size() < 4) {
+        return "unknown";
+    }
+    const int profile = sps[1];
+    const std::uint8_t constraints = sps[2];
+    const bool set1 = (constraints & 0x40) != 0;
+    const bool set4And5 = (constraints & 0x0C) == 0x0C;
+    switch (profile) {
+        case 66:
+            return set1 ? "Constrained Baseline" : "Baseline";
+        case 77:
+            return "Main";
+        case 100:
+            return set4And5 ? "Constrained High" : "High";
+        default:
+            return "profile " + std::to_string(profile);
     }
 }
 

@@ -20,6 +20,8 @@ inline constexpr std::int32_t kEncoderBadPicture = -12902;
 // One libx264 session of a fixed picture size, tuned for interactive screen sharing: zero
 // latency (each picture comes out of its own encode call), no B-frames, Constrained High profile,
 // average bit rate, key frames only on request, BT.709 video-range colour, NV12 input.
+// A refinement is encoded at a quantiser a step finer than the frame before it, so that a still
+// screen sharpens even right after a key frame, when rate control would only repeat it.
 //
 // Threads: create, encode and invalidate come from one serial queue (the video pipeline's);
 // invalidate may also come from inside a completion. Every encode runs on the encoder's own
@@ -27,17 +29,29 @@ inline constexpr std::int32_t kEncoderBadPicture = -12902;
 // submitted while another waits to start is refused at once as dropped.
 class VideoEncoder final : public VideoEncoding {
   public:
-    // One way of opening the session: an x264 preset and tuning, extra x264 options, and the
-    // number of slice threads (0: one per core, at most four).
+    // One way of opening the session: an x264 preset and tuning (empty: none), extra x264
+    // options, the number of threads (0: one per core, at most four), whether they split each
+    // picture into slices, and the profile the stream is held to ("high" or "baseline").
     struct Setup {
         std::string preset;
         std::string tune;
         std::vector<std::pair<std::string, std::string>> tools;
         int threads = 0;
+        bool slicedThreads = true;
+        std::string profile = "high";
     };
 
-    // Low-latency setup first, then a simpler single-threaded one.
+    // Low-latency Constrained High setup with slice threads first; then a plain one: one thread,
+    // no tuning, no extra tools, Constrained Baseline.
     static std::vector<Setup> defaultSetups();
+
+    // Quantiser steps a refinement goes below the frame before it, and the finest it goes.
+    static constexpr int refinementQpStep = 4;
+    static constexpr int finestRefinementQp = 18;
+
+    // "Constrained High", "High", "Main", "Constrained Baseline", "Baseline" or "profile N",
+    // from a sequence parameter set (NAL header first).
+    static std::string profileName(const Bytes& sps);
 
     // Nothing when no session can be opened with any setup.
     static std::unique_ptr<VideoEncoder> create(int width, int height, const StreamConfig& config);
@@ -47,7 +61,7 @@ class VideoEncoder final : public VideoEncoding {
 
     ~VideoEncoder() override;
 
-    void encode(PixelBufferRef buffer, bool forceKey, Completion completion) override;
+    void encode(PixelBufferRef buffer, EncodeRequest request, Completion completion) override;
     void invalidate() override;
 
     int width() const { return width_; }

@@ -19,6 +19,10 @@ class AsioSerialQueue final : public SerialQueue {
 
     void async(Task task) override;
     void after(double seconds, Task task) override;
+    // Cancelling or releasing the handle also cancels the pending wait, so a stopped timer
+    // leaves no work behind that would keep the io_context from running out (see
+    // IoThread::drain).
+    std::shared_ptr<RepeatingTimer> every(double interval, Task task) override;
     bool isCurrent() const override;
     double now() const override;
 

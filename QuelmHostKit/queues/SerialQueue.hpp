@@ -42,7 +42,7 @@ class SerialQueue {
 
     // Runs the task every `interval` seconds, the first time one interval from now, until the
     // returned handle is cancelled or released.
-    std::shared_ptr<RepeatingTimer> every(double interval, Task task);
+    virtual std::shared_ptr<RepeatingTimer> every(double interval, Task task);
 };
 
 // The one rule for callbacks that a component with state hands out: they hold their owner

@@ -1,12 +1,8 @@
 #pragma once
 
-#include <condition_variable>
-#include <cstdint>
-#include <map>
-#include <mutex>
+#include <memory>
 #include <string>
 #include <thread>
-#include <utility>
 
 #include "QuelmHostKit/queues/SerialQueue.hpp"
 
@@ -14,7 +10,9 @@ namespace quelm {
 
 // A SerialQueue with one worker thread of its own, for work that may block (an encode, a grab).
 // Tasks run in due-time order, submission order among equals. Destruction stops the worker
-// after the running task and drops what is still queued; never destroy it from its own thread.
+// after the running task and drops what is still queued. Destroyed from another thread, it
+// waits for the running task; destroyed from a task of its own (its last owner released
+// there), it lets the worker finish that task and end by itself.
 class ThreadQueue final : public SerialQueue {
   public:
     // `label` names the thread ("quelmix.video"); Linux keeps its first 15 characters.
@@ -31,14 +29,12 @@ class ThreadQueue final : public SerialQueue {
     const std::string& label() const { return label_; }
 
   private:
-    void run();
+    struct State;
+    static void run(std::shared_ptr<State> state);
 
-    std::string label_;
-    mutable std::mutex mutex_;
-    std::condition_variable wake_;
-    std::multimap<std::pair<double, std::uint64_t>, Task> tasks_;
-    std::uint64_t nextOrder_ = 0;
-    bool stopping_ = false;
+    const std::string label_;
+    // Shared with the worker, which may outlive this object by the end of its running task.
+    const std::shared_ptr<State> state_;
     std::thread worker_;
 };
 

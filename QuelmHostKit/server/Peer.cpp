@@ -1,5 +1,6 @@
 #include "QuelmHostKit/server/Peer.hpp"
 
+#include <array>
 #include <boost/asio/buffer.hpp>
 #include <boost/beast/core/string.hpp>
 #include <boost/beast/http/read.hpp>
@@ -31,20 +32,39 @@ bool hasOriginHeader(const http::request<http::empty_body>& request) {
     return false;
 }
 
+std::chrono::steady_clock::duration toDuration(double value) {
+    return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::duration<double>(value));
+}
+
 }  // namespace
+
+error_code Peer::Transport::closeNow() {
+    // Unread input would turn the close into a reset that can overtake our close frame.
+    error_code error;
+    auto& tcp = socket();
+    tcp.shutdown(boost::asio::ip::tcp::socket::shutdown_send, error);
+    std::array<char, 4096> scrap{};
+    while (tcp.is_open() && tcp.available(error) > 0 && !error) {
+        tcp.receive(boost::asio::buffer(scrap), 0, error);
+    }
+    error_code closing;
+    tcp.close(closing);
+    return {};
+}
 
 Peer::Peer(boost::asio::ip::tcp::socket socket, std::string host, std::uint64_t id,
            PeerLimits limits)
     : ws_(std::move(socket)),
       deadline_(ws_.get_executor()),
+      closeDeadline_(ws_.get_executor()),
       host_(std::move(host)),
       id_(id),
       limits_(limits),
       queue_(limits) {}
 
 void Peer::expireAfter(double seconds, std::function<void()> onExpired) {
-    deadline_.expires_after(std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-        std::chrono::duration<double>(seconds)));
+    deadline_.expires_after(toDuration(seconds));
     deadline_.async_wait(
         [weak = weak_from_this(), onExpired = std::move(onExpired)](const error_code& error) {
             if (!error && weak.lock()) {
@@ -146,6 +166,9 @@ void Peer::sendBinary(Bytes bytes, Traffic traffic) {
 
 void Peer::sendTextThenClose(std::string text) {
     enqueue({Bytes(text.begin(), text.end()), true, Traffic::control, true});
+    if (!closed_) {
+        armCloseDeadline();
+    }
 }
 
 void Peer::enqueue(PeerSendQueue::Message message) {
@@ -154,7 +177,8 @@ void Peer::enqueue(PeerSendQueue::Message message) {
     }
     if (!queue_.push(std::move(message))) {
         Log::info("send queue full, closing " + host_);
-        close();
+        // It reads too slowly to take a closing handshake either.
+        abort();
         return;
     }
     writeNext();
@@ -199,11 +223,18 @@ void Peer::cancelTransport(bool graceful) {
     cancelled_ = true;
     // Keep the message on the wire (Beast finishes it before the close frame), drop the rest.
     queue_.dropWaiting();
-    if (open_ && graceful) {
+    if (!graceful) {
+        resetSocket();
+        return;
+    }
+    if (open_) {
         // A closing handshake rather than a reset, so that a final message (authFailed,
-        // replaced) reaches the companion; bounded by the stream's handshake timeout.
+        // replaced) reaches the companion. It starts only once the write in flight is done,
+        // hence the deadline of its own.
+        armCloseDeadline();
         ws_.async_close(websocket::close_code::normal,
                         [self = shared_from_this()](const error_code&) {
+                            self->closeDeadline_.cancel();
                             error_code ignored;
                             beast::get_lowest_layer(self->ws_).socket().close(ignored);
                         });
@@ -213,6 +244,34 @@ void Peer::cancelTransport(bool graceful) {
     beast::get_lowest_layer(ws_).socket().shutdown(boost::asio::ip::tcp::socket::shutdown_both,
                                                    ignored);
     beast::get_lowest_layer(ws_).socket().close(ignored);
+}
+
+void Peer::armCloseDeadline() {
+    if (closeDeadlineArmed_) {
+        return;
+    }
+    closeDeadlineArmed_ = true;
+    closeDeadline_.expires_after(toDuration(limits_.closeTimeout));
+    // Holds the peer: it lives at most until the deadline, which cancels every operation.
+    closeDeadline_.async_wait([self = shared_from_this()](const error_code& error) {
+        if (error) {
+            return;
+        }
+        self->cancelled_ = true;
+        self->queue_.dropWaiting();
+        self->resetSocket();
+        self->finish();
+    });
+}
+
+void Peer::resetSocket() {
+    // No lingering: unsent data to a companion that does not read would keep the connection
+    // (and its buffers) alive in the kernel long after we let go of it.
+    auto& socket = beast::get_lowest_layer(ws_).socket();
+    error_code ignored;
+    socket.set_option(boost::asio::socket_base::linger(true, 0), ignored);
+    socket.close(ignored);
+    closeDeadline_.cancel();
 }
 
 void Peer::finish() {

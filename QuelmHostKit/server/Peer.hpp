@@ -1,8 +1,11 @@
 #pragma once
 
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
+#include <boost/beast/core/bind_handler.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/core/role.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/http/empty_body.hpp>
 #include <boost/beast/http/parser.hpp>
@@ -36,10 +39,11 @@ class Peer final : public CompanionConnection, public std::enable_shared_from_th
     // binary message.
     void start(MessageHandler onText);
     // Cancels the connection (a closing handshake in the background), then finishes the peer:
-    // `onClose` runs once, synchronously. Repeated calls do nothing more.
+    // `onClose` runs once, synchronously. Repeated calls do nothing more. Whatever is still in
+    // flight, the socket is closed (reset) at the latest `closeTimeout` seconds later.
     void close() override;
-    // As close(), but the socket is closed at once, without a closing handshake: for
-    // connections that never authenticated, so that they cost nothing while closing.
+    // As close(), but the socket is reset at once, without a closing handshake: for connections
+    // that never authenticated or that stopped reading, so that they cost nothing while closing.
     void abort();
 
     // Runs `onExpired` on the strand after `seconds`, unless the peer finishes first (then the
@@ -48,7 +52,8 @@ class Peer final : public CompanionConnection, public std::enable_shared_from_th
 
     void sendText(std::string text, Traffic traffic = Traffic::control) override;
     void sendBinary(Bytes bytes, Traffic traffic) override;
-    // Sends the text and closes once it has been handed to the socket (or failed).
+    // Sends the text and closes once it has been handed to the socket (or failed); the socket
+    // is reset if that has not happened within `closeTimeout` seconds.
     void sendTextThenClose(std::string text);
 
     const std::string& host() const { return host_; }
@@ -62,7 +67,25 @@ class Peer final : public CompanionConnection, public std::enable_shared_from_th
     std::function<void()> onClose;
 
   private:
-    using WebSocket = boost::beast::websocket::stream<boost::beast::tcp_stream>;
+    // The TCP stream under the WebSocket. Its teardown closes the socket as soon as our close
+    // frame is out: Beast's own waits for the companion to close its end first, so a read that
+    // failed on a protocol error would not complete for as long as the companion keeps the
+    // connection open.
+    class Transport : public boost::beast::tcp_stream {
+      public:
+        using boost::beast::tcp_stream::tcp_stream;
+
+        template <class Handler>
+        friend void async_teardown(boost::beast::role_type, Transport& stream, Handler&& handler) {
+            auto error = stream.closeNow();
+            boost::asio::post(stream.get_executor(), boost::beast::bind_front_handler(
+                                                         std::forward<Handler>(handler), error));
+        }
+
+      private:
+        boost::system::error_code closeNow();
+    };
+    using WebSocket = boost::beast::websocket::stream<Transport>;
     using RequestParser = boost::beast::http::request_parser<boost::beast::http::empty_body>;
 
     void onRequest(const boost::system::error_code& error);
@@ -76,10 +99,15 @@ class Peer final : public CompanionConnection, public std::enable_shared_from_th
     void onWritten(const boost::system::error_code& error);
 
     void cancelTransport(bool graceful);
+    void armCloseDeadline();
+    void resetSocket();
     void finish();
 
     WebSocket ws_;
     boost::asio::steady_timer deadline_;
+    // Bounds every close: a companion that stopped reading never lets a write or a closing
+    // handshake complete.
+    boost::asio::steady_timer closeDeadline_;
     std::string host_;
     std::uint64_t id_;
     PeerLimits limits_;
@@ -91,6 +119,7 @@ class Peer final : public CompanionConnection, public std::enable_shared_from_th
     PeerSendQueue queue_;
     bool open_ = false;
     bool cancelled_ = false;
+    bool closeDeadlineArmed_ = false;
     bool closed_ = false;
 };
 

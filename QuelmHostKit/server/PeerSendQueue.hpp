@@ -11,7 +11,7 @@ namespace quelm {
 enum class Traffic {
     control,    // JSON replies and reports: never dropped
     video,      // frames: never dropped (a lost frame breaks decoding); paced upstream by acks
-    audio,      // packets: the oldest are dropped first
+    audio,      // packets (AudioPacket bytes): the oldest are dropped first, their cookie kept
     cursor,     // pointer reports: a queued one is replaced by the newest
     clipboard,  // clipboard text and image chunks: never dropped
 };
@@ -64,6 +64,9 @@ class PeerSendQueue {
   private:
     std::size_t firstWaiting() const { return writing_ ? 1 : 0; }
     void drop(std::size_t index);
+    // Drops the audio message at `index`, its decoder configuration moved onto the next one;
+    // false (nothing dropped) when there is no next one to take it.
+    bool dropAudio(std::size_t index);
     bool makeRoom();
 
     PeerLimits limits_;

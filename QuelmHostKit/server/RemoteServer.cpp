@@ -237,15 +237,32 @@ void RemoteServer::admit(const std::shared_ptr<Peer>& peer) {
 }
 
 void RemoteServer::logEviction(const std::string& host) {
-    // At most one line a second: a flood must not flood the journal as well.
+    // At most one line a second: a flood must not flood the journal as well. What is held back
+    // is reported once the second is over, so a flood that stops is still counted in full.
     ++evictions_;
+    lastEvicted_ = host;
     double now = queue_->now();
-    if (now - lastEvictionLog_ < 1.0) {
+    if (now - lastEvictionLog_ >= 1.0) {
+        reportEvictions();
         return;
     }
-    Log::info("too many pending connections, closing " + host + " (" + std::to_string(evictions_) +
-              " since the last report)");
-    lastEvictionLog_ = now;
+    if (!evictionReportDue_) {
+        evictionReportDue_ = true;
+        queue_->after(lastEvictionLog_ + 1.0 - now,
+                      weakCallback(shared_from_this(), [](RemoteServer& self) {
+                          self.evictionReportDue_ = false;
+                          self.reportEvictions();
+                      }));
+    }
+}
+
+void RemoteServer::reportEvictions() {
+    if (evictions_ == 0) {
+        return;
+    }
+    Log::info("too many pending connections, closing " + lastEvicted_ + " (" +
+              std::to_string(evictions_) + " since the last report)");
+    lastEvictionLog_ = queue_->now();
     evictions_ = 0;
 }
 

@@ -134,6 +134,7 @@ class RemoteServer final : public std::enable_shared_from_this<RemoteServer> {
     void accept(boost::asio::ip::tcp::socket socket);
     void admit(const std::shared_ptr<Peer>& peer);
     void logEviction(const std::string& host);
+    void reportEvictions();
     void received(const Bytes& message, const std::shared_ptr<Peer>& peer);
     void receivedBeforeAuth(const Bytes& message, const std::shared_ptr<Peer>& peer);
     void reject(const std::shared_ptr<Peer>& peer);
@@ -165,6 +166,9 @@ class RemoteServer final : public std::enable_shared_from_this<RemoteServer> {
     std::uint64_t nextPeerId_ = 0;
     std::int64_t evictions_ = 0;
     double lastEvictionLog_ = -1e9;
+    // Host of the last eviction not yet reported, and whether a report of it is scheduled.
+    std::string lastEvicted_;
+    bool evictionReportDue_ = false;
     std::shared_ptr<RepeatingTimer> timer_;
     // The host screen's lock state, handed to every new session.
     bool locked_ = false;

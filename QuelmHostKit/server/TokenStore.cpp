@@ -41,7 +41,11 @@ std::string urlSafeBase64(std::span<const std::uint8_t> bytes) {
 }  // namespace
 
 TokenStore::TokenStore(std::shared_ptr<SecretStore> store, RandomSource random)
-    : store_(std::move(store)), random_(std::move(random)) {}
+    : TokenStore(std::move(store), nullptr, std::move(random)) {}
+
+TokenStore::TokenStore(std::shared_ptr<SecretStore> store, std::shared_ptr<SecretStore> fallback,
+                       RandomSource random)
+    : store_(std::move(store)), fallback_(std::move(fallback)), random_(std::move(random)) {}
 
 std::optional<std::string> TokenStore::token() {
     std::lock_guard guard(lock_);
@@ -86,33 +90,68 @@ SecretKey TokenStore::baseQuery() const {
 }
 
 std::optional<std::string> TokenStore::load() {
-    auto outcome = store_->read(baseQuery());
+    auto chosen = loadFrom(*store_);
+    if (chosen.secret || !fallback_) {
+        return chosen.secret;
+    }
+    auto other = loadFrom(*fallback_);
+    if (other.secret && chosen.notFound) {
+        // From now on the chosen store answers by itself. A store that failed to read is left
+        // alone: it may hold this very secret behind a lock.
+        saveTo(*store_, *other.secret);
+    }
+    return other.secret;
+}
+
+TokenStore::Loaded TokenStore::loadFrom(SecretStore& store) {
+    auto outcome = store.read(baseQuery());
     if (std::holds_alternative<SecretOutcome::NotFound>(outcome)) {
-        return std::nullopt;
+        return {std::nullopt, true};
     }
     if (auto* found = std::get_if<SecretOutcome::Found>(&outcome)) {
         if (!found->value.empty() && isValidUtf8(found->value)) {
-            return std::string(found->value.begin(), found->value.end());
+            return {std::string(found->value.begin(), found->value.end()), false};
         }
         Log::info("keychain read failed: 0");
-        return std::nullopt;
+        return {};
     }
     Log::info("keychain read failed: " +
               std::to_string(std::get<SecretOutcome::Failed>(outcome).status));
-    return std::nullopt;
+    return {};
 }
 
 void TokenStore::save(const std::string& secret) {
-    auto key = baseQuery();
-    auto updated = store_->update(key, secret);
-    if (std::holds_alternative<SecretOutcome::NotFound>(updated)) {
-        auto added = store_->add(key, secret, label);
-        if (auto* failed = std::get_if<SecretOutcome::Failed>(&added)) {
-            Log::info("keychain write failed: " + std::to_string(failed->status));
-        }
-    } else if (auto* failed = std::get_if<SecretOutcome::Failed>(&updated)) {
+    bool kept = saveTo(*store_, secret);
+    if (!fallback_) {
+        return;
+    }
+    if (!kept) {
+        saveTo(*fallback_, secret);
+        return;
+    }
+    // A copy the fallback already holds must not bring back an old secret; none is made.
+    auto updated = fallback_->update(baseQuery(), secret);
+    if (auto* failed = std::get_if<SecretOutcome::Failed>(&updated)) {
         Log::info("keychain update failed: " + std::to_string(failed->status));
     }
+}
+
+bool TokenStore::saveTo(SecretStore& store, const std::string& secret) {
+    auto key = baseQuery();
+    auto updated = store.update(key, secret);
+    if (std::holds_alternative<SecretOutcome::NotFound>(updated)) {
+        auto added = store.add(key, secret, label);
+        if (auto* failed = std::get_if<SecretOutcome::Failed>(&added)) {
+            Log::info("keychain write failed: " + std::to_string(failed->status));
+            return false;
+        }
+        return true;
+    }
+    if (auto* failed = std::get_if<SecretOutcome::Failed>(&updated)) {
+        Log::info("keychain update failed: " + std::to_string(failed->status));
+        return false;
+    }
+    return true;
 }
 
 }  // namespace quelm

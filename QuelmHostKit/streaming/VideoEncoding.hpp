@@ -40,16 +40,25 @@ using EncodeOutcome =
 inline constexpr std::int32_t kEncoderInvalidSession = -12903;
 inline constexpr std::int32_t kEncoderMalfunction = -12912;
 
+// What one encode is asked for.
+struct EncodeRequest {
+    // The picture must come out as a key (IDR) frame.
+    bool forceKey = false;
+    // The picture is the previous one again, sent to sharpen a still screen: it should come out
+    // finer than the last encode, which rate control alone would not do for an unchanged picture.
+    bool refinement = false;
+};
+
 // One H.264 session of a fixed picture size, driven from the video pipeline's queue.
 class VideoEncoding {
-public:
+  public:
     using Completion = std::function<void(EncodeOutcome)>;
 
     virtual ~VideoEncoding() = default;
 
     // Submits one picture. The completion runs exactly once: usually later on the encoder's own
     // thread; synchronously, before encode returns, when the session is gone or refuses the frame.
-    virtual void encode(PixelBufferRef buffer, bool forceKey, Completion completion) = 0;
+    virtual void encode(PixelBufferRef buffer, EncodeRequest request, Completion completion) = 0;
     // Ends the session; later encodes fail at once with kEncoderInvalidSession.
     virtual void invalidate() = 0;
 };

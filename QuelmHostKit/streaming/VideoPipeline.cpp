@@ -199,7 +199,8 @@ void VideoPipeline::startEncode(PixelBufferRef picture, bool fresh, double now) 
             }
         });
     };
-    encoder_->encode(std::move(picture), forceKey, std::move(completion));
+    encoder_->encode(std::move(picture), EncodeRequest{.forceKey = forceKey, .refinement = !fresh},
+                     std::move(completion));
 }
 
 void VideoPipeline::finished(EncodeOutcome outcome, std::uint64_t epoch, bool fresh, bool wasKey) {

@@ -22,11 +22,12 @@ class ScriptedSession final : public VideoEncoding {
     ScriptedSession(std::shared_ptr<ScriptedEncoder::State> state, std::size_t index)
         : state_(std::move(state)), index_(index) {}
 
-    void encode(PixelBufferRef buffer, bool forceKey, Completion completion) override {
+    void encode(PixelBufferRef buffer, EncodeRequest request, Completion completion) override {
         std::optional<EncodeOutcome> now;
         {
             std::lock_guard lock(state_->mutex);
-            state_->encodes.push_back({std::move(buffer), forceKey, index_});
+            state_->encodes.push_back(
+                {std::move(buffer), request.forceKey, index_, request.refinement});
             if (!valid_) {
                 now = EncodeOutcomes::Failed{kEncoderInvalidSession};
             } else if (state_->autoOutcome) {

@@ -28,6 +28,7 @@ class ScriptedEncoder {
         bool forceKey = false;
         // Index of the encoder (in creation order) that received it.
         std::size_t encoder = 0;
+        bool refinement = false;
     };
 
     ScriptedEncoder();

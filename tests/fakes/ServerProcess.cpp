@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,6 +29,7 @@ std::optional<int> launchWithDisplayFD(std::vector<std::string> argv, const std:
     }
     args.push_back(nullptr);
 
+    const pid_t parent = getpid();
     pid = fork();
     if (pid == 0) {
         // Only the write end crosses exec.
@@ -37,8 +39,13 @@ std::optional<int> launchWithDisplayFD(std::vector<std::string> argv, const std:
             dup2(out, STDOUT_FILENO);
             dup2(out, STDERR_FILENO);
         }
-        // A Ctrl-C meant for the test run must not take the server down before the test.
+        // A Ctrl-C meant for the test run must not take the server down before the test, and a
+        // test process that dies must not leave the server behind.
         setpgid(0, 0);
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) {
+            _exit(127);
+        }
         execv(args[0], args.data());
         _exit(127);
     }

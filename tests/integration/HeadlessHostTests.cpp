@@ -1,4 +1,3 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -9,12 +8,12 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "QuelmCore/WireCoder.hpp"
+#include "tests/fakes/PrivateXvfb.hpp"
 #include "tests/fakes/WsTestClient.hpp"
 
 extern char** environ;
@@ -24,86 +23,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Reads a display number that an X server writes to `fd` (-displayfd), ended by a line break.
-std::optional<int> readDisplayNumber(int fd, std::chrono::seconds limit) {
-    std::string text;
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-        pollfd readable{fd, POLLIN, 0};
-        if (poll(&readable, 1, 100) <= 0) {
-            continue;
-        }
-        char chunk[16];
-        const auto n = read(fd, chunk, sizeof chunk);
-        if (n <= 0) {
-            return std::nullopt;
-        }
-        text.append(chunk, static_cast<std::size_t>(n));
-        if (text.find('\n') != std::string::npos) {
-            return std::stoi(text);
-        }
-    }
-    return std::nullopt;
-}
-
-// A private Xvfb on a display number it picks itself, stopped by its pid.
-class PrivateXServer {
-  public:
-    static constexpr int kWidth = 1280;
-    static constexpr int kHeight = 720;
-
-    PrivateXServer() {
-        int numberPipe[2];
-        if (pipe(numberPipe) != 0) {
-            return;
-        }
-        const std::string fd = std::to_string(numberPipe[1]);
-        const std::string screen = std::to_string(kWidth) + "x" + std::to_string(kHeight) + "x24";
-        std::vector<std::string> args{"Xvfb", "-displayfd", fd,    "-screen", "0",
-                                      screen, "-nolisten",  "tcp", "-noreset"};
-        std::vector<char*> argv;
-        for (auto& a : args) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addclose(&actions, numberPipe[0]);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        if (posix_spawnp(&pid_, "Xvfb", &actions, nullptr, argv.data(), environ) != 0) {
-            pid_ = -1;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        close(numberPipe[1]);
-        if (pid_ > 0) {
-            if (auto number = readDisplayNumber(numberPipe[0], std::chrono::seconds(20))) {
-                display_ = ":" + std::to_string(*number);
-            }
-        }
-        close(numberPipe[0]);
-    }
-
-    ~PrivateXServer() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-
-    // ":N" once the server accepts connections; empty when it did not start.
-    const std::string& display() const { return display_; }
-
-  private:
-    pid_t pid_ = -1;
-    std::string display_;
-};
-
-// quelmix-host run as a child with a private data folder, no secret service and the given X
-// display (none: DISPLAY unset), its stdout and stderr read line by line.
+// quelmix-host run as a child with a private data folder, no secret service and the X display
+// given (none when empty), its stdout and stderr read line by line.
 class HostProcess {
   public:
-    explicit HostProcess(std::vector<std::string> args, const std::string& display = {}) {
+    HostProcess(std::vector<std::string> args, const std::string& display) {
         folder_ = fs::temp_directory_path() / ("quelmix-host-test-" + std::to_string(getpid()));
         fs::create_directories(folder_);
         const fs::path binary = QUELM_HOST_BINARY;
@@ -176,17 +100,47 @@ class HostProcess {
         }
     }
 
-    // Sends the signal and waits for the exit status; everything written to stderr is kept.
-    std::optional<int> stop(int signal) {
-        kill(pid_, signal);
+    // Sends the signal (none for 0) and waits up to `seconds` for the exit status; nothing when
+    // the host did not exit in time (it is killed then) or died of a signal. Everything written
+    // to stderr is kept.
+    std::optional<int> stop(int signal, double seconds = 10.0) {
+        if (signal != 0) {
+            kill(pid_, signal);
+        }
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
         int status = 0;
-        waitpid(pid_, &status, 0);
+        bool exited = false;
+        while (!(exited = waitpid(pid_, &status, WNOHANG) == pid_) &&
+               std::chrono::steady_clock::now() < deadline) {
+            readInto(err_, errors_, 10);
+        }
+        if (!exited) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
         pid_ = -1;
         while (readInto(err_, errors_, 100)) {
         }
-        return WIFEXITED(status) ? std::optional<int>(WEXITSTATUS(status)) : std::nullopt;
+        return exited && WIFEXITED(status) ? std::optional<int>(WEXITSTATUS(status)) : std::nullopt;
     }
     const std::string& errors() const { return errors_; }
+
+    // Waits up to `seconds` for `text` on stderr.
+    bool waitForError(const std::string& text, double seconds = 5.0) {
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        while (errors_.find(text) == std::string::npos) {
+            if (std::chrono::steady_clock::now() >= deadline) {
+                return false;
+            }
+            readInto(err_, errors_, 50);
+        }
+        return true;
+    }
+
+    // True while the process has not exited.
+    bool alive() const { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
 
   private:
     static bool readInto(int fd, std::string& buffer, int timeoutMs) {
@@ -211,109 +165,115 @@ class HostProcess {
     std::string errors_;
 };
 
-// A companion that read the host's URL line, connected and exchanged hellos.
-struct Companion {
-    std::string token;
-    HostInfo info;
-    std::unique_ptr<WsTestClient> client;
+// A host on a private X server, allowing local companions on a free port.
+class HeadlessHostTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string why;
+        xvfb_ = PrivateXvfb::start(why);
+        if (!xvfb_) {
+            GTEST_SKIP() << "Xvfb is not available: " << why;
+        }
+        host_ = std::make_unique<HostProcess>(
+            std::vector<std::string>{"--headless", "--allow-local", "--port", "0"}, xvfb_->name());
+        ASSERT_TRUE(host_->running());
+        ASSERT_EQ(host_->nextLine(), "Tailscaleのアドレスが見つかりません");
+        const auto url = host_->nextLine();
+        ASSERT_TRUE(url);
+        const std::string prefix = "quelmix://127.0.0.1:";
+        ASSERT_EQ(url->rfind(prefix, 0), 0u) << *url;
+        const auto slash = url->find("/#t=");
+        ASSERT_NE(slash, std::string::npos);
+        port_ = static_cast<std::uint16_t>(
+            std::stoi(url->substr(prefix.size(), slash - prefix.size())));
+        token_ = url->substr(slash + 4);
+        ASSERT_EQ(token_.size(), 32u);
+    }
+
+    // A companion that said hello; the host's hello in `info`.
+    std::unique_ptr<WsTestClient> companion(HostInfo& info) {
+        auto client = std::make_unique<WsTestClient>();
+        EXPECT_TRUE(client->connect("127.0.0.1", port_)) << client->error();
+        client->sendText(R"({"hello":{"_0":{"token":")" + token_ +
+                         R"(","config":{"maxEdge":1920,"bitrateMbps":6,"fps":30}}}})");
+        const auto hello = client->receiveText(5.0);
+        EXPECT_TRUE(hello);
+        if (hello) {
+            const auto decoded = WireCoder::decode<ServerMessage>(*hello);
+            EXPECT_TRUE(decoded) << *hello;
+            if (const auto* message =
+                    decoded ? std::get_if<ServerMessage::Hello>(&*decoded) : nullptr) {
+                info = message->info;
+            }
+        }
+        return client;
+    }
+
+    std::unique_ptr<PrivateXvfb> xvfb_;
+    std::unique_ptr<HostProcess> host_;
+    std::uint16_t port_ = 0;
+    std::string token_;
 };
 
-std::optional<Companion> connectCompanion(HostProcess& host) {
-    auto url = host.nextLine();
-    const std::string prefix = "quelmix://127.0.0.1:";
-    if (!url || url->rfind(prefix, 0) != 0 || url->find("/#t=") == std::string::npos) {
-        ADD_FAILURE() << "no local URL: " << url.value_or("(nothing)");
-        return std::nullopt;
-    }
-    const auto slash = url->find("/#t=");
-    const auto port =
-        static_cast<std::uint16_t>(std::stoi(url->substr(prefix.size(), slash - prefix.size())));
-    Companion companion{url->substr(slash + 4), {}, std::make_unique<WsTestClient>()};
-    if (!companion.client->connect("127.0.0.1", port)) {
-        ADD_FAILURE() << companion.client->error();
-        return std::nullopt;
-    }
-    companion.client->sendText(R"({"hello":{"_0":{"token":")" + companion.token +
-                               R"(","config":{"maxEdge":1920,"bitrateMbps":6,"fps":30}}}})");
-    const auto hello = companion.client->receiveText(5.0);
-    const auto decoded =
-        hello ? WireCoder::decode<ServerMessage>(*hello) : std::optional<ServerMessage>();
-    const auto* answer = decoded ? std::get_if<ServerMessage::Hello>(&*decoded) : nullptr;
-    if (answer == nullptr) {
-        ADD_FAILURE() << "no host hello: " << hello.value_or("(nothing)");
-        return std::nullopt;
-    }
-    companion.info = answer->info;
-    return companion;
-}
-
-TEST(HeadlessHost, PrintsStatusAndLocalURLServesACompanionAndEndsCleanly) {
-    if (access("/usr/bin/Xvfb", X_OK) != 0) {
-        GTEST_SKIP() << "no Xvfb";
-    }
-    PrivateXServer x;
-    ASSERT_FALSE(x.display().empty()) << "Xvfb did not start";
-    HostProcess host({"--headless", "--allow-local", "--port", "0"}, x.display());
-    ASSERT_TRUE(host.running());
-
-    EXPECT_EQ(host.nextLine(), "Tailscaleのアドレスが見つかりません");
-    std::string token;
+TEST_F(HeadlessHostTest, ServesACompanionTheDisplaysAndEndsCleanlyOnSigint) {
     {
-        auto companion = connectCompanion(host);
-        ASSERT_TRUE(companion);
-        token = companion->token;
-        EXPECT_EQ(token.size(), 32u);
-        EXPECT_EQ(host.nextLine(), "接続中: 127.0.0.1");
-    }
-    EXPECT_EQ(host.nextLine(), "Tailscaleのアドレスが見つかりません");
-
-    EXPECT_EQ(host.stop(SIGINT), 0);
-    EXPECT_EQ(host.errors().find(token), std::string::npos) << "the secret reached the log";
-}
-
-TEST(HeadlessHost, OffersTheScreenOfItsXDisplay) {
-    if (access("/usr/bin/Xvfb", X_OK) != 0) {
-        GTEST_SKIP() << "no Xvfb";
-    }
-    PrivateXServer x;
-    ASSERT_FALSE(x.display().empty()) << "Xvfb did not start";
-    HostProcess host({"--headless", "--allow-local", "--port", "0"}, x.display());
-    ASSERT_TRUE(host.running());
-
-    EXPECT_EQ(host.nextLine(), "Tailscaleのアドレスが見つかりません");
-    {
-        auto companion = connectCompanion(host);
-        ASSERT_TRUE(companion);
-        const HostInfo& info = companion->info;
-        ASSERT_TRUE(info.displays);
+        HostInfo info;
+        auto client = companion(info);
+        ASSERT_TRUE(info.displays && info.displayID);
         ASSERT_EQ(info.displays->size(), 1u);
-        EXPECT_NE(info.displayID, 0u);
-        EXPECT_EQ(info.displayID, info.displays->front().id);
-        EXPECT_EQ(info.displayWidth, PrivateXServer::kWidth);
-        EXPECT_EQ(info.displayHeight, PrivateXServer::kHeight);
-        EXPECT_EQ(host.nextLine(), "接続中: 127.0.0.1");
+        EXPECT_NE(*info.displayID, 0u);
+        EXPECT_EQ((*info.displays)[0].id, *info.displayID);
+        EXPECT_EQ(info.displayWidth, 1280);
+        EXPECT_EQ(info.displayHeight, 720);
+        EXPECT_EQ(host_->nextLine(), "接続中: 127.0.0.1");
     }
-    EXPECT_EQ(host.stop(SIGTERM), 0);
-    EXPECT_EQ(host.errors().find("no X display"), std::string::npos) << host.errors();
+    EXPECT_EQ(host_->nextLine(), "Tailscaleのアドレスが見つかりません");
+
+    EXPECT_EQ(host_->stop(SIGINT), 0);
+    EXPECT_EQ(host_->errors().find(token_), std::string::npos) << "the secret reached the log";
+    EXPECT_EQ(host_->errors().find("XIO"), std::string::npos) << host_->errors();
 }
 
-TEST(HeadlessHost, SigtermEndsWithStatusZeroAndBadOptionsAreRefused) {
-    if (access("/usr/bin/Xvfb", X_OK) != 0) {
-        GTEST_SKIP() << "no Xvfb";
-    }
-    PrivateXServer x;
-    ASSERT_FALSE(x.display().empty()) << "Xvfb did not start";
-    HostProcess host({"--headless"}, x.display());
+TEST_F(HeadlessHostTest, SigtermClosesTheCompanionsConnectionAndExitsZeroWithinThreeSeconds) {
+    HostInfo info;
+    auto client = companion(info);
+    ASSERT_EQ(host_->nextLine(), "接続中: 127.0.0.1");
+
+    EXPECT_EQ(host_->stop(SIGTERM, 3.0), 0) << host_->errors();
+    EXPECT_TRUE(client->waitClosed(0.5));
+}
+
+TEST_F(HeadlessHostTest, LosingTheXServerLeavesTheHostAndItsCompanionRunning) {
+    HostInfo info;
+    auto client = companion(info);
+    ASSERT_EQ(host_->nextLine(), "接続中: 127.0.0.1");
+    ASSERT_TRUE(info.displayID);
+
+    xvfb_->kill();
+    EXPECT_TRUE(host_->waitForError("X11: lost the connection to the X server")) << host_->errors();
+    EXPECT_FALSE(client->waitClosed(1.0)) << "the companion's connection ended with the X server";
+    EXPECT_TRUE(host_->alive());
+
+    // A companion arriving now still hears of the last display known, never of a display 0.
+    HostInfo later;
+    auto next = companion(later);
+    ASSERT_TRUE(later.displayID);
+    EXPECT_EQ(*later.displayID, *info.displayID);
+
+    EXPECT_EQ(host_->stop(SIGTERM, 3.0), 0) << host_->errors();
+    EXPECT_EQ(host_->errors().find("XIO"), std::string::npos) << host_->errors();
+}
+
+TEST(HeadlessHost, WithoutAnXDisplayTheHostSaysWhyAndStops) {
+    HostProcess host({"--headless"}, "");
     ASSERT_TRUE(host.running());
-    EXPECT_TRUE(host.nextLine());
-    EXPECT_EQ(host.stop(SIGTERM), 0);
+    EXPECT_EQ(host.stop(0, 10.0), 1);
+    EXPECT_NE(host.errors().find("no X display: DISPLAY is not set"), std::string::npos)
+        << host.errors();
+}
 
-    // Without an X server there is no screen to offer: the host says why and stops.
-    HostProcess blind({"--headless"});
-    EXPECT_EQ(blind.stop(0), 1);
-    EXPECT_NE(blind.errors().find("no X display"), std::string::npos) << blind.errors();
-
-    HostProcess wrong({"--port", "70000"});
+TEST(HeadlessHost, BadOptionsAreRefused) {
+    HostProcess wrong({"--port", "70000"}, "");
     EXPECT_EQ(wrong.stop(0), 2);
 }
 

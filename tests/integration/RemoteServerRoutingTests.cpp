@@ -223,7 +223,10 @@ TEST(RemoteServerSlowReader, QueueStaysBoundedAndOverflowClosesThePeer) {
     options.peerLimits.maxQueuedAudioBytes = kAudioBound;
     harness.start(options);
 
-    auto stalled = harness.connect({.read = false, .receiveBufferBytes = 4096});
+    WsTestClient::Options stalling;
+    stalling.read = false;
+    stalling.receiveBufferBytes = 4096;
+    auto stalled = harness.connect(stalling);
     ASSERT_TRUE(stalled);
     stalled->sendText(ServerHarness::hello(ServerHarness::kToken));
     stalled->sendText(R"({"audio":{"kbps":128}})");

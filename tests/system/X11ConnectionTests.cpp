@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "QuelmHostKit/linux/x11/X11Connection.hpp"
+#include "QuelmHostKit/linux/x11/X11CursorMonitor.hpp"
 #include "QuelmHostKit/linux/x11/X11ErrorTrap.hpp"
 #include "QuelmHostKit/linux/x11/X11EventPump.hpp"
 #include "tests/fakes/CapturingLogSink.hpp"
@@ -194,6 +195,23 @@ TEST_F(X11LayerTest, PumpRunsRepeatingTasksUntilReleased) {
     pump->post([&](X11Connection&) { flushed.set_value(); });
     flushed.get_future().wait();
     EXPECT_EQ(ticks.load(), after);
+}
+
+TEST_F(X11LayerTest, CursorMonitorFollowsThePointerWhileReadAndForgetsItWithTheServer) {
+    auto pump = X11EventPump::start(server_->name());
+    auto mover = X11Connection::open(server_->name());
+    ASSERT_TRUE(pump && mover);
+    auto monitor = X11CursorMonitor::create(pump, 0.01);
+    Display* display = mover->display();
+    for (const PointerPosition target : {PointerPosition{100, 200}, PointerPosition{640, 360}}) {
+        XWarpPointer(display, None, DefaultRootWindow(display), 0, 0, 0, 0, int(target.x),
+                     int(target.y));
+        XSync(display, False);
+        EXPECT_TRUE(eventually([&] { return monitor->pointerPosition() == target; }))
+            << target.x << "," << target.y;
+    }
+    server_->kill();
+    EXPECT_TRUE(eventually([&] { return !monitor->pointerPosition().has_value(); }));
 }
 
 }  // namespace

@@ -1,11 +1,17 @@
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <cstdlib>
+#include <fstream>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "QuelmHostKit/clipboard/ClipImagePreparer.hpp"
 #include "QuelmHostKit/linux/gtk/GdkPixbufImageCodec.hpp"
+#include "tests/fakes/CraftedImages.hpp"
 #include "tests/fakes/FakeImageCodec.hpp"
 
 namespace quelm {
@@ -275,6 +281,57 @@ TEST_F(ClipImagePrepareReal, TransparencyBecomesWhite) {
     EXPECT_GT(p[0], 245);
     EXPECT_GT(p[1], 245);
     EXPECT_GT(p[2], 245);
+}
+
+// The process's address space now, from /proc/self/status.
+std::size_t addressSpaceBytes() {
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    while (status >> key) {
+        if (key == "VmSize:") {
+            std::size_t kilobytes = 0;
+            status >> kilobytes;
+            return kilobytes * 1024;
+        }
+        status.ignore(1 << 12, '\n');
+    }
+    return 0;
+}
+
+// Limits the address space to `room` bytes beyond what the process maps now, then prepares the
+// three crafted files; the number of wrong results.
+int failuresWithinRoom(std::size_t room, const Bytes& png100, const Bytes& png120,
+                       const Bytes& tiff120) {
+    const rlim_t limit = addressSpaceBytes() + room;
+    const rlimit cap{limit, limit};
+    setrlimit(RLIMIT_AS, &cap);
+    GdkPixbufImageCodec codec;
+    int failures = 0;
+    const auto passed = ClipImage::prepare(png100, ClipImage::maxBytes, codec);
+    failures += !(passed && passed->data == png100 && passed->format == ClipImageFormat::png);
+    failures += ClipImage::prepare(png120, ClipImage::maxBytes, codec).has_value();
+    failures += ClipImage::prepare(tiff120, ClipImage::maxBytes, codec).has_value();
+    return failures;
+}
+
+// Crafted files of a few hundred kilobytes that claim 100 and 120 megapixels. Their pixels
+// must never be allocated just to learn their size: a child process with no room for them
+// still passes on the PNG within the limit untouched and refuses the larger pictures.
+TEST(ClipImagePrepareCrafted, SizeIsReadWithoutRoomForThePixels) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer reserves more address space than the limit allows";
+#else
+    namespace crafted = test::CraftedImages;
+    const Bytes png100 = crafted::flatPng(10000, 10000);
+    const Bytes png120 = crafted::flatPng(12000, 10000);
+    const Bytes tiff120 = crafted::flatTiff(12000, 10000);
+    ASSERT_LT(png100.size(), 1u << 20);
+    ASSERT_LT(tiff120.size(), 1u << 20);
+
+    // 160 MB beyond what the process maps now: less than half of one such picture.
+    EXPECT_EXIT(std::_Exit(failuresWithinRoom(std::size_t(160) << 20, png100, png120, tiff120)),
+                ::testing::ExitedWithCode(0), "");
+#endif
 }
 
 }  // namespace

@@ -41,9 +41,10 @@ TEST(SecretStores, FallsBackToThePrivateFileWithoutAReachableSecretService) {
         SCOPED_TRACE(bus.value_or("no bus address"));
         ScopedEnv address("DBUS_SESSION_BUS_ADDRESS", bus);
         EXPECT_FALSE(LibsecretStore::available(0.5));
-        auto store = SecretStores::makeDefault();
-        auto* file = dynamic_cast<FileSecretStore*>(store.get());
+        auto stores = SecretStores::makeDefault();
+        auto* file = dynamic_cast<FileSecretStore*>(stores.store.get());
         ASSERT_NE(file, nullptr);
+        EXPECT_EQ(stores.fallback, nullptr);
         EXPECT_EQ(file->folder(), std::filesystem::path(dir) / "quelmix");
     }
     EXPECT_EQ(log.sink().count("secret store: file in " + std::string(dir) + "/quelmix"), 2);

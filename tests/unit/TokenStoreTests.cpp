@@ -182,6 +182,100 @@ TEST_F(TokenStoreTest, FailedRandomSourceMakesNoSecret) {
     EXPECT_EQ(store.token(), token);  // the old secret stays
 }
 
+std::string valueOf(const MemorySecretStore& store) {
+    auto item = store.item(kKey);
+    return item ? std::string(item->value.begin(), item->value.end()) : std::string();
+}
+
+// The chosen store (the Secret Service) and its fallback (the file).
+struct TwoStoresTest : TokenStoreTest {
+    std::shared_ptr<MemorySecretStore> chosen = std::make_shared<MemorySecretStore>();
+    std::shared_ptr<MemorySecretStore> file = std::make_shared<MemorySecretStore>();
+    const std::string kOld = "AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA";
+};
+
+TEST_F(TwoStoresTest, ASecretOnlyTheOtherStoreHoldsComesBackAndIsCopied) {
+    file->put(kKey, {Bytes(kOld.begin(), kOld.end()), "Veyra connection secret"});
+    EXPECT_EQ(TokenStore(chosen, file).token(), kOld);
+    EXPECT_EQ(valueOf(*chosen), kOld);
+    EXPECT_EQ(chosen->item(kKey)->label, "Veyra connection secret");
+    EXPECT_TRUE(log.sink().lines().empty());
+
+    // The chosen store answers by itself from now on.
+    file->clearCalls();
+    EXPECT_EQ(TokenStore(chosen, file).token(), kOld);
+    EXPECT_EQ(file->count("read"), 0);
+
+    // A chosen store that fails to read is not overwritten: it may hold the secret locked.
+    auto locked = std::make_shared<MemorySecretStore>();
+    locked->scriptRead(SecretOutcome::Failed{2});
+    EXPECT_EQ(TokenStore(locked, file).token(), kOld);
+    EXPECT_EQ(locked->count("update") + locked->count("add"), 0);
+    EXPECT_EQ(log.sink().lines(), std::vector<std::string>{"keychain read failed: 2"});
+}
+
+TEST_F(TwoStoresTest, AChosenStoreThatCannotKeepTheSecretLeavesItInTheOther) {
+    struct Case {
+        const char* name;
+        bool itemExists;  // an item the chosen store cannot update (locked), else none to add
+        std::string logLine;
+    };
+    const std::vector<Case> cases = {
+        {"cannot add", false, "keychain write failed: 9"},
+        {"cannot update", true, "keychain update failed: 9"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        log.sink().clear();
+        chosen = std::make_shared<MemorySecretStore>();
+        file = std::make_shared<MemorySecretStore>();
+        if (c.itemExists) {
+            chosen->put(kKey, {Bytes{'x'}, "Veyra connection secret"});
+        }
+        for (int i = 0; i < 4; ++i) {
+            if (c.itemExists) {
+                chosen->scriptRead(SecretOutcome::Failed{4});
+            }
+            chosen->scriptAdd(SecretOutcome::Failed{9});
+            chosen->scriptUpdate(c.itemExists ? SecretWrite(SecretOutcome::Failed{9})
+                                              : SecretWrite(SecretOutcome::NotFound{}));
+        }
+        auto first = TokenStore(chosen, file).token();
+        ASSERT_TRUE(first);
+        EXPECT_EQ(log.sink().count(c.logLine), 1);
+        EXPECT_EQ(valueOf(*file), *first);
+        EXPECT_EQ(file->item(kKey)->label, "Veyra connection secret");
+
+        // Every restart gets the same secret back.
+        EXPECT_EQ(TokenStore(chosen, file).token(), first);
+        EXPECT_EQ(TokenStore(chosen, file).token(), first);
+
+        // A new secret the chosen store refuses replaces the one in the other.
+        TokenStore running(chosen, file);
+        auto renewed = running.regenerate();
+        ASSERT_TRUE(renewed);
+        EXPECT_NE(renewed, first);
+        EXPECT_EQ(valueOf(*file), *renewed);
+    }
+}
+
+TEST_F(TwoStoresTest, TheOtherStoreGetsNoCopyButAnExistingOneIsKeptCurrent) {
+    TokenStore store(chosen, file);
+    auto first = store.token();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(valueOf(*chosen), *first);
+    EXPECT_FALSE(file->item(kKey));
+    EXPECT_EQ(file->count("add"), 0);
+
+    // A copy left from a run without the chosen store must not come back as an old secret.
+    file->put(kKey, {Bytes(kOld.begin(), kOld.end()), "Veyra connection secret"});
+    auto renewed = store.regenerate();
+    ASSERT_TRUE(renewed);
+    EXPECT_EQ(valueOf(*chosen), *renewed);
+    EXPECT_EQ(valueOf(*file), *renewed);
+    EXPECT_TRUE(log.sink().lines().empty());
+}
+
 TEST_F(TokenStoreTest, ConcurrentFirstReadsFillOnce) {
     TokenStore store(secrets);
     std::vector<std::optional<std::string>> results(8);

@@ -50,9 +50,10 @@ PixelBufferRef movingPicture(int t, int width = kWidth, int height = kHeight) {
     return buffer;
 }
 
-EncodeOutcome encodeAndWait(VideoEncoding& encoder, PixelBufferRef picture, bool forceKey) {
+EncodeOutcome encodeAndWait(VideoEncoding& encoder, PixelBufferRef picture, bool forceKey,
+                            bool refinement = false) {
     std::promise<EncodeOutcome> result;
-    encoder.encode(std::move(picture), forceKey,
+    encoder.encode(std::move(picture), {.forceKey = forceKey, .refinement = refinement},
                    [&result](EncodeOutcome outcome) { result.set_value(std::move(outcome)); });
     auto future = result.get_future();
     if (future.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
@@ -264,7 +265,7 @@ TEST(VideoEncoder, EveryCompletionRunsExactlyOnceThroughBurstsAndInvalidation) {
     std::promise<void> firstDone;
     const auto picture = movingPicture(0);
     for (int i = 0; i < kSubmissions; ++i) {
-        encoder->encode(picture, i == 0, [&, i](EncodeOutcome outcome) {
+        encoder->encode(picture, {.forceKey = i == 0}, [&, i](EncodeOutcome outcome) {
             outcomes[i] = std::move(outcome);
             if (++calls[i] == 1 && i == 0) {
                 firstDone.set_value();
@@ -308,7 +309,8 @@ TEST(VideoEncoder, RefusedEncodesCompleteBeforeEncodeReturns) {
             encoder->invalidate();
         }
         std::optional<EncodeOutcome> outcome;
-        encoder->encode(c.picture, true, [&](EncodeOutcome o) { outcome = std::move(o); });
+        encoder->encode(c.picture, {.forceKey = true},
+                        [&](EncodeOutcome o) { outcome = std::move(o); });
         ASSERT_TRUE(outcome.has_value()) << c.name;
         const auto* failed = std::get_if<EncodeOutcomes::Failed>(&*outcome);
         ASSERT_NE(failed, nullptr) << c.name;
@@ -320,7 +322,7 @@ TEST(VideoEncoder, InvalidateFromInsideACompletionDoesNotDeadlock) {
     auto encoder = VideoEncoder::create(kWidth, kHeight, kConfig);
     ASSERT_NE(encoder, nullptr);
     std::promise<bool> done;
-    encoder->encode(movingPicture(0), true, [&](EncodeOutcome outcome) {
+    encoder->encode(movingPicture(0), {.forceKey = true}, [&](EncodeOutcome outcome) {
         encoder->invalidate();
         done.set_value(std::holds_alternative<EncodeOutcomes::Frame>(outcome));
     });
@@ -333,20 +335,109 @@ TEST(VideoEncoder, InvalidateFromInsideACompletionDoesNotDeadlock) {
     encoder.reset();
 }
 
-TEST(VideoEncoder, FallsBackToTheSimplerSetupAfterOneLogLine) {
+TEST(VideoEncoder, FallsBackToAPlainerSetupThatSaysWhatItProduces) {
     test::CapturingLogSink::Scope log;
     auto setups = VideoEncoder::defaultSetups();
+    ASSERT_EQ(setups.size(), 2u);
     setups.front().preset = "no-such-preset";
-    setups.back().tools.push_back({"no-such-option", "1"});
+    // Genuinely simpler: nothing of the first setup's tuning, tools or slicing.
+    const auto& plain = setups.back();
+    EXPECT_TRUE(plain.tune.empty());
+    EXPECT_TRUE(plain.tools.empty());
+    EXPECT_EQ(plain.threads, 1);
+    EXPECT_FALSE(plain.slicedThreads);
 
     auto encoder = VideoEncoder::create(kWidth, kHeight, kConfig, setups);
     ASSERT_NE(encoder, nullptr);
     EXPECT_EQ(log.sink().count("H.264 encoder setup failed (-1), trying a simpler setup"), 1);
-    EXPECT_EQ(log.sink().count("encoder property no-such-option not applied: -1"), 1);
-    // The simpler session still encodes.
+    EXPECT_EQ(
+        log.sink().count("H.264 encoder uses the simpler setup: Constrained Baseline profile"), 1);
+
+    Decoder decoder;
+    for (int t = 0; t < 3; ++t) {
+        const auto frame = expectFrame(encodeAndWait(*encoder, movingPicture(t), t == 0));
+        EXPECT_EQ(frame.isKey, t == 0);
+        if (t == 0) {
+            // The stream is what the log line says: profile_idc 66 with constraint_set0 and
+            // constraint_set1, and none of the High marks.
+            ASSERT_EQ(frame.parameterSets.size(), 2u);
+            const Bytes& sps = frame.parameterSets[0];
+            ASSERT_GE(sps.size(), 4u);
+            EXPECT_EQ(sps[1], 66) << "profile_idc";
+            EXPECT_EQ(sps[2] & 0xC0, 0xC0) << "constraint_set0 and constraint_set1";
+            EXPECT_EQ(sps[2] & 0x0C, 0) << "no constraint_set4 or constraint_set5";
+            EXPECT_EQ(VideoEncoder::profileName(sps), "Constrained Baseline");
+        }
+        ASSERT_TRUE(decoder.decode(annexB(frame))) << "frame " << t;
+    }
+    decoder.flush();
+    EXPECT_EQ(decoder.frames.size(), 3u);
+}
+
+TEST(VideoEncoder, DefaultSetupProducesConstrainedHighWithoutAFallbackLine) {
+    test::CapturingLogSink::Scope log;
+    auto encoder = VideoEncoder::create(kWidth, kHeight, kConfig);
+    ASSERT_NE(encoder, nullptr);
+    EXPECT_EQ(log.sink().count("H.264 encoder uses the simpler setup", true), 0);
     const auto frame = expectFrame(encodeAndWait(*encoder, movingPicture(0), true));
-    EXPECT_TRUE(frame.isKey);
-    EXPECT_EQ(frame.parameterSets.size(), 2u);
+    ASSERT_FALSE(frame.parameterSets.empty());
+    EXPECT_EQ(VideoEncoder::profileName(frame.parameterSets[0]), "Constrained High");
+}
+
+// A still picture sent again as refinements must come out finer each time, right after a key
+// frame too, where rate control alone answers with empty frames.
+TEST(VideoEncoder, RefinementsSharpenAStillPictureAfterAKeyFrame) {
+    static constexpr int kSide = 320;
+    const StreamConfig lean{.maxEdge = 1920, .bitrateMbps = 0.5, .fps = 30};
+    // Fine text-like detail that a coarse quantiser smears, scrolled by `shift` rows.
+    auto detailed = [](int shift) {
+        auto picture = std::make_shared<PixelBuffer>(kSide, kSide);
+        for (int y = 0; y < kSide; ++y) {
+            const int row = y + shift;
+            for (int x = 0; x < kSide; ++x) {
+                const unsigned h = (unsigned(x) * 2654435761u) ^ (unsigned(row) * 40503u);
+                picture->luma()[y * picture->lumaStride() + x] = static_cast<std::uint8_t>(
+                    (row % 12 < 9 && (h >> 13) % 3 == 0) ? 40 : 200 - y / 4);
+            }
+        }
+        std::fill(picture->chroma(),
+                  picture->chroma() + picture->chromaHeight() * picture->chromaStride(),
+                  std::uint8_t{128});
+        return picture;
+    };
+    const auto still = detailed(0);
+
+    for (const bool midStream : {false, true}) {
+        auto encoder = VideoEncoder::create(kSide, kSide, lean);
+        ASSERT_NE(encoder, nullptr);
+        Decoder decoder;
+        std::vector<PixelBufferRef> sources;
+        if (midStream) {
+            for (int t = 0; t < 10; ++t) {
+                sources.push_back(detailed(10 - t));
+                ASSERT_TRUE(decoder.decode(
+                    annexB(expectFrame(encodeAndWait(*encoder, sources.back(), t == 0)))));
+            }
+        }
+        for (int pass = 0; pass <= 3; ++pass) {
+            const auto frame = expectFrame(encodeAndWait(*encoder, still, pass == 0, pass > 0));
+            EXPECT_EQ(frame.isKey, pass == 0);
+            ASSERT_TRUE(decoder.decode(annexB(frame)));
+            sources.push_back(still);
+        }
+        decoder.flush();
+        ASSERT_EQ(decoder.frames.size(), sources.size());
+        const std::size_t key = sources.size() - 4;
+        std::vector<double> psnr;
+        for (std::size_t i = key; i < sources.size(); ++i) {
+            psnr.push_back(compare(*sources[i], *decoder.frames[i]).first);
+        }
+        for (std::size_t i = 1; i < psnr.size(); ++i) {
+            EXPECT_GT(psnr[i], psnr[i - 1] + 0.5)
+                << "refinement " << i << ", mid-stream " << midStream;
+        }
+        EXPECT_GT(psnr.back(), psnr.front() + 4.0) << "mid-stream " << midStream;
+    }
 }
 
 TEST(VideoEncoder, NoEncoderWhenNoSetupCanOpenTheSize) {

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
 #include <memory>
 #include <thread>
 #include <vector>
 
+#include "QuelmHostKit/queues/ThreadQueue.hpp"
 #include "QuelmHostKit/streaming/VideoPipeline.hpp"
 #include "tests/fakes/CapturingLogSink.hpp"
 #include "tests/fakes/ManualQueue.hpp"
@@ -194,11 +197,54 @@ TEST_F(VideoPipelineTest, StillScreenGetsThreeRefinementsThreeTenthsApart) {
 
     ASSERT_EQ(encoder.encodeCount(), 1u + VideoPipeline::refinementPasses);
     ASSERT_EQ(frameTimes.size(), 4u);
+    EXPECT_FALSE(encoder.encodeAt(0).refinement);
     for (std::size_t i = 1; i < 4; ++i) {
         EXPECT_EQ(encoder.encodeAt(i).buffer, still);
         EXPECT_FALSE(encoder.encodeAt(i).forceKey);
+        EXPECT_TRUE(encoder.encodeAt(i).refinement) << "the encoder is told to sharpen it";
         EXPECT_NEAR(frameTimes[i] - frameTimes[i - 1], VideoPipeline::refinementDelay, 1e-9);
     }
+}
+
+TEST_F(VideoPipelineTest, RefinementsCountFromTheirOwnPicturesOutcomeNotFromAnOlderTimer) {
+    acknowledgeEveryFrame = true;
+    configure();
+    submit();
+    complete(ScriptedEncoder::frame(true));  // the old picture's first refinement is due at +0.3
+    queue->advance(0.1);
+    auto fresh = submit();
+    queue->advance(0.05);
+    const double outcome = queue->now();
+    complete(ScriptedEncoder::frame(false));
+
+    encoder.setAutoOutcome(ScriptedEncoder::frame(false));
+    queue->advance(10);
+    // The old picture's timer, 0.15 s after this outcome, must not start a refinement.
+    ASSERT_EQ(frameTimes.size(), 5u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(encoder.encodeAt(2 + i).buffer, fresh);
+        EXPECT_NEAR(frameTimes[2 + i] - outcome, 0.3 * double(i + 1), 1e-9) << "refinement " << i;
+    }
+}
+
+TEST(VideoPipelineSeq, CountsFramesDeliveredBeforeAnyoneListens) {
+    auto queue = std::make_shared<test::ManualQueue>();
+    ScriptedEncoder encoder;
+    auto pipeline = VideoPipeline::make(queue, encoder.factory());
+    encoder.setAutoOutcome(ScriptedEncoder::frame(true));
+    pipeline->configure(kWidth, kHeight, StreamConfig{1280, 6.0, 30});
+    pipeline->submit(std::make_shared<PixelBuffer>(kWidth, kHeight));
+    pipeline->acknowledge();
+    pipeline->submit(std::make_shared<PixelBuffer>(kWidth, kHeight));
+    queue->runPending();
+    ASSERT_EQ(encoder.encodeCount(), 2u);
+
+    std::vector<std::uint32_t> seqs;
+    pipeline->setOnFrame([&](VideoFrame frame) { seqs.push_back(frame.seq); });
+    pipeline->acknowledge();
+    pipeline->submit(std::make_shared<PixelBuffer>(kWidth, kHeight));
+    queue->runPending();
+    EXPECT_EQ(seqs, std::vector<std::uint32_t>{3});
 }
 
 TEST_F(VideoPipelineTest, NewPictureCancelsTheRemainingRefinementsOfTheOldOne) {
@@ -285,6 +331,24 @@ TEST_F(VideoPipelineTest, StalledCompanionRestartsWithAKeyFrame3_05SecondsAfterT
     submit();
     EXPECT_EQ(encoder.encodeCount(), 4u);
     EXPECT_FALSE(encoder.encodeAt(3).forceKey);
+}
+
+TEST_F(VideoPipelineTest, OneStallRecheckIsArmedHoweverManyPicturesAreRefused) {
+    configure();
+    submit();
+    complete(ScriptedEncoder::frame(true));
+    submit();
+    complete(ScriptedEncoder::frame(false));  // the gate is full from here
+    queue->advance(0.5);                      // the refinement timer runs and is refused
+    ASSERT_EQ(queue->pendingCount(), 1u);     // the re-check
+
+    // A capture at 20 pictures a second while the companion says nothing.
+    for (int i = 0; i < 40; ++i) {
+        submit();
+        queue->advance(0.05);
+    }
+    EXPECT_EQ(queue->pendingCount(), 1u) << "one re-check, not one per refused picture";
+    EXPECT_EQ(encoder.encodeCount(), 2u);
 }
 
 TEST_F(VideoPipelineTest, StalledRefinementIsSentAsAKeyFrame) {
@@ -403,6 +467,37 @@ TEST_F(VideoPipelineTest, EncoderThatCannotBeMadeIsLoggedAndRetriedByTheNextPict
     submit();
     submit();
     EXPECT_EQ(logs.sink().count("could not create the H.264 encoder (64x36)"), 2);
+}
+
+// The owner releases the pipeline from inside onFrame while the pipeline holds the last
+// reference to its own thread's queue: the queue then ends on its own thread.
+TEST(VideoPipelineOnThreadQueue, OwnerMayReleaseThePipelineFromOnFrame) {
+    ScriptedEncoder encoder;
+    encoder.setAutoOutcome(ScriptedEncoder::frame(true));
+    auto queue = std::make_shared<ThreadQueue>("test.video");
+    std::weak_ptr<ThreadQueue> weakQueue = queue;
+    // The queue waits until this thread has let go of every temporary reference it took.
+    std::promise<void> go;
+    queue->async([ready = go.get_future().share()] { ready.wait(); });
+    auto owner = VideoPipeline::make(std::move(queue), encoder.factory());
+    std::promise<void> released;
+    owner->setOnFrame([&](VideoFrame) {
+        owner.reset();
+        released.set_value();
+    });
+    owner->configure(kWidth, kHeight, StreamConfig{1280, 6.0, 30});
+    owner->submit(std::make_shared<PixelBuffer>(kWidth, kHeight));
+    go.set_value();
+
+    ASSERT_EQ(released.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    // The pipeline ends once onFrame returns, dropping its encoder and the queue with it.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while ((encoder.invalidations() == 0 || !weakQueue.expired()) &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_EQ(encoder.invalidations(), 1u);
+    EXPECT_TRUE(weakQueue.expired());
 }
 
 TEST_F(VideoPipelineTest, ReleasedPipelineIgnoresLateCompletionsAndTimers) {

@@ -48,15 +48,16 @@ class PixbufPicture final : public Picture {
 
 // What a loader run learned, and the size it should decode at.
 struct LoaderState {
-    bool probe = false;  // only the header is wanted
+    bool probe = false;  // only the header is wanted: no pixel is decoded
     int maxEdge = 0;     // longer side to decode at; 0: full size
     int width = 0;
     int height = 0;
     bool prepared = false;
-    bool closing = false;
-    bool shrunkForProbe = false;
-    bool complete = false;  // every byte was read and the picture decoded at the size asked
 };
+
+bool tooLarge(int width, int height) {
+    return std::int64_t(width) * height > GdkPixbufImageCodec::maxPixels;
+}
 
 void onSizePrepared(GdkPixbufLoader* loader, int width, int height, gpointer data) {
     auto* state = static_cast<LoaderState*>(data);
@@ -64,14 +65,10 @@ void onSizePrepared(GdkPixbufLoader* loader, int width, int height, gpointer dat
     state->height = height;
     state->prepared = true;
     int longest = std::max(width, height);
-    if (std::int64_t(width) * height > GdkPixbufImageCodec::maxPixels) {
-        // Ask for nearly nothing; the run is refused once it returns.
-        gdk_pixbuf_loader_set_size(loader, 1, 1);
-    } else if (state->probe && !state->closing) {
-        // An incremental loader: the probe stops here, so keep it from decoding at full size
-        // what the current piece holds.
-        gdk_pixbuf_loader_set_size(loader, 1, 1);
-        state->shrunkForProbe = true;
+    if (state->probe || tooLarge(width, height)) {
+        // A size of zero makes the loaders stop here, before they allocate the picture (a
+        // crafted file of a few hundred kilobytes may claim gigabytes of pixels).
+        gdk_pixbuf_loader_set_size(loader, 0, 0);
     } else if (state->maxEdge > 0 && longest > state->maxEdge) {
         double scale = double(state->maxEdge) / longest;
         gdk_pixbuf_loader_set_size(loader, std::max(1, int(std::lround(width * scale))),
@@ -79,8 +76,10 @@ void onSizePrepared(GdkPixbufLoader* loader, int width, int height, gpointer dat
     }
 }
 
-// Feeds the bytes to a new loader; a probe stops as soon as the size is known. Returns the
-// loader, closed, or empty when the bytes are not a readable image.
+// Feeds the bytes to a new loader, then closes it. A probe stops as soon as the size is known
+// and decodes nothing; it returns the loader when the size is known, whatever the loader then
+// reported. A decode returns the loader only when the picture was read whole. Empty when the
+// bytes are not a readable image or the picture is too large.
 Ref<GdkPixbufLoader> runLoader(std::span<const std::uint8_t> data, LoaderState& state) {
     Ref<GdkPixbufLoader> loader(gdk_pixbuf_loader_new());
     g_signal_connect(loader.get(), "size-prepared", G_CALLBACK(onSizePrepared), &state);
@@ -93,14 +92,13 @@ Ref<GdkPixbufLoader> runLoader(std::span<const std::uint8_t> data, LoaderState& 
         ok = gdk_pixbuf_loader_write(loader.get(), data.data() + at, n, nullptr);
         at += n;
     }
-    state.closing = true;
     GError* error = nullptr;
     bool closed = gdk_pixbuf_loader_close(loader.get(), &error);
     g_clear_error(&error);
-    bool stoppedEarly = at < data.size() && ok;
-    state.complete = ok && closed && !stoppedEarly && !state.shrunkForProbe;
-    if (!ok || (!closed && !stoppedEarly) || !state.prepared ||
-        std::int64_t(state.width) * state.height > GdkPixbufImageCodec::maxPixels) {
+    if (!state.prepared || tooLarge(state.width, state.height)) {
+        return Ref<GdkPixbufLoader>();
+    }
+    if (!state.probe && !(ok && closed)) {
         return Ref<GdkPixbufLoader>();
     }
     return loader;
@@ -126,15 +124,8 @@ Ref<GdkPixbuf> fitWithin(Ref<GdkPixbuf> pixbuf, int maxEdge) {
 
 class PixbufSource final : public ImageSource {
   public:
-    // `decoded` is the whole picture when opening already decoded it, else empty.
-    PixbufSource(std::span<const std::uint8_t> data, ImageFileType type, int width, int height,
-                 Ref<GdkPixbuf> decoded)
-        : data_(data),
-          type_(type),
-          width_(width),
-          height_(height),
-          decoded_(std::move(decoded)),
-          decodedEdge_(decoded_ ? std::numeric_limits<int>::max() : 0) {}
+    PixbufSource(std::span<const std::uint8_t> data, ImageFileType type, int width, int height)
+        : data_(data), type_(type), width_(width), height_(height) {}
 
     ImageFileType type() const override { return type_; }
     std::optional<int> pixelWidth() const override { return width_; }
@@ -174,8 +165,27 @@ class PixbufSource final : public ImageSource {
     int width_;
     int height_;
     Ref<GdkPixbuf> decoded_;
-    int decodedEdge_;  // the longer side `decoded_` was decoded for
+    int decodedEdge_ = 0;  // the longer side `decoded_` was decoded for
 };
+
+// Every pixel fully opaque: the JPEG saver then takes the colours as they are, without a
+// flattened copy of the whole picture (loaders such as TIFF's always give an alpha channel).
+bool opaque(const GdkPixbuf* pixbuf) {
+    const int width = gdk_pixbuf_get_width(pixbuf);
+    const int height = gdk_pixbuf_get_height(pixbuf);
+    const int channels = gdk_pixbuf_get_n_channels(pixbuf);
+    const int rowstride = gdk_pixbuf_get_rowstride(pixbuf);
+    const guint8* pixels = gdk_pixbuf_read_pixels(pixbuf);
+    for (int y = 0; y < height; ++y) {
+        const guint8* alpha = pixels + std::size_t(y) * rowstride + channels - 1;
+        for (int x = 0; x < width; ++x, alpha += channels) {
+            if (*alpha != 255) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
 
 ImageFileType fileType(GdkPixbufLoader* loader) {
     GdkPixbufFormat* format = gdk_pixbuf_loader_get_format(loader);
@@ -199,17 +209,15 @@ std::unique_ptr<ImageSource> GdkPixbufImageCodec::open(std::span<const std::uint
     if (data.empty()) {
         return nullptr;
     }
+    // The header alone: a picture within the limit is decoded only if a thumbnail is asked for
+    // (PNG and JPEG within the byte limit travel as they are), and one beyond it never.
     LoaderState state;
     state.probe = true;
     auto loader = runLoader(data, state);
     if (!loader) {
         return nullptr;
     }
-    // A loader that decodes only when closed already holds the whole picture: keep it rather
-    // than decode again for the thumbnail.
-    auto decoded = state.complete ? loaderPixbuf(loader.get()) : Ref<GdkPixbuf>();
-    return std::make_unique<PixbufSource>(data, fileType(loader.get()), state.width, state.height,
-                                          std::move(decoded));
+    return std::make_unique<PixbufSource>(data, fileType(loader.get()), state.width, state.height);
 }
 
 std::optional<Bytes> GdkPixbufImageCodec::encodeJPEG(const Picture& picture, double quality) {
@@ -219,7 +227,7 @@ std::optional<Bytes> GdkPixbufImageCodec::encodeJPEG(const Picture& picture, dou
     }
     GdkPixbuf* pixbuf = source->pixbuf();
     Ref<GdkPixbuf> flattened;
-    if (gdk_pixbuf_get_has_alpha(pixbuf)) {
+    if (gdk_pixbuf_get_has_alpha(pixbuf) && !opaque(pixbuf)) {
         // JPEG has no transparency: lay the picture over white, as a viewer would show it.
         int width = gdk_pixbuf_get_width(pixbuf);
         int height = gdk_pixbuf_get_height(pixbuf);
