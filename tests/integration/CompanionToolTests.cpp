@@ -119,7 +119,8 @@ std::vector<VideoFrame> encodeFrames(int count) {
     }
     for (int i = 0; i < count; ++i) {
         std::promise<EncodeOutcome> done;
-        encoder->encode(halves(), i == 0, [&](EncodeOutcome o) { done.set_value(std::move(o)); });
+        encoder->encode(halves(), EncodeRequest{.forceKey = i == 0},
+                        [&](EncodeOutcome o) { done.set_value(std::move(o)); });
         auto outcome = done.get_future().get();
         const auto* frame = std::get_if<EncodeOutcomes::Frame>(&outcome);
         if (frame == nullptr) {
@@ -269,6 +270,11 @@ TEST_F(CompanionToolTests, ExitStatusSaysWhatWentWrong) {
     EXPECT_EQ(exitStatus(), 6) << output();
     EXPECT_NE(output().find("error: captureStopped"), std::string::npos);
 
+    // A script that does not parse: nothing is started.
+    std::ofstream(folder_ / "bad.jsonl") << "{\"at\": \"soon\", \"send\": {}}\n";
+    run({"--script", (folder_ / "bad.jsonl").string()});
+    EXPECT_EQ(exitStatus(), 2);
+
     // Nobody listening.
     std::vector<std::string> args{
         QUELM_COMPANION_BINARY, "--host", "127.0.0.1", "--port", "1", "--token", "x"};
@@ -276,8 +282,18 @@ TEST_F(CompanionToolTests, ExitStatusSaysWhatWentWrong) {
     EXPECT_EQ(refused.wait(10), 3);
 }
 
-TEST_F(CompanionToolTests, TheFramesOptionEndsTheRunOnceEnoughArrived) {
-    run({"--frames", "2", "--png", (folder_ / "p.png").string()});
+TEST_F(CompanionToolTests, AConnectionUrlAndTheFramesOptionEndTheRunOnceEnoughArrived) {
+    // The URL the host prints for local use carries the loopback address, port and secret.
+    std::vector<std::string> args{
+        QUELM_COMPANION_BINARY,
+        "quelmix://127.0.0.1:" + std::to_string(harness_.port()) + "/#t=" + ServerHarness::kToken,
+        "--frames",
+        "2",
+        "--png",
+        (folder_ / "p.png").string()};
+    ChildProcess::Options options;
+    options.stdoutFile = (folder_ / "out.txt").string();
+    companion_ = std::make_unique<ChildProcess>(args, options);
     ASSERT_TRUE(connected());
     for (const auto& frame : encodeFrames(2)) {
         ASSERT_TRUE(harness_.screen->deliverFrame(frame));
