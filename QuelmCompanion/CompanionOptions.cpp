@@ -105,6 +105,8 @@ Run control:
   -T, --duration <s>        stop <s> seconds after the host's hello (default: until closed)
   -n, --frames <n>          stop after <n> video frames
       --no-ack              never acknowledge frames (the host then pauses the stream)
+      --no-decode           count and acknowledge frames without decoding them (saves CPU
+                            when measuring the host on the same machine; no --png then)
       --script <file>       send the messages of a script, see below
   -h, --help                show this help and exit
 
@@ -122,7 +124,7 @@ with -v also "video seq=... key=... size=... bytes=..." and "audio seq=... units
 a final "summary: ..." line.
 
 Exit status:
-  0 finished (duration over, frame count reached, or the host closed after --duration)
+  0 finished: the duration is over, the frame count reached, or interrupted (Ctrl-C)
   2 unusable command line or script    3 could not connect    4 authentication failed
   5 the host closed the connection early (or replaced this companion)
   6 the host reported a stream error   7 --frames not reached within --duration
@@ -248,6 +250,10 @@ std::variant<CompanionOptions, Message> CompanionOptions::parse(
             options.acknowledge = false;
             continue;
         }
+        if (arg == "--no-decode") {
+            options.decode = false;
+            continue;
+        }
         if (arg == "-v" || arg == "--verbose") {
             options.verbose = true;
             continue;
@@ -315,6 +321,9 @@ std::variant<CompanionOptions, Message> CompanionOptions::parse(
     }
     if (options.token.empty()) {
         return Message{"no connection secret: pass --token, --token-file or QUELMIX_TOKEN"};
+    }
+    if (!options.decode && !options.pngPath.empty()) {
+        return Message{"--png needs decoded pictures: drop --no-decode"};
     }
     return options;
 }

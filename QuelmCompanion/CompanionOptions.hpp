@@ -27,6 +27,9 @@ struct CompanionOptions {
     std::string wavPath;
     std::string scriptPath;
     bool acknowledge = true;
+    // False: frames are counted and acknowledged but not decoded (for measurements where the
+    // companion shares the machine with the host).
+    bool decode = true;
     // Seconds to run after the host's hello; 0 runs until the connection ends.
     double duration = 0;
     // Video frames to receive before ending; 0 for no limit.

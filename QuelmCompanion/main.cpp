@@ -2,8 +2,8 @@
 #include <string>
 #include <vector>
 
+#include "QuelmCompanion/CompanionClient.hpp"
 #include "QuelmCompanion/CompanionOptions.hpp"
-#include "QuelmCompanion/CompanionSession.hpp"
 #include "QuelmCompanion/ExitStatus.hpp"
 #include "QuelmCompanion/MessageScript.hpp"
 
@@ -29,6 +29,6 @@ int main(int argc, char** argv) {
         }
         script = std::move(*loaded.script);
     }
-    CompanionSession session(std::move(options), std::move(script));
-    return static_cast<int>(session.run());
+    CompanionClient client(std::move(options), std::move(script));
+    return static_cast<int>(client.run());
 }

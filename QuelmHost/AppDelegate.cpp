@@ -3,6 +3,7 @@
 #include "QuelmHost/IdleInputHandling.hpp"
 #include "QuelmHostKit/codecs/AudioEncoder.hpp"
 #include "QuelmHostKit/codecs/VideoEncoder.hpp"
+#include "QuelmHostKit/input/InputInjector.hpp"
 #include "QuelmHostKit/linux/random/GetrandomSource.hpp"
 #include "QuelmHostKit/linux/secret/SecretStores.hpp"
 #include "QuelmHostKit/log/Log.hpp"
@@ -30,8 +31,14 @@ AppDelegate::AppDelegate(CommandLine commandLine, std::shared_ptr<SerialQueue> m
       }()),
       captureStartQueue_(std::make_shared<ThreadQueue>("quelmix.capture.start")),
       audioQueue_(std::make_shared<ThreadQueue>("quelmix.audio")),
-      videoQueue_(std::make_shared<ThreadQueue>("quelmix.video")),
-      input_(std::make_shared<IdleInputHandling>()) {}
+      videoQueue_(std::make_shared<ThreadQueue>("quelmix.video")) {
+    if (auto poster = environment_->eventPoster()) {
+        inputQueue_ = std::make_shared<ThreadQueue>("quelmix.input");
+        input_ = InputInjector::create(inputQueue_, std::move(poster), selection_);
+    } else {
+        input_ = std::make_shared<IdleInputHandling>();
+    }
+}
 
 AppDelegate::~AppDelegate() {
     shutdown();
@@ -67,12 +74,12 @@ bool AppDelegate::launch() {
     services.token = [tokens = tokens_] { return tokens->token(); };
     services.screen = capture_;
     services.input = input_;
-    services.hostInfo = [selection = selection_] {
+    services.hostInfo = [selection = selection_, poster = environment_->eventPoster()] {
         HostInfo info;
         selection->describe(info);
-        // Input is not injected yet, and the keyboard type is not detected yet.
-        info.accessibilityTrusted = false;
-        info.keyboard = KeyboardLayoutKind::us;
+        // Synthetic input works wherever there is a poster (XTest on X11).
+        info.accessibilityTrusted = poster != nullptr;
+        info.keyboard = poster ? InputInjector::physicalKeyboard(*poster) : KeyboardLayoutKind::us;
         return info;
     };
     services.tailscaleAddress = [] { return Net::tailscaleIPv4(); };
@@ -119,6 +126,11 @@ void AppDelegate::shutdown() {
     }
     if (input_) {
         input_->releaseAll();
+    }
+    if (inputQueue_) {
+        // The releases run before the poster's connection goes; the input queue never waits
+        // on the main queue, so this wait ends.
+        inputQueue_->sync([] {});
     }
     if (!io_.drain(kDrainSeconds)) {
         Log::info("shutdown: connections still closing after 2 s were dropped");

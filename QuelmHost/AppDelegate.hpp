@@ -52,6 +52,8 @@ class AppDelegate final {
     std::shared_ptr<SerialQueue> audioQueue_;
     std::shared_ptr<SerialQueue> videoQueue_;
     std::shared_ptr<ScreenCapture> capture_;
+    // Declared before input_ so that it outlives the injector that runs on it.
+    std::shared_ptr<SerialQueue> inputQueue_;
     std::shared_ptr<InputHandling> input_;
     IoThread io_{"quelmix.server"};
     std::shared_ptr<RemoteServer> server_;

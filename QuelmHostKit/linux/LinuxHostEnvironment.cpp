@@ -6,6 +6,7 @@
 #include "QuelmHostKit/linux/x11/X11CaptureService.hpp"
 #include "QuelmHostKit/linux/x11/X11CursorMonitor.hpp"
 #include "QuelmHostKit/linux/x11/X11DisplayServices.hpp"
+#include "QuelmHostKit/linux/x11/X11EventPoster.hpp"
 #include "QuelmHostKit/linux/x11/X11EventPump.hpp"
 #include "QuelmHostKit/log/Log.hpp"
 
@@ -41,6 +42,11 @@ LinuxHostEnvironment::LinuxHostEnvironment(std::string displayName,
     capture.audio = audio_;
     capture.neverCapture = std::move(neverCapture);
     capture_ = std::make_shared<X11CaptureService>(std::move(capture));
+    // Input gets a connection of its own: it is driven from the input queue's thread.
+    poster_ = X11EventPoster::connect(displayName);
+    if (!poster_) {
+        Log::info("no XTest on the X server: the companion cannot drive the pointer or keys");
+    }
     lost_ = pump_->onLost([] {
         Log::info(
             "the X server is gone: the screen is no longer offered until the host is "
@@ -66,6 +72,10 @@ std::shared_ptr<CaptureService> LinuxHostEnvironment::captureService() {
 
 std::shared_ptr<SystemAudioSource> LinuxHostEnvironment::systemAudioSource() {
     return audio_;
+}
+
+std::shared_ptr<EventPoster> LinuxHostEnvironment::eventPoster() {
+    return poster_;
 }
 
 void LinuxHostEnvironment::shutdown() {

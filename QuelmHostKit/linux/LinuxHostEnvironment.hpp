@@ -13,6 +13,7 @@ class X11EventPump;
 class X11DisplayServices;
 class X11CursorMonitor;
 class X11CaptureService;
+class X11EventPoster;
 
 // The services of an X11 desktop session. One event pump thread (its own X connection) keeps
 // the display list and the pointer position current; services that talk to X themselves
@@ -33,6 +34,7 @@ class LinuxHostEnvironment final : public HostEnvironment {
     // XShm capture of the RandR monitors, with system audio from PulseAudio.
     std::shared_ptr<CaptureService> captureService() override;
     std::shared_ptr<SystemAudioSource> systemAudioSource() override;
+    std::shared_ptr<EventPoster> eventPoster() override;
     void shutdown() override;
 
   private:
@@ -42,6 +44,7 @@ class LinuxHostEnvironment final : public HostEnvironment {
     std::shared_ptr<X11CursorMonitor> cursor_;
     std::shared_ptr<SystemAudioSource> audio_;
     std::shared_ptr<X11CaptureService> capture_;
+    std::shared_ptr<X11EventPoster> poster_;
     X11Registration lost_;
 };
 

@@ -6,6 +6,7 @@
 #include "QuelmHostKit/platform/CaptureService.hpp"
 #include "QuelmHostKit/platform/CursorMonitor.hpp"
 #include "QuelmHostKit/platform/DisplayServices.hpp"
+#include "QuelmHostKit/platform/EventPoster.hpp"
 #include "QuelmHostKit/platform/SystemAudioSource.hpp"
 
 namespace quelm {
@@ -31,6 +32,8 @@ class HostEnvironment {
     virtual std::shared_ptr<CursorMonitor> cursorMonitor() = 0;
     virtual std::shared_ptr<CaptureService> captureService() { return nullptr; }
     virtual std::shared_ptr<SystemAudioSource> systemAudioSource() { return nullptr; }
+    // Synthetic input; nullptr where the platform cannot inject it.
+    virtual std::shared_ptr<EventPoster> eventPoster() { return nullptr; }
 
     // Stops the platform's threads. The services stay callable and answer from what they last
     // knew; nothing they call back runs any more.

@@ -216,6 +216,42 @@ TEST(PulseAudioSourceTests, AToneIntoTheDefaultSinkArrivesAsAacOfTheSamePitch) {
     source.stop();
 }
 
+TEST(PulseAudioSourceTests, AHandlerMayStopTheSourceAndNothingArrivesAfterwards) {
+    PrivateSoundServer server;
+    if (!server.ready()) {
+        GTEST_SKIP() << "no private sound server: " << server.why();
+    }
+    PulseAudioSource::Options options;
+    options.server = server.server();
+    PulseAudioSource source(options);
+    std::mutex mutex;
+    std::condition_variable changed;
+    int deliveries = 0;
+    auto status = source.start(
+        [&](const AudioSamples&) {
+            std::lock_guard lock(mutex);
+            if (++deliveries == 3) {
+                source.stop();
+            }
+            changed.notify_all();
+        },
+        [](std::string) {});
+    ASSERT_TRUE(status.ok()) << status.description;
+    {
+        std::unique_lock lock(mutex);
+        ASSERT_TRUE(changed.wait_for(lock, 5s, [&] { return deliveries >= 3; }));
+    }
+    std::this_thread::sleep_for(300ms);
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(deliveries, 3);
+    }
+    // The loop itself ends here, from the test's thread; a new start works again.
+    source.stop();
+    EXPECT_TRUE(source.start([](const AudioSamples&) {}, [](std::string) {}).ok());
+    source.stop();
+}
+
 TEST(PulseAudioSourceTests, NoSoundServerFailsTheStartWithALogLine) {
     test::CapturingLogSink::Scope log;
     PulseAudioSource::Options options;

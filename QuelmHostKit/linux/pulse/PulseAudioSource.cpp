@@ -195,6 +195,7 @@ CaptureStatus PulseAudioSource::start(SamplesHandler onSamples, StopHandler onSt
         return fail(CaptureStatus::Kind::temporary, description);
     }
     s->running = true;
+    current_ = s;
     const char* device = pa_stream_get_device_name(s->stream);
     std::string name = device != nullptr ? device : options_.device;
     finishWaiting();
@@ -205,6 +206,12 @@ CaptureStatus PulseAudioSource::start(SamplesHandler onSamples, StopHandler onSt
 }
 
 void PulseAudioSource::stop() {
+    // From a handler: the loop is locked by this very thread, so the session stays alive; it
+    // only has to go quiet. Another thread tearing down waits for this handler to return.
+    if (Session* s = current_.load(); s != nullptr && pa_threaded_mainloop_in_thread(s->loop)) {
+        s->ended = true;
+        return;
+    }
     std::lock_guard lock(mutex_);
     tearDown();
 }
@@ -214,6 +221,7 @@ void PulseAudioSource::tearDown() {
         return;
     }
     Session* s = session_.get();
+    current_ = nullptr;
     if (s->loop == nullptr) {
         session_.reset();
         return;

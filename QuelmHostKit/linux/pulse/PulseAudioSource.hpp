@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -12,9 +13,10 @@ namespace quelm {
 // monitor of the default output, 48 kHz stereo float, run by libpulse's threaded main loop.
 // The host itself plays nothing, so the monitor holds only other programs' sound.
 //
-// Handlers run on the main loop's thread with the loop locked: they must not call back into
-// the source, and should hand the samples on quickly. start() and stop() come from one thread
-// at a time (not from a handler, though stop() from a handler is tolerated).
+// Handlers run on the main loop's thread with the loop locked: they should hand the samples on
+// quickly, may call stop() but not start(), and must not wait for a lock that a caller of stop()
+// holds, since stop() waits for a running handler to return. start() and stop() otherwise come
+// from one thread at a time.
 class PulseAudioSource final : public SystemAudioSource {
   public:
     struct Options {
@@ -44,6 +46,8 @@ class PulseAudioSource final : public SystemAudioSource {
     const Options options_;
     std::mutex mutex_;
     std::unique_ptr<Session> session_;
+    // The running session, for stop() from a handler, which must not wait for mutex_.
+    std::atomic<Session*> current_{nullptr};
 };
 
 }  // namespace quelm

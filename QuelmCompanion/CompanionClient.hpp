@@ -25,9 +25,9 @@ namespace quelm {
 // One companion connection: connects, authenticates, receives and decodes the streams, reports
 // and writes what arrives, runs the script, and ends with an exit status. Everything runs on
 // the calling thread's event loop.
-class CompanionSession final {
+class CompanionClient final {
   public:
-    CompanionSession(CompanionOptions options, MessageScript script);
+    CompanionClient(CompanionOptions options, MessageScript script);
     ExitStatus run();
 
   private:

@@ -1,4 +1,4 @@
-#include "QuelmCompanion/CompanionSession.hpp"
+#include "QuelmCompanion/CompanionClient.hpp"
 
 #include <algorithm>
 #include <boost/asio/connect.hpp>
@@ -43,12 +43,12 @@ double uptime() {
 
 }  // namespace
 
-CompanionSession::CompanionSession(CompanionOptions options, MessageScript script)
+CompanionClient::CompanionClient(CompanionOptions options, MessageScript script)
     : options_(std::move(options)), script_(std::move(script)) {
     acknowledge_ = options_.acknowledge;
 }
 
-ExitStatus CompanionSession::run() {
+ExitStatus CompanionClient::run() {
     if (!options_.wavPath.empty() && !wav_.open(options_.wavPath)) {
         std::fprintf(stderr, "quelmix-companion: cannot write %s\n", options_.wavPath.c_str());
         return ExitStatus::outputFailed;
@@ -88,7 +88,7 @@ ExitStatus CompanionSession::run() {
     return status;
 }
 
-void CompanionSession::connect() {
+void CompanionClient::connect() {
     resolver_.async_resolve(
         options_.host, std::to_string(options_.port),
         [this](const boost::system::error_code& error, tcp::resolver::results_type results) {
@@ -117,7 +117,7 @@ void CompanionSession::connect() {
         });
 }
 
-void CompanionSession::handshake(const tcp::endpoint& endpoint) {
+void CompanionClient::handshake(const tcp::endpoint& endpoint) {
     boost::system::error_code ignored;
     beast::get_lowest_layer(ws_).socket().set_option(tcp::no_delay(true), ignored);
     ws_.read_message_max(64u << 20);
@@ -144,7 +144,7 @@ void CompanionSession::handshake(const tcp::endpoint& endpoint) {
     });
 }
 
-void CompanionSession::read() {
+void CompanionClient::read() {
     ws_.async_read(buffer_, [this](const boost::system::error_code& error, std::size_t) {
         if (finished_) {
             return;
@@ -173,7 +173,7 @@ void CompanionSession::read() {
     });
 }
 
-void CompanionSession::received(bool text, std::span<const std::uint8_t> data) {
+void CompanionClient::received(bool text, std::span<const std::uint8_t> data) {
     if (data.empty()) {
         return;
     }
@@ -194,7 +194,7 @@ void CompanionSession::received(bool text, std::span<const std::uint8_t> data) {
     }
 }
 
-void CompanionSession::receivedText(std::string_view text) {
+void CompanionClient::receivedText(std::string_view text) {
     auto message = WireCoder::decode<ServerMessage>(text);
     if (!message) {
         line("unreadable message: " + std::string(text.substr(0, 200)));
@@ -237,7 +237,7 @@ void CompanionSession::receivedText(std::string_view text) {
     }
 }
 
-void CompanionSession::authenticated() {
+void CompanionClient::authenticated() {
     authenticatedOnce_ = true;
     start_ = Clock::now();
     window_ = Window{};
@@ -266,7 +266,7 @@ void CompanionSession::authenticated() {
     runScript(0);
 }
 
-void CompanionSession::runScript(std::size_t index) {
+void CompanionClient::runScript(std::size_t index) {
     if (index >= script_.steps.size() || finished_) {
         return;
     }
@@ -291,7 +291,7 @@ void CompanionSession::runScript(std::size_t index) {
     });
 }
 
-void CompanionSession::receivedVideo(std::span<const std::uint8_t> data) {
+void CompanionClient::receivedVideo(std::span<const std::uint8_t> data) {
     auto frame = VideoFrame::decode(data);
     if (!frame) {
         line("unreadable video frame: " + std::to_string(data.size()) + " bytes");
@@ -306,15 +306,18 @@ void CompanionSession::receivedVideo(std::span<const std::uint8_t> data) {
     width_ = frame->width;
     height_ = frame->height;
 
-    auto before = Clock::now();
-    bool decoded = video_.decode(*frame);
-    double took = std::chrono::duration<double>(Clock::now() - before).count();
-    if (decoded) {
-        ++window_.decoded;
-        window_.decodeSeconds += took;
-        pictureDirty_ = true;
-    } else {
-        ++undecodable_;
+    bool decoded = false;
+    if (options_.decode) {
+        auto before = Clock::now();
+        decoded = video_.decode(*frame);
+        double took = std::chrono::duration<double>(Clock::now() - before).count();
+        if (decoded) {
+            ++window_.decoded;
+            window_.decodeSeconds += took;
+            pictureDirty_ = true;
+        } else {
+            ++undecodable_;
+        }
     }
     if (options_.verbose) {
         line("video seq=" + std::to_string(frame->seq) + " key=" + (frame->isKey ? "1" : "0") +
@@ -331,7 +334,7 @@ void CompanionSession::receivedVideo(std::span<const std::uint8_t> data) {
     }
 }
 
-void CompanionSession::receivedAudio(std::span<const std::uint8_t> data) {
+void CompanionClient::receivedAudio(std::span<const std::uint8_t> data) {
     auto packet = AudioPacket::decode(data);
     if (!packet) {
         line("unreadable audio packet: " + std::to_string(data.size()) + " bytes");
@@ -355,7 +358,7 @@ void CompanionSession::receivedAudio(std::span<const std::uint8_t> data) {
     }
 }
 
-void CompanionSession::tick() {
+void CompanionClient::tick() {
     if (finished_) {
         return;
     }
@@ -376,7 +379,7 @@ void CompanionSession::tick() {
     });
 }
 
-void CompanionSession::ping() {
+void CompanionClient::ping() {
     double ts = uptime();
     pings_.push_back(ts);
     if (pings_.size() > 8) {
@@ -385,7 +388,7 @@ void CompanionSession::ping() {
     send(*WireCoder::encode(ClientMessage{ClientMessage::Ping{ts}}));
 }
 
-void CompanionSession::writePicture() {
+void CompanionClient::writePicture() {
     const AVFrame* picture = video_.latest();
     if (picture == nullptr) {
         return;
@@ -399,7 +402,7 @@ void CompanionSession::writePicture() {
     }
 }
 
-void CompanionSession::printStatistics() {
+void CompanionClient::printStatistics() {
     double seconds =
         std::max(1e-3, std::chrono::duration<double>(Clock::now() - window_.start).count());
     std::string text =
@@ -426,7 +429,7 @@ void CompanionSession::printStatistics() {
     line(text);
 }
 
-void CompanionSession::printSummary() {
+void CompanionClient::printSummary() {
     line("summary: frames=" + std::to_string(totalFrames_) + " key=" + std::to_string(keyFrames_) +
          " undecodable=" + std::to_string(undecodable_) + " bytes=" + std::to_string(totalBytes_) +
          " size=" + std::to_string(width_) + "x" + std::to_string(height_) + " audioPackets=" +
@@ -436,7 +439,7 @@ void CompanionSession::printSummary() {
          " seconds=" + fixed(authenticatedOnce_ ? sinceStart() : 0, 2));
 }
 
-void CompanionSession::send(std::string text) {
+void CompanionClient::send(std::string text) {
     if (!open_ || closing_) {
         return;
     }
@@ -444,7 +447,7 @@ void CompanionSession::send(std::string text) {
     writeNext();
 }
 
-void CompanionSession::writeNext() {
+void CompanionClient::writeNext() {
     if (writing_ || !open_) {
         return;
     }
@@ -473,7 +476,7 @@ void CompanionSession::writeNext() {
 }
 
 // Ends the run with `status` (the first reason wins): pending messages go out, then a close.
-void CompanionSession::finish(ExitStatus status) {
+void CompanionClient::finish(ExitStatus status) {
     if (finished_) {
         return;
     }
@@ -502,7 +505,7 @@ void CompanionSession::finish(ExitStatus status) {
     }
 }
 
-void CompanionSession::closeSocket() {
+void CompanionClient::closeSocket() {
     if (!open_) {
         boost::system::error_code ignored;
         beast::get_lowest_layer(ws_).socket().close(ignored);
@@ -517,11 +520,11 @@ void CompanionSession::closeSocket() {
     });
 }
 
-double CompanionSession::sinceStart() const {
+double CompanionClient::sinceStart() const {
     return std::chrono::duration<double>(Clock::now() - start_).count();
 }
 
-void CompanionSession::line(const std::string& text) {
+void CompanionClient::line(const std::string& text) {
     std::fputs(text.c_str(), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);

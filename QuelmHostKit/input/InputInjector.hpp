@@ -1,0 +1,106 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+
+#include "QuelmHostKit/input/InputHandling.hpp"
+#include "QuelmHostKit/input/SpaceSwitcher.hpp"
+#include "QuelmHostKit/platform/EventPoster.hpp"
+#include "QuelmHostKit/queues/SerialQueue.hpp"
+
+namespace quelm {
+
+class DisplaySelection;
+
+// Turns the companion's input messages into synthetic events of the host's window system: the
+// pointer mapped onto the streamed display, buttons with click counting, pixel scrolling with
+// remainders, keys with held modifiers and caps lock, texts in short Unicode chunks, workspace
+// switches and the other system actions.
+//
+// Thread: handle() and releaseAll() may be called from any thread and only enqueue; all state
+// lives on `queue` (serial, "quelmix.input"), which is the only place the poster is driven from.
+// The queue never waits on another queue. Ownership: created shared, kept by the application
+// for the whole run; queued work holds it weakly.
+class InputInjector final : public InputHandling,
+                            public std::enable_shared_from_this<InputInjector> {
+  public:
+    // Messages that may wait on the queue before moves and scrolls are dropped.
+    static constexpr std::size_t maxPendingPointerMessages = 256;
+
+    static std::shared_ptr<InputInjector> create(std::shared_ptr<SerialQueue> queue,
+                                                 std::shared_ptr<EventPoster> poster,
+                                                 std::shared_ptr<const DisplaySelection> displays);
+
+    void handle(const ClientMessage& message) override;
+    void releaseAll() override;
+
+    // The pointer as fractions (0 to 1) of the streamed display; none when the pointer or the
+    // display's bounds are unknown. Any thread; uses no injector state.
+    static std::optional<ScreenPoint> normalizedCursor(EventPoster& poster,
+                                                       const DisplaySelection& displays);
+    // The host keyboard's kind for the host hello. Any thread.
+    static KeyboardLayoutKind physicalKeyboard(EventPoster& poster);
+
+    // Classes (WM_CLASS) of the windows for which back and forward are posted, lower case.
+    static const std::set<std::string, std::less<>>& navigationApps();
+    static bool isNavigationApp(std::string_view windowClass);
+
+    // Key codes of the companion's platform.
+    static bool isArrowKey(std::uint16_t code);
+    static bool isFnKey(std::uint16_t code);
+
+  private:
+    InputInjector(std::shared_ptr<SerialQueue> queue, std::shared_ptr<EventPoster> poster,
+                  std::shared_ptr<const DisplaySelection> displays);
+
+    void process(const ClientMessage& message);
+    void releaseEverything();
+
+    // Pointer (InputInjector.cpp).
+    EventFlags heldFlags() const;
+    ScreenPoint pointerLocation();
+    ScreenPoint clampedToShownDisplay(ScreenPoint point) const;
+    void postMove(ScreenPoint to, ScreenPoint from);
+    void button(std::int64_t button, bool down, EventFlags extra, bool fresh);
+    void scroll(double dx, double dy);
+    double uptime() const;
+
+    // Keyboard and text (InputInjectorKeyboard.cpp).
+    void key(std::uint16_t code, bool down, bool isRepeat, EventFlags extra);
+    void type(const std::string& text);
+    void setLayout(std::optional<KeyboardLayoutKind> layout);
+
+    // System actions (InputInjectorSystem.cpp).
+    void perform(SystemAction action);
+    void navigate(std::uint16_t arrow);
+
+    std::shared_ptr<SerialQueue> queue_;
+    std::shared_ptr<EventPoster> poster_;
+    std::shared_ptr<const DisplaySelection> displays_;
+    std::atomic<std::size_t> pendingPointer_{0};
+    std::atomic<bool> droppingPointer_{false};
+
+    SpaceSwitcher spaces_;
+    // The keyboard type key codes are read with; none for the host's own keyboard.
+    std::optional<std::int16_t> keySourceType_;
+    std::set<std::uint16_t> heldKeys_;
+    std::set<std::uint16_t> heldModifierKeys_;
+    bool capsLock_ = false;
+    std::optional<std::int64_t> buttonHeld_;
+    std::optional<ScreenPoint> lastPosted_;
+    double lastPostedAt_ = -std::numeric_limits<double>::infinity();
+    std::optional<std::int64_t> lastClickButton_;
+    double lastClickAt_ = -std::numeric_limits<double>::infinity();
+    ScreenPoint lastClickPoint_;
+    std::int64_t clickCount_ = 1;
+    double scrollRemainderX_ = 0;
+    double scrollRemainderY_ = 0;
+};
+
+}  // namespace quelm

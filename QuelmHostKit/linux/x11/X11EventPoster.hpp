@@ -1,0 +1,131 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "QuelmHostKit/linux/input/DBusInputMethods.hpp"
+#include "QuelmHostKit/linux/input/DesktopOverview.hpp"
+#include "QuelmHostKit/linux/x11/X11Registration.hpp"
+#include "QuelmHostKit/linux/x11/X11Workspaces.hpp"
+#include "QuelmHostKit/platform/EventPoster.hpp"
+
+namespace quelm {
+
+class X11Connection;
+
+// Synthetic input on an X server through XTest, on a connection of its own.
+//
+// - Keys: virtual key codes become X key codes by place (X11KeyCodes). Before each event the
+//   modifier keys this poster holds are pressed or released so that the server's Shift, Control
+//   and Alt match the event's flags (command counts as Control, so that the companion's copy,
+//   paste, undo and save send Control shortcuts); key events also bring the Lock state in line
+//   with caps lock. After every release the modifiers fall back to those of held modifier keys
+//   (the last flags-changed event), so nothing stays pressed that no held key asks for. The fn
+//   and keypad flags mean nothing here and are dropped.
+// - Text: each character's keysym is mapped for the moment onto a spare key code (one with no
+//   symbols), pressed and released. Clients look key codes up when they handle the event, which
+//   may be later, so spare codes are used in turn and one is mapped anew only after
+//   `spareKeyMinimumAge`; codes unused for `spareKeyRestoreAge` get their empty mapping back.
+// - Scrolling: pixels become wheel clicks (buttons 4 to 7), the rest kept for the next scroll.
+// - Click counts are the toolkits' business (they count by time and distance).
+// - A lost X server makes every post fail and every question answer nothing; the process lives.
+//
+// Thread-safe: one lock guards the connection; it is never held while waiting.
+class X11EventPoster final : public EventPoster {
+  public:
+    static constexpr double pixelsPerWheelClick = 40;
+    static constexpr double spareKeyMinimumAge = 0.1;
+    static constexpr double spareKeyRestoreAge = 1.0;
+    static constexpr double defaultDoubleClickInterval = 0.4;
+
+    // Nothing when the X server cannot be reached or lacks XTest. An empty name means $DISPLAY.
+    static std::shared_ptr<X11EventPoster> connect(const std::string& displayName = "");
+    ~X11EventPoster() override;
+    X11EventPoster(const X11EventPoster&) = delete;
+    X11EventPoster& operator=(const X11EventPoster&) = delete;
+
+    bool postMouse(const MouseEvent& event) override;
+    bool postScroll(const ScrollEvent& event) override;
+    bool postKey(const KeyEvent& event) override;
+    bool postFlagsChanged(const FlagsChangedEvent& event) override;
+    bool postUnicode(const UnicodeKeyEvent& event) override;
+
+    std::optional<ScreenPoint> pointerLocation() override;
+    double doubleClickInterval() override;
+    // X has no keyboard types: always 0, and no layout function.
+    std::int16_t keyboardType() override;
+    LayoutFunction layoutFunction() override { return {}; }
+    // From what the XKB rules names said when last read (at connection, then at most every
+    // 10 s when a companion declares its layout); never waits on the X server.
+    KeyboardLayoutKind physicalKeyboard() override;
+
+    std::optional<std::string> selectASCIICapableInputMethod() override;
+    void restoreInputMethod(const std::string& previous) override;
+    void pause(double seconds) override;
+
+    std::optional<std::string> frontmostApplication() override;
+    std::optional<std::string> openOverview() override;
+    bool spaceSwitchSupported() override;
+    std::optional<SpaceInfo> spaceInfo() override;
+    bool postSpaceSwitch(bool toRight) override;
+
+    // True once the X server has gone.
+    bool isLost() const;
+    // Japanese when the XKB rules names (_XKB_RULES_NAMES: rules, model, layout, ...) name a
+    // Japanese model or first layout.
+    static KeyboardLayoutKind keyboardKind(const std::string& model, const std::string& layouts);
+    // Net/DoubleClickTime in milliseconds from an _XSETTINGS_SETTINGS property.
+    static std::optional<int> doubleClickTime(const std::vector<std::uint8_t>& settings);
+
+  private:
+    struct SpareKey {
+        std::uint8_t code = 0;
+        double usedAt = -1e9;
+        bool mapped = false;
+    };
+
+    explicit X11EventPoster(std::unique_ptr<X11Connection> connection);
+    void findKeys();
+    // Presses or releases our modifier keys to match `flags`; the Lock state too when `lock`.
+    void syncModifiers(EventFlags flags, bool lock);
+    void setModifier(std::uint8_t code, bool& down, bool wanted);
+    void restoreOldSpareKeys(double now);
+    void releaseEverything();
+    std::optional<double> readDoubleClickInterval();
+    KeyboardLayoutKind readKeyboardKind();
+
+    mutable std::mutex mutex_;
+    std::unique_ptr<X11Connection> connection_;
+    X11Registration lostRegistration_;
+    X11Workspaces workspaces_;
+    DBusInputMethods inputMethods_;
+    DesktopOverview overview_;
+
+    std::uint8_t shiftKey_ = 0;
+    std::uint8_t controlKey_ = 0;
+    std::uint8_t altKey_ = 0;
+    std::uint8_t capsLockKey_ = 0;
+    std::uint8_t superKey_ = 0;
+    bool shiftDown_ = false;
+    bool controlDown_ = false;
+    bool altDown_ = false;
+    EventFlags heldFlags_ = 0;
+    std::set<std::uint8_t> keysDown_;
+    std::set<unsigned> buttonsDown_;
+    std::vector<SpareKey> spareKeys_;
+    std::size_t nextSpare_ = 0;
+    double scrollX_ = 0;
+    double scrollY_ = 0;
+    double clickInterval_ = defaultDoubleClickInterval;
+    double clickIntervalReadAt_ = -1e9;
+    std::atomic<KeyboardLayoutKind> keyboardKind_{KeyboardLayoutKind::us};
+    double keyboardKindReadAt_ = -1e9;
+};
+
+}  // namespace quelm

@@ -1,0 +1,514 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "QuelmHostKit/input/InputInjector.hpp"
+#include "QuelmHostKit/linux/LinuxHostEnvironment.hpp"
+#include "QuelmHostKit/linux/x11/X11EventPoster.hpp"
+#include "QuelmHostKit/streaming/DisplaySelection.hpp"
+#include "tests/fakes/CapturingLogSink.hpp"
+#include "tests/fakes/ManualQueue.hpp"
+#include "tests/fakes/PrivateXvfb.hpp"
+#include "tests/fakes/ServerProcess.hpp"
+
+namespace quelm::test {
+// Named before Xlib defines ClientMessage as an event type.
+using Msg = ::quelm::ClientMessage;
+}  // namespace quelm::test
+
+// Xlib's macros (None, Bool, Status) would break the headers above.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+namespace quelm {
+namespace {
+
+using test::Msg;
+using namespace std::chrono_literals;
+
+constexpr int kWidth = 1280;
+constexpr int kHeight = 720;
+
+template <class Predicate>
+bool eventually(Predicate predicate, std::chrono::milliseconds limit = 5s) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!predicate()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
+
+// A process of the test (a window manager, a dialog), stopped by its pid.
+struct Child {
+    pid_t pid = -1;
+    int output = -1;  // its standard output, when captured
+
+    Child() = default;
+    Child(Child&& other) noexcept
+        : pid(std::exchange(other.pid, -1)), output(std::exchange(other.output, -1)) {}
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    // Spawned, not forked by hand: the test has threads, so nothing may run between fork and
+    // exec. Its errors go to `errors` for failure messages.
+    static Child start(const std::vector<std::string>& argv, const std::string& display,
+                       bool captureOutput, const std::string& errors = "/dev/null") {
+        int pipeFds[2] = {-1, -1};
+        if (captureOutput && pipe(pipeFds) != 0) {
+            return {};
+        }
+        std::vector<std::string> env{"DISPLAY=" + display, "NO_AT_BRIDGE=1"};
+        for (const char* keep : {"HOME", "PATH", "XDG_RUNTIME_DIR", "LANG"}) {
+            if (const char* value = std::getenv(keep)) {
+                env.push_back(std::string(keep) + "=" + value);
+            }
+        }
+        std::vector<char*> args;
+        std::vector<char*> envp;
+        for (const auto& a : argv) {
+            args.push_back(const_cast<char*>(a.c_str()));
+        }
+        args.push_back(nullptr);
+        for (const auto& e : env) {
+            envp.push_back(const_cast<char*>(e.c_str()));
+        }
+        envp.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        if (captureOutput) {
+            posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+            posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
+            posix_spawn_file_actions_addclose(&actions, pipeFds[1]);
+        } else {
+            posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        }
+        posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        Child child;
+        if (posix_spawnp(&child.pid, args[0], &actions, nullptr, args.data(), envp.data()) != 0) {
+            child.pid = -1;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        if (captureOutput) {
+            close(pipeFds[1]);
+            child.output = pipeFds[0];
+        }
+        return child;
+    }
+
+    // For failure messages.
+    std::string state() {
+        int status = 0;
+        const pid_t done = waitpid(pid, &status, WNOHANG);
+        if (done != pid) {
+            return "running";
+        }
+        pid = -1;
+        return WIFEXITED(status) ? "exited " + std::to_string(WEXITSTATUS(status))
+                                 : "killed by signal " + std::to_string(WTERMSIG(status));
+    }
+
+    // Everything it printed until it exits or `limit` passes.
+    std::string readAll(std::chrono::milliseconds limit) {
+        std::string text;
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < deadline) {
+            pollfd fd{output, POLLIN, 0};
+            if (poll(&fd, 1, 50) <= 0) {
+                continue;
+            }
+            char buffer[512];
+            const ssize_t n = read(output, buffer, sizeof buffer);
+            if (n <= 0) {
+                break;
+            }
+            text.append(buffer, static_cast<std::size_t>(n));
+        }
+        return text;
+    }
+
+    ~Child() {
+        if (pid > 0) {
+            test::ServerProcess::stop(pid, 2s);
+        }
+        if (output >= 0) {
+            close(output);
+        }
+    }
+};
+
+// A window of the test covering the screen, with the focus, that records what reaches it.
+struct Recorder {
+    Display* display = nullptr;
+    Window window = 0;
+
+    explicit Recorder(const std::string& name, const char* windowClass = "QuelmRecorder",
+                      bool overrideRedirect = true) {
+        display = XOpenDisplay(name.c_str());
+        if (display == nullptr) {
+            return;
+        }
+        XSetWindowAttributes attributes{};
+        attributes.override_redirect = overrideRedirect ? True : False;
+        attributes.event_mask = KeyPressMask | KeyReleaseMask | ButtonPressMask |
+                                ButtonReleaseMask | PointerMotionMask | FocusChangeMask;
+        window = XCreateWindow(display, DefaultRootWindow(display), 0, 0, kWidth, kHeight, 0,
+                               CopyFromParent, InputOutput, CopyFromParent,
+                               CWOverrideRedirect | CWEventMask, &attributes);
+        XClassHint hint{const_cast<char*>("recorder"), const_cast<char*>(windowClass)};
+        XSetClassHint(display, window, &hint);
+        XMapRaised(display, window);
+        XSync(display, False);
+    }
+    ~Recorder() {
+        if (display != nullptr) {
+            XCloseDisplay(display);
+        }
+    }
+    void focus() {
+        XSetInputFocus(display, window, RevertToPointerRoot, CurrentTime);
+        XSync(display, False);
+    }
+    // Asks the window manager to activate the window, as a pager would.
+    void activate() {
+        XEvent event{};
+        event.xclient.type = ClientMessage;
+        event.xclient.window = window;
+        event.xclient.message_type = XInternAtom(display, "_NET_ACTIVE_WINDOW", False);
+        event.xclient.format = 32;
+        event.xclient.data.l[0] = 2;
+        event.xclient.data.l[1] = CurrentTime;
+        XSendEvent(display, DefaultRootWindow(display), False,
+                   SubstructureNotifyMask | SubstructureRedirectMask, &event);
+        XSync(display, False);
+    }
+
+    // Events of the given types that arrive within `limit`.
+    std::vector<XEvent> events(std::function<bool(const XEvent&)> wanted,
+                               std::chrono::milliseconds limit = 500ms) {
+        std::vector<XEvent> found;
+        XSync(display, False);
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < deadline) {
+            while (XPending(display) > 0) {
+                XEvent event;
+                XNextEvent(display, &event);
+                if (wanted(event)) {
+                    found.push_back(event);
+                }
+            }
+            pollfd fd{ConnectionNumber(display), POLLIN, 0};
+            poll(&fd, 1, 20);
+        }
+        return found;
+    }
+    void drain() {
+        events([](const XEvent&) { return false; }, 100ms);
+    }
+
+    ScreenPoint pointer(unsigned* mask = nullptr) {
+        Window root, child;
+        int rx = 0, ry = 0, x = 0, y = 0;
+        unsigned m = 0;
+        XQueryPointer(display, DefaultRootWindow(display), &root, &child, &rx, &ry, &x, &y, &m);
+        if (mask != nullptr) {
+            *mask = m;
+        }
+        return {static_cast<double>(rx), static_cast<double>(ry)};
+    }
+    // Key codes the server has down.
+    std::vector<int> keysDown() {
+        char keys[32];
+        XQueryKeymap(display, keys);
+        std::vector<int> down;
+        for (int i = 0; i < 256; ++i) {
+            if (keys[i / 8] & (1 << (i % 8))) {
+                down.push_back(i);
+            }
+        }
+        return down;
+    }
+};
+
+bool isType(const XEvent& e, int type) {
+    return e.type == type;
+}
+
+class X11EventPosterTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string why;
+        server = test::PrivateXvfb::start(why, kWidth, kHeight);
+        if (!server) {
+            GTEST_SKIP() << "Xvfb is not available: " << why;
+        }
+        environment = std::make_unique<LinuxHostEnvironment>(server->name());
+        ASSERT_EQ(environment->unavailableReason(), "");
+        poster = std::dynamic_pointer_cast<X11EventPoster>(environment->eventPoster());
+        ASSERT_NE(poster, nullptr);
+        displays = std::make_shared<DisplaySelection>(environment->displayServices());
+        injector = InputInjector::create(queue, poster, displays);
+    }
+    void send(const Msg& message) {
+        injector->handle(message);
+        queue->runPending();
+    }
+
+    test::CapturingLogSink::Scope log;
+    std::unique_ptr<test::PrivateXvfb> server;
+    std::shared_ptr<X11EventPoster> poster;
+    std::unique_ptr<LinuxHostEnvironment> environment;
+    std::shared_ptr<DisplaySelection> displays;
+    std::shared_ptr<test::ManualQueue> queue = std::make_shared<test::ManualQueue>();
+    std::shared_ptr<InputInjector> injector;
+};
+
+TEST_F(X11EventPosterTest, PointerReachesTheDisplaysEdgesAndButtonsArrive) {
+    Recorder recorder(server->name());
+    struct Case {
+        double x, y;
+        ScreenPoint expected;
+    };
+    for (const auto& c : {Case{1, 1, {kWidth - 1, kHeight - 1}}, Case{0, 0, {0, 0}},
+                          Case{0.5, 0.25, {kWidth / 2, kHeight / 4}}}) {
+        send(Msg::MoveTo{c.x, c.y});
+        EXPECT_EQ(recorder.pointer(), c.expected);
+    }
+    queue->advance(1);
+    send(Msg::Move{-5000, 0});
+    EXPECT_EQ(recorder.pointer(), (ScreenPoint{0, kHeight / 4}));
+    EXPECT_EQ(poster->pointerLocation(), (ScreenPoint{0, kHeight / 4}));
+
+    recorder.drain();
+    send(Msg::Button{false, true, {}});
+    send(Msg::Button{false, false, {}});
+    send(Msg::Button{true, true, {}});
+    send(Msg::Button{true, false, {}});
+    const auto buttons = recorder.events(
+        [](const XEvent& e) { return isType(e, ButtonPress) || isType(e, ButtonRelease); });
+    std::vector<std::pair<int, unsigned>> got;
+    for (const auto& e : buttons) {
+        got.emplace_back(e.type, e.xbutton.button);
+        EXPECT_EQ(e.xbutton.x_root, 0);
+        EXPECT_EQ(e.xbutton.y_root, kHeight / 4);
+    }
+    EXPECT_EQ(got,
+              (std::vector<std::pair<int, unsigned>>{
+                  {ButtonPress, 1}, {ButtonRelease, 1}, {ButtonPress, 3}, {ButtonRelease, 3}}));
+}
+
+TEST_F(X11EventPosterTest, CommandShortcutArrivesWithControlAndLeavesNothingPressed) {
+    Recorder recorder(server->name());
+    recorder.focus();
+    recorder.drain();
+    send(Msg::Key{8, true, false, Modifiers{Modifiers::command}});  // c
+    send(Msg::Key{8, false, false, Modifiers{Modifiers::command}});
+    send(Msg::Key{56, true, false, {}});  // shift held
+    send(Msg::Key{0, true, false, {}});   // a
+    send(Msg::Key{0, false, false, {}});
+    send(Msg::Key{56, false, false, {}});
+    const auto keys = recorder.events([](const XEvent& e) { return isType(e, KeyPress); });
+    std::vector<std::pair<std::string, unsigned>> got;
+    for (const auto& e : keys) {
+        XKeyEvent key = e.xkey;
+        char text[8] = {};
+        KeySym sym = NoSymbol;
+        XLookupString(&key, text, sizeof text, &sym, nullptr);
+        got.emplace_back(XKeysymToString(sym) ? XKeysymToString(sym) : "?",
+                         key.state & (ShiftMask | ControlMask | Mod1Mask));
+    }
+    EXPECT_EQ(got, (std::vector<std::pair<std::string, unsigned>>{
+                       {"Control_L", 0}, {"c", ControlMask}, {"Shift_L", 0}, {"A", ShiftMask}}));
+    EXPECT_TRUE(recorder.keysDown().empty());
+}
+
+TEST_F(X11EventPosterTest, ScrollingBecomesWheelClicksAndKeepsTheRest) {
+    Recorder recorder(server->name());
+    recorder.drain();
+    const double click = X11EventPoster::pixelsPerWheelClick;
+    send(Msg::Scroll{0, 2.5 * click});   // two up, half kept
+    send(Msg::Scroll{0, 0.5 * click});   // one more up
+    send(Msg::Scroll{-1 * click, 0});    // one right
+    send(Msg::Scroll{0, -0.9 * click});  // nothing yet
+    const auto presses = recorder.events([](const XEvent& e) { return isType(e, ButtonPress); });
+    std::vector<unsigned> buttons;
+    for (const auto& e : presses) {
+        buttons.push_back(e.xbutton.button);
+    }
+    EXPECT_EQ(buttons, (std::vector<unsigned>{4, 4, 4, 7}));
+}
+
+TEST_F(X11EventPosterTest, ReleaseAllLeavesNothingHeldOnTheServer) {
+    Recorder recorder(server->name());
+    recorder.focus();
+    send(Msg::Key{56, true, false, {}});                           // shift
+    send(Msg::Key{59, true, false, {}});                           // control
+    send(Msg::Key{0, true, false, Modifiers{Modifiers::option}});  // a, with alt
+    send(Msg::Key{123, true, false, {}});                          // left arrow
+    send(Msg::DragButton{true, Modifiers{Modifiers::command}});
+    unsigned mask = 0;
+    recorder.pointer(&mask);
+    ASSERT_NE(mask & Button1Mask, 0u);
+    ASSERT_GE(recorder.keysDown().size(), 4u);
+
+    injector->releaseAll();
+    queue->runPending();
+    recorder.pointer(&mask);
+    EXPECT_EQ(mask & (Button1Mask | Button2Mask | Button3Mask | ShiftMask | ControlMask | Mod1Mask),
+              0u);
+    EXPECT_TRUE(recorder.keysDown().empty());
+}
+
+TEST_F(X11EventPosterTest, ALostServerMakesPostsFailWithoutEndingTheProcess) {
+    server->kill();
+    MouseEvent move;
+    move.position = {10, 10};
+    EXPECT_FALSE(poster->postMouse(move));
+    EXPECT_FALSE(poster->postKey({0, true, false, 0, {}}));
+    EXPECT_FALSE(poster->postUnicode({u"a", true}));
+    EXPECT_FALSE(poster->pointerLocation());
+    EXPECT_FALSE(poster->spaceInfo());
+    send(Msg::Text{"still here"});
+    EXPECT_TRUE(log.sink().waitFor("X server lost", 1));
+}
+
+// A GTK text entry (zenity prints what was typed) reads the typed characters back.
+TEST_F(X11EventPosterTest, TextTypedIntoAGtkEntryArrivesAsCharacters) {
+    Recorder probe(server->name());
+    const std::string errors = testing::TempDir() + "quelm-zenity.log";
+    Child zenity = Child::start({"zenity", "--entry", "--text=type"}, server->name(), true, errors);
+    ASSERT_GT(zenity.pid, 0);
+    // Its window maps without a window manager; give it the focus.
+    Window entryWindow = 0;
+    ASSERT_TRUE(eventually(
+        [&] {
+            Window root, parent;
+            Window* children = nullptr;
+            unsigned count = 0;
+            XQueryTree(probe.display, DefaultRootWindow(probe.display), &root, &parent, &children,
+                       &count);
+            for (unsigned i = 0; i < count; ++i) {
+                XClassHint hint{};
+                XWindowAttributes attributes{};
+                XGetWindowAttributes(probe.display, children[i], &attributes);
+                if (attributes.map_state == IsViewable && children[i] != probe.window &&
+                    XGetClassHint(probe.display, children[i], &hint)) {
+                    const bool isZenity =
+                        hint.res_class && strcasecmp(hint.res_class, "zenity") == 0;
+                    XFree(hint.res_name);
+                    XFree(hint.res_class);
+                    if (isZenity) {
+                        entryWindow = children[i];
+                    }
+                }
+            }
+            if (children != nullptr) {
+                XFree(children);
+            }
+            return entryWindow != 0;
+        },
+        20s))
+        << "zenity did not show its window: " << zenity.state() << " "
+        << test::ServerProcess::tail(errors);
+    XUnmapWindow(probe.display, probe.window);
+    XRaiseWindow(probe.display, entryWindow);
+    XSetInputFocus(probe.display, entryWindow, RevertToPointerRoot, CurrentTime);
+    XSync(probe.display, False);
+    std::this_thread::sleep_for(500ms);  // GTK takes the focus in
+
+    const std::string typed = "日本語のテキスト café naïve Ωmega 😀👍 end";
+    send(Msg::Text{typed + "\n"});
+    const std::string printed = zenity.readAll(10s);
+    EXPECT_EQ(printed, typed + "\n");
+}
+
+class WorkspaceTest : public X11EventPosterTest {
+  protected:
+    void SetUp() override {
+        X11EventPosterTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) {
+            return;
+        }
+        openbox = std::make_unique<Child>(
+            Child::start({"openbox", "--sm-disable"}, server->name(), false));
+        if (!eventually([&] { return poster->spaceSwitchSupported() && poster->spaceInfo(); },
+                        10s)) {
+            GTEST_SKIP() << "openbox did not start";
+        }
+    }
+    std::unique_ptr<Child> openbox;
+};
+
+TEST_F(WorkspaceTest, SwitchesAreBoundedAndQuickOnesFollowThePrediction) {
+    const auto start = poster->spaceInfo();
+    ASSERT_TRUE(start);
+    ASSERT_GE(start->count, 2u);
+    const std::uint32_t last = start->count - 1;
+    EXPECT_EQ(start->index, 0u);
+
+    send(Msg::System{SystemAction::spaceLeft});  // already on the first: nothing
+    for (std::uint32_t i = 0; i < start->count + 1; ++i) {
+        send(Msg::System{SystemAction::spaceRight});  // quick: counts from the prediction
+    }
+    EXPECT_TRUE(eventually([&] {
+        const auto info = poster->spaceInfo();
+        return info && info->index == last;
+    }));
+    queue->advance(2);
+    send(Msg::System{SystemAction::spaceLeft});
+    EXPECT_TRUE(eventually([&] {
+        const auto info = poster->spaceInfo();
+        return info && info->index == last - 1;
+    }));
+    EXPECT_TRUE(log.sink().lines().empty());
+}
+
+TEST_F(WorkspaceTest, BackAndForwardReachBrowsersOnlyAsAltArrows) {
+    Recorder browser(server->name(), "Firefox", false);
+    ASSERT_TRUE(eventually([&] {
+        browser.activate();
+        return poster->frontmostApplication() == "Firefox";
+    }));
+    browser.drain();
+    send(Msg::System{SystemAction::back});
+    send(Msg::System{SystemAction::forward});
+    const auto keys = browser.events([](const XEvent& e) { return isType(e, KeyPress); });
+    std::vector<std::pair<std::string, unsigned>> got;
+    for (const auto& e : keys) {
+        XKeyEvent key = e.xkey;
+        KeySym sym = XLookupKeysym(&key, 0);
+        got.emplace_back(XKeysymToString(sym), key.state & (ControlMask | Mod1Mask));
+    }
+    EXPECT_EQ(got, (std::vector<std::pair<std::string, unsigned>>{
+                       {"Alt_L", 0}, {"Left", Mod1Mask}, {"Alt_L", 0}, {"Right", Mod1Mask}}));
+    EXPECT_TRUE(browser.keysDown().empty());
+
+    Recorder editor(server->name(), "Gedit", false);
+    ASSERT_TRUE(eventually([&] {
+        editor.activate();
+        return poster->frontmostApplication() == "Gedit";
+    }));
+    send(Msg::System{SystemAction::back});
+    EXPECT_EQ(log.sink().count("back/forward ignored: front app is Gedit"), 1);
+}
+
+}  // namespace
+}  // namespace quelm
