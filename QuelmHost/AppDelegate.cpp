@@ -97,10 +97,15 @@ bool AppDelegate::launch() {
     server_ = RemoteServer::create(io_.context(), options, std::move(services));
 
     frontEnd_ = std::make_unique<HeadlessFrontEnd>([tokens = tokens_] { return tokens->token(); },
-                                                   [] { return Net::tailscaleIPv4(); });
+                                                   [] { return Net::tailscaleIPv4(); }, stdout,
+                                                   commandLine_.headless);
+    buildMenu();
     // Status reports run on the main queue, where this delegate lives until shutdown() (which
     // stops the server first) has returned.
-    server_->onStatus = [this](RemoteServer::Status status) { frontEnd_->statusChanged(status); };
+    server_->onStatus = [this](RemoteServer::Status status) {
+        frontEnd_->statusChanged(status);
+        menu_->statusChanged(status);
+    };
     server_->onListening = [this](std::string address, std::uint16_t port) {
         frontEnd_->listening(address, port);
     };
@@ -109,10 +114,15 @@ bool AppDelegate::launch() {
     if (commandLine_.allowLocal) {
         server_->setLocalAllowed(true);
     }
+    wireDesktop();
     return true;
 }
 
 void AppDelegate::shutdown() {
+    tray_.reset();
+    if (clipboard_) {
+        clipboard_->stop();
+    }
     if (server_) {
         server_->stop();
         server_.reset();
@@ -136,6 +146,10 @@ void AppDelegate::shutdown() {
         Log::info("shutdown: connections still closing after 2 s were dropped");
     }
     environment_->shutdown();
+    // After the server: the held inhibitors are given back as the menu goes.
+    clipboard_.reset();
+    lock_.reset();
+    menu_.reset();
 }
 
 }  // namespace quelm

@@ -1,15 +1,21 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include "QuelmHost/CommandLine.hpp"
 #include "QuelmHost/HeadlessFrontEnd.hpp"
+#include "QuelmHost/StatusMenu.hpp"
+#include "QuelmHost/TrayFrontEnd.hpp"
+#include "QuelmHostKit/clipboard/ClipboardBridge.hpp"
 #include "QuelmHostKit/platform/HostEnvironment.hpp"
+#include "QuelmHostKit/platform/SessionLock.hpp"
 #include "QuelmHostKit/queues/IoThread.hpp"
 #include "QuelmHostKit/queues/SerialQueue.hpp"
 #include "QuelmHostKit/server/RemoteServer.hpp"
 #include "QuelmHostKit/server/TokenStore.hpp"
 #include "QuelmHostKit/streaming/DisplaySelection.hpp"
+#include "QuelmHostKit/streaming/NeverCaptureRegistry.hpp"
 #include "QuelmHostKit/streaming/ScreenCapture.hpp"
 
 namespace quelm {
@@ -41,23 +47,38 @@ class AppDelegate final {
     // See the class comment; idempotent.
     void shutdown();
 
+    // The user chose to quit from the tray.
+    std::function<void()> onQuit;
+    // Where the QR window puts its rectangle while shown; the capture blacks it out.
+    std::shared_ptr<NeverCaptureRegistry> neverCapture = std::make_shared<NeverCaptureRegistry>();
+
   private:
+    // The status menu's rules, and the tray unless headless (AppDelegateDesktop.cpp).
+    void buildMenu();
+    // The pasteboard bridge both ways, the lock state and keep-awake, once the server runs.
+    void wireDesktop();
+
     CommandLine commandLine_;
     std::shared_ptr<SerialQueue> mainQueue_;
     std::shared_ptr<HostEnvironment> environment_;
     std::shared_ptr<DisplaySelection> selection_;
     std::shared_ptr<TokenStore> tokens_;
+    // Declared before input_ so that it outlives the injector that runs on it.
+    std::shared_ptr<SerialQueue> inputQueue_;
     // The capture's queues outlive it; "quelmix.capture.start" may block on the X server.
     std::shared_ptr<SerialQueue> captureStartQueue_;
     std::shared_ptr<SerialQueue> audioQueue_;
     std::shared_ptr<SerialQueue> videoQueue_;
     std::shared_ptr<ScreenCapture> capture_;
-    // Declared before input_ so that it outlives the injector that runs on it.
-    std::shared_ptr<SerialQueue> inputQueue_;
     std::shared_ptr<InputHandling> input_;
     IoThread io_{"quelmix.server"};
     std::shared_ptr<RemoteServer> server_;
     std::unique_ptr<HeadlessFrontEnd> frontEnd_;
+    std::shared_ptr<SerialQueue> imageQueue_;
+    std::shared_ptr<ClipboardBridge> clipboard_;
+    std::shared_ptr<StatusMenu> menu_;
+    std::shared_ptr<SessionLock> lock_;
+    std::unique_ptr<TrayFrontEnd> tray_;
 };
 
 }  // namespace quelm

@@ -1,12 +1,17 @@
 #include "QuelmHost/HeadlessFrontEnd.hpp"
 
 #include "QuelmCore/ConnectionTarget.hpp"
+#include "QuelmHost/QrCode.hpp"
 #include "QuelmHost/StatusLine.hpp"
 
 namespace quelm {
 
-HeadlessFrontEnd::HeadlessFrontEnd(TextSource token, TextSource tailscaleAddress, std::FILE* out)
-    : token_(std::move(token)), tailscaleAddress_(std::move(tailscaleAddress)), out_(out) {}
+HeadlessFrontEnd::HeadlessFrontEnd(TextSource token, TextSource tailscaleAddress, std::FILE* out,
+                                   bool showQrCode)
+    : token_(std::move(token)),
+      tailscaleAddress_(std::move(tailscaleAddress)),
+      out_(out),
+      showQrCode_(showQrCode) {}
 
 void HeadlessFrontEnd::begin() {
     printStatus();
@@ -22,7 +27,15 @@ void HeadlessFrontEnd::listening(const std::string& address, std::uint16_t port)
     if (!token) {
         return;  // without a secret there is no URL to give out
     }
-    print(ConnectionTarget{address, port, *token}.shareString());
+    auto url = ConnectionTarget{address, port, *token}.shareString();
+    print(url);
+    // The companion scans the Tailscale URL; the loopback one is for tests on this machine.
+    if (showQrCode_ && address != "127.0.0.1") {
+        if (auto code = QrCode::encode(url)) {
+            std::fputs(code->terminalText().c_str(), out_);
+            std::fflush(out_);
+        }
+    }
     // A new Tailscale address changes the waiting line too.
     if (std::holds_alternative<RemoteServer::Waiting>(status_) && address != "127.0.0.1") {
         printStatus();

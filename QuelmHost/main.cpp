@@ -11,6 +11,7 @@
 #include "QuelmHost/CommandLine.hpp"
 #include "QuelmHostKit/linux/LinuxHostEnvironment.hpp"
 #include "QuelmHostKit/linux/gtk/GLibMainQueue.hpp"
+#include "QuelmHostKit/linux/gtk/GtkDisplay.hpp"
 #include "QuelmHostKit/linux/log/JournalLogSink.hpp"
 #include "QuelmHostKit/log/Log.hpp"
 
@@ -46,12 +47,16 @@ int main(int argc, char** argv) {
     g_unix_signal_add(SIGINT, quitLoop, loop);
     g_unix_signal_add(SIGTERM, quitLoop, loop);
     {
-        if (!commandLine.headless) {
-            // There is no tray icon yet; the terminal front end serves both modes.
-            quelm::Log::info("no tray icon: running headless");
+        // GTK serves the clipboard in both modes, and the tray unless headless.
+        if (!quelm::GtkDisplay::open() && !commandLine.headless) {
+            quelm::Log::info("no display for the tray: running headless");
+            commandLine.headless = true;
         }
-        auto environment = std::make_shared<quelm::LinuxHostEnvironment>();
+        auto neverCapture = std::make_shared<quelm::NeverCaptureRegistry>();
+        auto environment = std::make_shared<quelm::LinuxHostEnvironment>("", neverCapture);
         quelm::AppDelegate app(commandLine, std::make_shared<quelm::GLibMainQueue>(), environment);
+        app.neverCapture = neverCapture;
+        app.onQuit = [loop] { g_main_loop_quit(loop); };
         if (!app.launch()) {
             // Without a screen there is nothing to offer a companion: say why and stop, rather
             // than greet companions with a display that does not exist.

@@ -12,11 +12,12 @@ build_preset() {
   cmake --build --preset "$preset" -j "$(nproc)"
 }
 
-# Starts a private Xvfb with a window manager and a terminal in it (a desktop for a companion to
-# see and drive) and exports DISPLAY. Xvfb picks a free display number itself and
+# Starts a private Xvfb and exports DISPLAY. Xvfb picks a free display number itself and
 # reports it through a pipe (-displayfd), so nothing is guessed. It runs in a session of its own,
-# so a Ctrl-C meant for the host does not end the X server under it; it is stopped by its id when
-# the calling shell exits. Fails (and stops) when the server dies or says nothing in time.
+# so a Ctrl-C meant for the host does not end the X server under it. With --desktop a window
+# manager and a terminal run in it too, so a companion has a desktop to see and drive.
+# Everything started here is stopped by its id when the calling shell exits. Fails (and stops)
+# when the server dies or says nothing in time.
 start_private_display() {
   local dir fifo number=""
   dir=$(mktemp -d /tmp/quelm-xvfb.XXXXXX)
@@ -24,25 +25,28 @@ start_private_display() {
   mkfifo "$fifo"
   setsid Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp -noreset \
     3>"$fifo" >"$dir/xvfb.log" 2>&1 &
-  QUELM_XVFB_PID=$!
+  QUELM_DESKTOP_PIDS=($!)
   QUELM_XVFB_DIR=$dir
-  QUELM_DESKTOP_PIDS=()
-  trap 'for pid in "${QUELM_DESKTOP_PIDS[@]}"; do kill "$pid" 2>/dev/null; done; kill "$QUELM_XVFB_PID" 2>/dev/null; wait 2>/dev/null; rm -rf "$QUELM_XVFB_DIR"' EXIT
+  trap 'for pid in "${QUELM_DESKTOP_PIDS[@]}"; do kill "$pid" 2>/dev/null; done; wait 2>/dev/null; rm -rf "$QUELM_XVFB_DIR"' EXIT
   # The read ends at the number, at end of file when Xvfb dies, or after 15 s.
   read -r -t 15 number <"$fifo" || true
-  if ! [[ "$number" =~ ^[0-9]+$ ]] || ! kill -0 "$QUELM_XVFB_PID" 2>/dev/null; then
+  if ! [[ "$number" =~ ^[0-9]+$ ]] || ! kill -0 "${QUELM_DESKTOP_PIDS[0]}" 2>/dev/null; then
     echo "Xvfb did not start:" >&2
     tail -n 20 "$dir/xvfb.log" >&2
     exit 1
   fi
   export DISPLAY=":$number"
-  if command -v openbox >/dev/null; then
-    openbox >/dev/null 2>&1 &
-    QUELM_DESKTOP_PIDS+=($!)
+  local what="private X display $DISPLAY (Xvfb pid ${QUELM_DESKTOP_PIDS[0]})"
+  if [ "${1:-}" = "--desktop" ]; then
+    if command -v openbox >/dev/null; then
+      setsid openbox >/dev/null 2>&1 &
+      QUELM_DESKTOP_PIDS+=($!)
+    fi
+    if command -v xterm >/dev/null; then
+      setsid xterm -geometry 120x40+40+40 >/dev/null 2>&1 &
+      QUELM_DESKTOP_PIDS+=($!)
+    fi
+    what+=" with a window manager and a terminal"
   fi
-  if command -v xterm >/dev/null; then
-    xterm -geometry 120x40+40+40 >/dev/null 2>&1 &
-    QUELM_DESKTOP_PIDS+=($!)
-  fi
-  echo "private X display $DISPLAY (Xvfb pid $QUELM_XVFB_PID) with a window manager and a terminal" >&2
+  echo "$what" >&2
 }

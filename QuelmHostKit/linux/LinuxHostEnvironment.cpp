@@ -33,6 +33,12 @@ LinuxHostEnvironment::LinuxHostEnvironment(std::string displayName,
         return;
     }
     cursor_ = X11CursorMonitor::create(pump_);
+    // Input gets a connection of its own: it is driven from the input queue's thread.
+    poster_ = X11EventPoster::connect(displayName);
+    if (!poster_) {
+        Log::info("no XTest on the X server: the companion cannot drive the pointer or keys");
+    }
+
     // Started only while a companion asks for sound; without a sound server that is logged and
     // the picture goes on.
     audio_ = std::make_shared<PulseAudioSource>();
@@ -42,11 +48,6 @@ LinuxHostEnvironment::LinuxHostEnvironment(std::string displayName,
     capture.audio = audio_;
     capture.neverCapture = std::move(neverCapture);
     capture_ = std::make_shared<X11CaptureService>(std::move(capture));
-    // Input gets a connection of its own: it is driven from the input queue's thread.
-    poster_ = X11EventPoster::connect(displayName);
-    if (!poster_) {
-        Log::info("no XTest on the X server: the companion cannot drive the pointer or keys");
-    }
     lost_ = pump_->onLost([] {
         Log::info(
             "the X server is gone: the screen is no longer offered until the host is "
@@ -66,16 +67,16 @@ std::shared_ptr<CursorMonitor> LinuxHostEnvironment::cursorMonitor() {
     return cursor_;
 }
 
+std::shared_ptr<EventPoster> LinuxHostEnvironment::eventPoster() {
+    return poster_;
+}
+
 std::shared_ptr<CaptureService> LinuxHostEnvironment::captureService() {
     return capture_;
 }
 
 std::shared_ptr<SystemAudioSource> LinuxHostEnvironment::systemAudioSource() {
     return audio_;
-}
-
-std::shared_ptr<EventPoster> LinuxHostEnvironment::eventPoster() {
-    return poster_;
 }
 
 void LinuxHostEnvironment::shutdown() {

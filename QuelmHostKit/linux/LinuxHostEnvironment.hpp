@@ -12,8 +12,8 @@ namespace quelm {
 class X11EventPump;
 class X11DisplayServices;
 class X11CursorMonitor;
-class X11CaptureService;
 class X11EventPoster;
+class X11CaptureService;
 
 // The services of an X11 desktop session. One event pump thread (its own X connection) keeps
 // the display list and the pointer position current; services that talk to X themselves
@@ -31,10 +31,10 @@ class LinuxHostEnvironment final : public HostEnvironment {
     std::string unavailableReason() const override { return reason_; }
     std::shared_ptr<DisplayServices> displayServices() override;
     std::shared_ptr<CursorMonitor> cursorMonitor() override;
+    std::shared_ptr<EventPoster> eventPoster() override;
     // XShm capture of the RandR monitors, with system audio from PulseAudio.
     std::shared_ptr<CaptureService> captureService() override;
     std::shared_ptr<SystemAudioSource> systemAudioSource() override;
-    std::shared_ptr<EventPoster> eventPoster() override;
     void shutdown() override;
 
   private:
@@ -42,9 +42,9 @@ class LinuxHostEnvironment final : public HostEnvironment {
     std::shared_ptr<X11EventPump> pump_;
     std::shared_ptr<X11DisplayServices> displays_;
     std::shared_ptr<X11CursorMonitor> cursor_;
+    std::shared_ptr<X11EventPoster> poster_;
     std::shared_ptr<SystemAudioSource> audio_;
     std::shared_ptr<X11CaptureService> capture_;
-    std::shared_ptr<X11EventPoster> poster_;
     X11Registration lost_;
 };
 
