@@ -16,17 +16,17 @@ class MeasuredEncoder final : public VideoEncoding {
     MeasuredEncoder(std::unique_ptr<VideoEncoding> inner, std::weak_ptr<EncodeLatencyMeter> meter)
         : inner_(std::move(inner)), meter_(std::move(meter)) {}
 
-    void encode(PixelBufferRef buffer, bool forceKey, Completion completion) override {
+    void encode(PixelBufferRef buffer, EncodeRequest request, Completion completion) override {
         const double changedAt = buffer ? buffer->changedAt() : 0;
         const double grabbedAt = buffer ? buffer->grabbedAt() : 0;
         // Each picture is measured once, not again for its refinements.
         const bool fresh = changedAt > 0 && grabbedAt != lastGrab_;
         lastGrab_ = grabbedAt;
         if (!fresh) {
-            inner_->encode(std::move(buffer), forceKey, std::move(completion));
+            inner_->encode(std::move(buffer), request, std::move(completion));
             return;
         }
-        inner_->encode(std::move(buffer), forceKey,
+        inner_->encode(std::move(buffer), request,
                        [meter = meter_, changedAt, grabbedAt,
                         completion = std::move(completion)](EncodeOutcome outcome) {
                            if (std::holds_alternative<EncodeOutcomes::Frame>(outcome)) {
