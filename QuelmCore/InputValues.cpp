@@ -8,11 +8,16 @@ std::string_view rawValue(KeyboardLayoutKind kind) {
 
 std::string_view rawValue(SystemAction action) {
     switch (action) {
-        case SystemAction::missionControl: return "missionControl";
-        case SystemAction::spaceLeft: return "spaceLeft";
-        case SystemAction::spaceRight: return "spaceRight";
-        case SystemAction::back: return "back";
-        case SystemAction::forward: return "forward";
+        case SystemAction::missionControl:
+            return "missionControl";
+        case SystemAction::spaceLeft:
+            return "spaceLeft";
+        case SystemAction::spaceRight:
+            return "spaceRight";
+        case SystemAction::back:
+            return "back";
+        case SystemAction::forward:
+            return "forward";
     }
     return {};
 }

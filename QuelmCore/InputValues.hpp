@@ -26,9 +26,7 @@ struct Modifiers {
         }
     }
 
-    constexpr bool contains(std::uint8_t members) const {
-        return (rawValue & members) == members;
-    }
+    constexpr bool contains(std::uint8_t members) const { return (rawValue & members) == members; }
     constexpr bool isEmpty() const { return rawValue == 0; }
     constexpr void insert(std::uint8_t members) { rawValue |= members; }
     constexpr void remove(std::uint8_t members) { rawValue &= static_cast<std::uint8_t>(~members); }
@@ -45,8 +43,8 @@ enum class KeyboardLayoutKind { us, jis };
 
 enum class SystemAction { missionControl, spaceLeft, spaceRight, back, forward };
 
-inline constexpr std::array<KeyboardLayoutKind, 2> allKeyboardLayoutKinds{
-    KeyboardLayoutKind::us, KeyboardLayoutKind::jis};
+inline constexpr std::array<KeyboardLayoutKind, 2> allKeyboardLayoutKinds{KeyboardLayoutKind::us,
+                                                                          KeyboardLayoutKind::jis};
 
 inline constexpr std::array<SystemAction, 5> allSystemActions{
     SystemAction::missionControl, SystemAction::spaceLeft, SystemAction::spaceRight,

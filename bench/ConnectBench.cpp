@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "QuelmHostKit/queues/IoThread.hpp"
 #include "QuelmHostKit/log/Log.hpp"
+#include "QuelmHostKit/queues/IoThread.hpp"
 #include "QuelmHostKit/server/RemoteServer.hpp"
 
 namespace {

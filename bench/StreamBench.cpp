@@ -25,8 +25,8 @@
 #include "QuelmCore/AudioPacket.hpp"
 #include "QuelmCore/VideoFrame.hpp"
 #include "QuelmHostKit/queues/IoThread.hpp"
-#include "QuelmHostKit/server/RemoteServer.hpp"
 #include "QuelmHostKit/queues/ThreadQueue.hpp"
+#include "QuelmHostKit/server/RemoteServer.hpp"
 
 namespace {
 
@@ -333,14 +333,14 @@ void frameThroughput() {
         auto cpu1 = cpuSeconds();
         double elapsed = std::chrono::duration<double>(Clock::now() - t0).count();
         double frames = double(frames1 - frames0);
-        std::printf("video, 100 KB frames to a loopback companion reading and acknowledging "
-                    "(companion in a child process):\n");
+        std::printf(
+            "video, 100 KB frames to a loopback companion reading and acknowledging "
+            "(companion in a child process):\n");
         std::printf("  %.0f frames in %.2f s: %.0f frames/s, %.1f MB/s\n", frames, elapsed,
                     frames / elapsed, frames * kFrameBytes / elapsed / 1e6);
         if (frames > 0) {
             std::printf("  host process CPU %.3f s: %.1f us per frame (%.0f%% of one core)\n",
-                        cpu1 - cpu0, (cpu1 - cpu0) / frames * 1e6,
-                        (cpu1 - cpu0) / elapsed * 100);
+                        cpu1 - cpu0, (cpu1 - cpu0) / frames * 1e6, (cpu1 - cpu0) / elapsed * 100);
         }
         int status = 0;
         waitpid(child, &status, 0);
@@ -376,8 +376,8 @@ void stalledReaderMemory(double seconds) {
     };
     report(0);
     for (double next = 10; next < seconds; next += 10) {
-        std::this_thread::sleep_until(t0 + std::chrono::duration_cast<Clock::duration>(
-                                               std::chrono::duration<double>(next)));
+        std::this_thread::sleep_until(
+            t0 + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(next)));
         report(next);
     }
     std::this_thread::sleep_until(

@@ -17,7 +17,7 @@ std::shared_ptr<LogSink> setSink(std::shared_ptr<LogSink> sink);
 
 // The default sink's line: "2026-12-10T02:06:59.123Z io.quelmix.host[host] message".
 class StderrSink : public LogSink {
-public:
+  public:
     void write(std::string_view subsystem, std::string_view category,
                std::string_view message) override;
 };

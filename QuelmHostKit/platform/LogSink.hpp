@@ -6,7 +6,7 @@ namespace quelm {
 
 // Where log lines go. Called from any thread; implementations serialise writes themselves.
 class LogSink {
-public:
+  public:
     virtual ~LogSink() = default;
     // One message, without time, subsystem or category: the sink adds what its medium needs.
     virtual void write(std::string_view subsystem, std::string_view category,

@@ -12,7 +12,7 @@ namespace {
 // released handle ends the chain at its next firing.
 class ChainedTimer final : public RepeatingTimer,
                            public std::enable_shared_from_this<ChainedTimer> {
-public:
+  public:
     ChainedTimer(SerialQueue& queue, double interval, SerialQueue::Task task)
         : queue_(queue), interval_(interval), task_(std::move(task)) {}
 
@@ -32,7 +32,7 @@ public:
 
     void cancel() override { cancelled_.store(true); }
 
-private:
+  private:
     // The queue outlives its timers: owners cancel or drop them before their queue goes.
     SerialQueue& queue_;
     double interval_;

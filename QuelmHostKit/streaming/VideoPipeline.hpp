@@ -8,8 +8,8 @@
 #include "QuelmCore/FrameGate.hpp"
 #include "QuelmCore/StreamConfig.hpp"
 #include "QuelmCore/VideoFrame.hpp"
-#include "QuelmHostKit/streaming/PixelBuffer.hpp"
 #include "QuelmHostKit/queues/SerialQueue.hpp"
+#include "QuelmHostKit/streaming/PixelBuffer.hpp"
 #include "QuelmHostKit/streaming/VideoEncoding.hpp"
 
 namespace quelm {

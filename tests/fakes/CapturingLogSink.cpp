@@ -48,6 +48,8 @@ void CapturingLogSink::clear() {
 CapturingLogSink::Scope::Scope()
     : sink_(std::make_shared<CapturingLogSink>()), previous_(Log::setSink(sink_)) {}
 
-CapturingLogSink::Scope::~Scope() { Log::setSink(previous_); }
+CapturingLogSink::Scope::~Scope() {
+    Log::setSink(previous_);
+}
 
 }  // namespace quelm::test

@@ -13,7 +13,7 @@ namespace quelm::test {
 // Captures log lines for assertions; installed for the lifetime of a Scope and then the
 // previous sink comes back.
 class CapturingLogSink final : public LogSink {
-public:
+  public:
     void write(std::string_view subsystem, std::string_view category,
                std::string_view message) override;
 
@@ -26,17 +26,17 @@ public:
 
     // Installs a fresh sink for the current scope.
     class Scope {
-    public:
+      public:
         Scope();
         ~Scope();
         CapturingLogSink& sink() { return *sink_; }
 
-    private:
+      private:
         std::shared_ptr<CapturingLogSink> sink_;
         std::shared_ptr<LogSink> previous_;
     };
 
-private:
+  private:
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     std::vector<std::string> lines_;

@@ -13,7 +13,7 @@ namespace quelm::test {
 // tasks run on the test's thread, in due-time order (submission order among equals). No test
 // sleeps for a timer. Tasks may be submitted from any thread.
 class ManualQueue final : public SerialQueue {
-public:
+  public:
     explicit ManualQueue(double start = 1000.0) : now_(start) {}
 
     void async(Task task) override { after(0, std::move(task)); }
@@ -30,7 +30,7 @@ public:
     // Tasks not yet run.
     std::size_t pendingCount() const;
 
-private:
+  private:
     bool runOneDueBy(double limit);
 
     mutable std::mutex mutex_;

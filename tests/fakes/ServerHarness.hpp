@@ -9,8 +9,8 @@
 
 #include "QuelmCore/ClipImage.hpp"
 #include "QuelmHostKit/queues/IoThread.hpp"
-#include "QuelmHostKit/server/RemoteServer.hpp"
 #include "QuelmHostKit/queues/ThreadQueue.hpp"
+#include "QuelmHostKit/server/RemoteServer.hpp"
 #include "tests/fakes/CapturingLogSink.hpp"
 #include "tests/fakes/RecordingInputHandling.hpp"
 #include "tests/fakes/RecordingScreenStreaming.hpp"

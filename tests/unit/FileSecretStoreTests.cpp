@@ -9,8 +9,8 @@
 #include <fstream>
 
 #include "QuelmCore/AppIdentity.hpp"
-#include "QuelmHostKit/server/TokenStore.hpp"
 #include "QuelmHostKit/linux/secret/FileSecretStore.hpp"
+#include "QuelmHostKit/server/TokenStore.hpp"
 #include "tests/fakes/CapturingLogSink.hpp"
 
 namespace quelm {

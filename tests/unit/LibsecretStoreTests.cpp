@@ -2,8 +2,8 @@
 
 #include <unistd.h>
 
-#include "QuelmHostKit/server/TokenStore.hpp"
 #include "QuelmHostKit/linux/secret/LibsecretStore.hpp"
+#include "QuelmHostKit/server/TokenStore.hpp"
 #include "tests/fakes/CapturingLogSink.hpp"
 
 namespace quelm {
