@@ -6,6 +6,8 @@ repo_root() { cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd; }
 build_preset() {
   local preset=$1
   local extra=()
+  # Paths below the checkout are hashed relative to it, so clones share ccache's results.
+  export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$(repo_root)}"
   # CI builds with warnings as errors; a user's build does not stop for a new compiler's warning.
   if [ "${CI:-}" = "true" ] || [ -n "${QUELM_WERROR:-}" ]; then extra+=(-DQUELM_WERROR=ON); fi
   cmake --preset "$preset" "${extra[@]}" >/dev/null
