@@ -92,17 +92,19 @@ void onBus(GObject*, GAsyncResult* result, gpointer data) {
             messageOf(error));
         return;
     }
+    // The request's arguments are built before the callback takes the pending request over:
+    // in one call the order in which arguments are evaluated is unspecified.
+    GVariant* arguments =
+        system ? g_variant_new("(ssss)", "idle:sleep", kWho, pending->reason.c_str(), "block")
+               : g_variant_new("(ss)", kWho, pending->reason.c_str());
     if (system) {
         g_dbus_connection_call_with_unix_fd_list(
             bus, "org.freedesktop.login1", "/org/freedesktop/login1",
-            "org.freedesktop.login1.Manager", "Inhibit",
-            g_variant_new("(ssss)", "idle:sleep", kWho, pending->reason.c_str(), "block"),
-            G_VARIANT_TYPE("(h)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr, onInhibitReply,
-            pending.release());
+            "org.freedesktop.login1.Manager", "Inhibit", arguments, G_VARIANT_TYPE("(h)"),
+            G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr, onInhibitReply, pending.release());
     } else {
         g_dbus_connection_call(bus, "org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver",
-                               "org.freedesktop.ScreenSaver", "Inhibit",
-                               g_variant_new("(ss)", kWho, pending->reason.c_str()),
+                               "org.freedesktop.ScreenSaver", "Inhibit", arguments,
                                G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr,
                                onScreenSaverReply, pending.release());
     }
