@@ -300,8 +300,8 @@ std::size_t addressSpaceBytes() {
 
 // Limits the address space to `room` bytes beyond what the process maps now, then prepares the
 // three crafted files; the number of wrong results.
-int failuresWithinRoom(std::size_t room, const Bytes& png100, const Bytes& png120,
-                       const Bytes& tiff120) {
+[[maybe_unused]] int failuresWithinRoom(std::size_t room, const Bytes& png100, const Bytes& png120,
+                                        const Bytes& tiff120) {
     const rlim_t limit = addressSpaceBytes() + room;
     const rlimit cap{limit, limit};
     setrlimit(RLIMIT_AS, &cap);
