@@ -43,9 +43,11 @@ class HostProcess {
         posix_spawn_file_actions_addclose(&actions, out[0]);
         posix_spawn_file_actions_addclose(&actions, err[0]);
 
-        std::vector<std::string> env{"XDG_DATA_HOME=" + folder_.string(),
-                                     "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent",
-                                     "HOME=" + folder_.string(), "PATH=/usr/bin:/bin"};
+        std::vector<std::string> env{
+            "XDG_DATA_HOME=" + folder_.string(), "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent",
+            "HOME=" + folder_.string(), "PATH=/usr/bin:/bin",
+            // Under the sanitizers: the toolkit's lifetime allocations.
+            std::string("LSAN_OPTIONS=suppressions=") + QUELM_LSAN_SUPPRESSIONS};
         if (!display.empty()) {
             env.push_back("DISPLAY=" + display);
         }

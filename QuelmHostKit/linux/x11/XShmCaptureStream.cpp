@@ -122,6 +122,7 @@ class XShmCaptureStream::Session {
     bool cursorVisible_ = false;
     int pointerX_ = std::numeric_limits<int>::min();
     int pointerY_ = std::numeric_limits<int>::min();
+    bool pointerKnown() const { return pointerX_ != std::numeric_limits<int>::min(); }
     double pointerCheckedAt_ = -1e9;
 
     // When the first change since the last picture was noticed; 0 for none yet.
@@ -414,13 +415,16 @@ void XShmCaptureStream::Session::queryPointer() {
     }
     const Rect cursorBox{x - cursor_.hotX, y - cursor_.hotY, std::max(cursor_.width, 1),
                          std::max(cursor_.height, 1)};
-    const Rect oldBox{pointerX_ - cursor_.hotX, pointerY_ - cursor_.hotY,
-                      std::max(cursor_.width, 1), std::max(cursor_.height, 1)};
+    // The first position has no old box: the sentinel must not take part in arithmetic.
+    const bool hadPosition = pointerKnown();
+    const Rect oldBox = hadPosition ? Rect{pointerX_ - cursor_.hotX, pointerY_ - cursor_.hotY,
+                                           std::max(cursor_.width, 1), std::max(cursor_.height, 1)}
+                                    : Rect{};
     pointerX_ = x;
     pointerY_ = y;
     cursorVisible_ = monitor_.intersects(cursorBox);
     // Moving off the monitor must erase the cursor too.
-    pointerChanged_ = cursorVisible_ || monitor_.intersects(oldBox);
+    pointerChanged_ = cursorVisible_ || (hadPosition && monitor_.intersects(oldBox));
     if (pointerChanged_) {
         notice();
     }
@@ -436,7 +440,8 @@ bool XShmCaptureStream::Session::grab(const std::function<void(PixelBufferRef)>&
     }
     WritableBgraImage picture{reinterpret_cast<std::uint8_t*>(image_->data), image_->width,
                               image_->height, image_->bytes_per_line};
-    if (monitor_.intersects(Rect{pointerX_ - cursor_.hotX, pointerY_ - cursor_.hotY, cursor_.width,
+    if (pointerKnown() &&
+        monitor_.intersects(Rect{pointerX_ - cursor_.hotX, pointerY_ - cursor_.hotY, cursor_.width,
                                  cursor_.height})) {
         ScreenOverlay::drawCursor(picture, cursor_, pointerX_ - monitor_.x, pointerY_ - monitor_.y);
     }
