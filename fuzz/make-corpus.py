@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""Writes the seed corpora of the fuzz targets into fuzz/corpus/<target>/ from the documented
-message texts and byte layouts. Run again after adding a seed; the files are committed."""
+"""Writes the seed inputs of the fuzz targets into fuzz/corpus/<target>/: the wire's message
+texts and byte layouts as a companion sends them. Run again after adding a seed; the files are
+committed."""
 import hashlib
 import json
 import os

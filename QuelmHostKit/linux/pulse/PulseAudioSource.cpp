@@ -164,10 +164,10 @@ CaptureStatus PulseAudioSource::start(SamplesHandler onSamples, StopHandler onSt
         return fail(CaptureStatus::Kind::temporary, description);
     }
 
-    pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, kRate, kChannels};
+    pa_sample_spec format{PA_SAMPLE_FLOAT32LE, kRate, kChannels};
     pa_channel_map map;
     pa_channel_map_init_stereo(&map);
-    s->stream = pa_stream_new(s->context, "system audio", &spec, &map);
+    s->stream = pa_stream_new(s->context, "system audio", &format, &map);
     if (s->stream == nullptr) {
         std::string description =
             std::string("no record stream: ") + pa_strerror(pa_context_errno(s->context));
