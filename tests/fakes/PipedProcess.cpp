@@ -74,6 +74,12 @@ bool PipedProcess::alive() {
     return true;
 }
 
+void PipedProcess::signal(int number) {
+    if (pid_ > 0) {
+        kill(pid_, number);
+    }
+}
+
 std::optional<std::string> PipedProcess::nextLine(double seconds) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     for (;;) {

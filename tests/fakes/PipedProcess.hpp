@@ -20,6 +20,7 @@ class PipedProcess {
     bool running() const { return pid_ > 0; }
     // True while the process has not exited.
     bool alive();
+    void signal(int number);
     // The next stdout line, waiting up to `seconds`.
     std::optional<std::string> nextLine(double seconds = 5.0);
     // The next stdout line starting with `prefix`, skipping others.

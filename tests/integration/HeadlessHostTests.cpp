@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,10 +11,10 @@
 #include <vector>
 
 #include "QuelmCore/WireCoder.hpp"
+#include "tests/fakes/PipedProcess.hpp"
 #include "tests/fakes/PrivateXvfb.hpp"
 #include "tests/fakes/WsTestClient.hpp"
 
-extern char** environ;
 
 namespace quelm::test {
 namespace {
@@ -27,144 +25,69 @@ namespace fs = std::filesystem;
 // given (none when empty), its stdout and stderr read line by line.
 class HostProcess {
   public:
-    HostProcess(std::vector<std::string> args, const std::string& display) {
-        folder_ = fs::temp_directory_path() / ("quelmix-host-test-" + std::to_string(getpid()));
-        fs::create_directories(folder_);
-        const fs::path binary = QUELM_HOST_BINARY;
-        int out[2];
-        int err[2];
-        if (pipe(out) != 0 || pipe(err) != 0) {
-            return;
-        }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        posix_spawn_file_actions_addclose(&actions, err[0]);
-
-        std::vector<std::string> env{
-            "XDG_DATA_HOME=" + folder_.string(), "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent",
-            "HOME=" + folder_.string(), "PATH=/usr/bin:/bin",
-            // Under the sanitizers: the toolkit's lifetime allocations.
-            std::string("LSAN_OPTIONS=suppressions=") + QUELM_LSAN_SUPPRESSIONS};
-        if (!display.empty()) {
-            env.push_back("DISPLAY=" + display);
-        }
-        std::vector<char*> envp;
-        for (auto& e : env) {
-            envp.push_back(e.data());
-        }
-        envp.push_back(nullptr);
-        args.insert(args.begin(), binary.string());
-        std::vector<char*> argv;
-        for (auto& a : args) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid_, binary.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) {
-            pid_ = -1;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        close(err[1]);
-        out_ = out[0];
-        err_ = err[0];
-    }
+    HostProcess(std::vector<std::string> args, const std::string& display)
+        : folder_(makeFolder()),
+          process_(command(std::move(args)), environment(folder_, display)) {}
 
     ~HostProcess() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        close(out_);
-        close(err_);
         std::error_code ignored;
         fs::remove_all(folder_, ignored);
     }
 
-    bool running() const { return pid_ > 0; }
-
+    bool running() const { return process_.running(); }
     // The next stdout line, waiting up to `seconds`.
-    std::optional<std::string> nextLine(double seconds = 5.0) {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-        for (;;) {
-            if (auto newline = outBuffer_.find('\n'); newline != std::string::npos) {
-                std::string line = outBuffer_.substr(0, newline);
-                outBuffer_.erase(0, newline + 1);
-                return line;
-            }
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0 || !readInto(out_, outBuffer_, static_cast<int>(left.count()))) {
-                return std::nullopt;
-            }
-        }
-    }
+    std::optional<std::string> nextLine(double seconds = 5.0) { return process_.nextLine(seconds); }
 
     // Sends the signal (none for 0) and waits up to `seconds` for the exit status; nothing when
-    // the host did not exit in time (it is killed then) or died of a signal. Everything written
-    // to stderr is kept.
+    // the host did not exit in time (it is killed then) or died of a signal.
     std::optional<int> stop(int signal, double seconds = 10.0) {
         if (signal != 0) {
-            kill(pid_, signal);
+            process_.signal(signal);
         }
-        const auto deadline =
-            std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-        int status = 0;
-        bool exited = false;
-        while (!(exited = waitpid(pid_, &status, WNOHANG) == pid_) &&
-               std::chrono::steady_clock::now() < deadline) {
-            readInto(err_, errors_, 10);
-        }
-        if (!exited) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        pid_ = -1;
-        while (readInto(err_, errors_, 100)) {
-        }
-        return exited && WIFEXITED(status) ? std::optional<int>(WEXITSTATUS(status)) : std::nullopt;
+        return process_.wait(seconds);
     }
-    const std::string& errors() const { return errors_; }
+    std::string errors() { return process_.errors(); }
 
     // Waits up to `seconds` for `text` on stderr.
     bool waitForError(const std::string& text, double seconds = 5.0) {
         const auto deadline =
             std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-        while (errors_.find(text) == std::string::npos) {
+        while (process_.errors().find(text) == std::string::npos) {
             if (std::chrono::steady_clock::now() >= deadline) {
                 return false;
             }
-            readInto(err_, errors_, 50);
         }
         return true;
     }
 
     // True while the process has not exited.
-    bool alive() const { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
+    bool alive() { return process_.alive(); }
 
   private:
-    static bool readInto(int fd, std::string& buffer, int timeoutMs) {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, timeoutMs) <= 0) {
-            return false;
+    static fs::path makeFolder() {
+        auto folder = fs::temp_directory_path() / ("quelmix-host-test-" + std::to_string(getpid()));
+        fs::create_directories(folder);
+        return folder;
+    }
+    static std::vector<std::string> command(std::vector<std::string> args) {
+        args.insert(args.begin(), QUELM_HOST_BINARY);
+        return args;
+    }
+    static std::vector<std::string> environment(const fs::path& folder,
+                                                const std::string& display) {
+        std::vector<std::string> env{
+            "XDG_DATA_HOME=" + folder.string(), "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent",
+            "HOME=" + folder.string(), "PATH=/usr/bin:/bin",
+            // Under the sanitizers: the toolkit's lifetime allocations.
+            std::string("LSAN_OPTIONS=suppressions=") + QUELM_LSAN_SUPPRESSIONS};
+        if (!display.empty()) {
+            env.push_back("DISPLAY=" + display);
         }
-        char chunk[4096];
-        auto n = read(fd, chunk, sizeof chunk);
-        if (n <= 0) {
-            return false;
-        }
-        buffer.append(chunk, static_cast<std::size_t>(n));
-        return true;
+        return env;
     }
 
     fs::path folder_;
-    pid_t pid_ = -1;
-    int out_ = -1;
-    int err_ = -1;
-    std::string outBuffer_;
-    std::string errors_;
+    PipedProcess process_;
 };
 
 // A host on a private X server, allowing local companions on a free port.
