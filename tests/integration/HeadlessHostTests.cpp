@@ -15,7 +15,6 @@
 #include "tests/fakes/PrivateXvfb.hpp"
 #include "tests/fakes/WsTestClient.hpp"
 
-
 namespace quelm::test {
 namespace {
 
