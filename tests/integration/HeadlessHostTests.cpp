@@ -175,7 +175,8 @@ TEST_F(HeadlessHostTest, LosingTheXServerLeavesTheHostAndItsCompanionRunning) {
 
     xvfb_->kill();
     EXPECT_TRUE(host_->waitForError("X11: lost the connection to the X server")) << host_->errors();
-    EXPECT_FALSE(client->waitClosed(1.0)) << "the companion's connection ended with the X server";
+    EXPECT_FALSE(client->waitClosed(1.0))
+        << "the companion's connection ended with the X server" << host_->errors();
     EXPECT_TRUE(host_->alive());
 
     // A companion arriving now still hears of the last display known, never of a display 0.

@@ -1,9 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <array>
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <future>
+#include <optional>
 #include <thread>
+#include <vector>
 
 #include "QuelmHostKit/linux/x11/X11Connection.hpp"
 #include "QuelmHostKit/linux/x11/X11CursorMonitor.hpp"
@@ -37,6 +45,113 @@ bool eventually(Predicate predicate, std::chrono::milliseconds limit = std::chro
     }
     return true;
 }
+
+// A display that lets one client in and then dies: it passes the client's connection setup to
+// a real server and the server's answer back, then closes both sockets, so the first request
+// XOpenDisplay makes after the setup finds the server gone. Listens on the abstract socket of
+// a free display number, which libxcb tries first.
+class DyingDisplay {
+  public:
+    static std::optional<DyingDisplay> start(int realDisplay) {
+        for (int number = 700; number < 800; ++number) {
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_un address{};
+            const socklen_t length = abstractAddress(number, address);
+            if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+                ::listen(fd, 1) == 0) {
+                return DyingDisplay(number, fd, realDisplay);
+            }
+            ::close(fd);
+        }
+        return std::nullopt;
+    }
+    DyingDisplay(DyingDisplay&& other) noexcept
+        : number_(other.number_),
+          listener_(std::exchange(other.listener_, -1)),
+          real_(other.real_) {}
+    ~DyingDisplay() {
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+        if (listener_ >= 0) {
+            ::close(listener_);
+        }
+    }
+
+    std::string name() const { return ":" + std::to_string(number_); }
+    // Serves one client on a thread of its own.
+    void serveOnce() {
+        thread_ = std::thread([this] {
+            const int client = ::accept(listener_, nullptr, nullptr);
+            const int server = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_un address{};
+            const socklen_t length = abstractAddress(real_, address);
+            if (client >= 0 &&
+                ::connect(server, reinterpret_cast<sockaddr*>(&address), length) == 0) {
+                // Setup request: 12 bytes, then the authorisation name and data, each padded.
+                std::vector<std::uint8_t> request = readExactly(client, 12);
+                if (request.size() == 12) {
+                    const auto padded = [](unsigned n) { return (n + 3) & ~3u; };
+                    const unsigned names = padded(request[6] | request[7] << 8);
+                    const unsigned data = padded(request[8] | request[9] << 8);
+                    auto rest = readExactly(client, names + data);
+                    request.insert(request.end(), rest.begin(), rest.end());
+                    writeAll(server, request);
+                    // Setup answer: 8 bytes, then 4 × the length in bytes 6 and 7.
+                    auto answer = readExactly(server, 8);
+                    if (answer.size() == 8) {
+                        auto body = readExactly(server, 4u * (answer[6] | answer[7] << 8));
+                        answer.insert(answer.end(), body.begin(), body.end());
+                        writeAll(client, answer);
+                    }
+                }
+            }
+            ::close(server);
+            if (client >= 0) {
+                ::close(client);
+            }
+        });
+    }
+
+  private:
+    DyingDisplay(int number, int listener, int real)
+        : number_(number), listener_(listener), real_(real) {}
+
+    static socklen_t abstractAddress(int number, sockaddr_un& address) {
+        address.sun_family = AF_UNIX;
+        const std::string path = "/tmp/.X11-unix/X" + std::to_string(number);
+        std::memcpy(address.sun_path + 1, path.data(), path.size());
+        return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + path.size());
+    }
+    static std::vector<std::uint8_t> readExactly(int fd, std::size_t count) {
+        std::vector<std::uint8_t> bytes(count);
+        std::size_t done = 0;
+        while (done < count) {
+            const ssize_t n = ::read(fd, bytes.data() + done, count - done);
+            if (n <= 0) {
+                bytes.resize(done);
+                break;
+            }
+            done += static_cast<std::size_t>(n);
+        }
+        return bytes;
+    }
+    static void writeAll(int fd, const std::vector<std::uint8_t>& bytes) {
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+            if (n <= 0) {
+                return;
+            }
+            done += static_cast<std::size_t>(n);
+        }
+    }
+
+    int number_;
+    int listener_;
+    int real_;
+    std::thread thread_;
+};
 
 class X11LayerTest : public ::testing::Test {
   protected:
@@ -134,6 +249,21 @@ TEST_F(X11LayerTest, ALostServerIsReportedOnceAndLeavesTheProcessRunning) {
     XSync(bystander->display(), False);
     EXPECT_TRUE(still.leave().ok());
     EXPECT_FALSE(bystander->isLost());
+}
+
+TEST_F(X11LayerTest, AServerThatDiesWhileLettingUsInGivesNoConnectionAndTheProcessGoesOn) {
+    auto dying = DyingDisplay::start(std::stoi(server_->name().substr(1)));
+    ASSERT_TRUE(dying) << "no free display number for the stand-in server";
+    CapturingLogSink::Scope log;
+    dying->serveOnce();
+    // Xlib's own exit handler would end this test program here.
+    EXPECT_EQ(X11Connection::open(dying->name()), nullptr);
+    EXPECT_EQ(log.sink().count("X11: the X server went away while letting us in"), 1);
+
+    // Later connections are unaffected.
+    auto connection = X11Connection::open(server_->name());
+    ASSERT_NE(connection, nullptr);
+    EXPECT_GT(XConnectionNumber(connection->display()), 0);
 }
 
 TEST_F(X11LayerTest, PumpDispatchesByTypeUntilAHandlerIsReleased) {

@@ -1,6 +1,8 @@
 #include "QuelmHostKit/linux/x11/X11Connection.hpp"
 
 #include <X11/Xlib.h>
+#include <setjmp.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <mutex>
@@ -11,6 +13,23 @@
 #include "QuelmHostKit/log/Log.hpp"
 
 namespace quelm {
+
+namespace {
+
+// Set while this thread is inside XOpenDisplay. XOpenDisplay makes requests of its own after
+// the server has let it in; a server that dies right then would send Xlib to its default exit
+// handler (the per-display one can only be set once XOpenDisplay has returned). The I/O error
+// handler jumps back to open() instead. Only Xlib's C frames lie between the two, and
+// _XIOError has released the display's internal lock before calling the handler.
+// Thread storage rather than a local of open(), whose locals setjmp may not restore.
+struct Opening {
+    bool active = false;
+    jmp_buf jump;
+    Display* failed = nullptr;
+};
+thread_local Opening opening;
+
+}  // namespace
 
 struct X11Connection::Listeners {
     std::mutex mutex;
@@ -70,6 +89,10 @@ struct X11Connection::Handlers {
                 return 0;
             }
         }
+        if (opening.active) {
+            opening.failed = display;
+            longjmp(opening.jump, 1);
+        }
         return previousIOError != nullptr ? previousIOError(display) : 0;
     }
 
@@ -103,7 +126,7 @@ void X11Connection::initialise() {
 
 std::unique_ptr<X11Connection> X11Connection::open(const std::string& name) {
     initialise();
-    Display* display = XOpenDisplay(name.empty() ? nullptr : name.c_str());
+    Display* display = openDisplay(name);
     if (display == nullptr) {
         return nullptr;
     }
@@ -113,6 +136,22 @@ std::unique_ptr<X11Connection> X11Connection::open(const std::string& name) {
     std::lock_guard lock(Handlers::mutex());
     Handlers::connections()[display] = connection.get();
     return connection;
+}
+
+Display* X11Connection::openDisplay(const std::string& name) {
+    if (setjmp(opening.jump) != 0) {
+        opening.active = false;
+        // Half built, so XCloseDisplay would crash on it: the structure is left behind, its
+        // socket closed. The user lock Xlib took for the exit it expected goes with it.
+        XUnlockDisplay(opening.failed);
+        ::close(ConnectionNumber(opening.failed));
+        Log::info("X11: the X server went away while letting us in");
+        return nullptr;
+    }
+    opening.active = true;
+    Display* display = XOpenDisplay(name.empty() ? nullptr : name.c_str());
+    opening.active = false;
+    return display;
 }
 
 X11Connection::X11Connection(Display* display, std::string name)

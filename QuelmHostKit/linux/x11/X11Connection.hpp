@@ -65,6 +65,9 @@ class X11Connection final {
     friend class X11ErrorTrap;
 
     X11Connection(Display* display, std::string name);
+    // XOpenDisplay that returns nothing, rather than ending the process, when the server
+    // breaks the connection before XOpenDisplay is done.
+    static Display* openDisplay(const std::string& name);
     void markLost();
 
     Display* display_;
