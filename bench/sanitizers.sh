@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Leak and race checks: the unit and integration tests under AddressSanitizer with
-# LeakSanitizer (the asan preset, leaks reported at exit), then under ThreadSanitizer (the tsan
+# LeakSanitizer (the asan preset, a clang build, leaks reported at exit), then under ThreadSanitizer (the tsan
 # preset). Too slow for every CI run on two cores; run it before a release and after changing
 # threads or queues.   bench/sanitizers.sh [asan|tsan]...
 set -euo pipefail
