@@ -23,6 +23,7 @@
 #include "tests/fakes/ManualQueue.hpp"
 #include "tests/fakes/PrivateXvfb.hpp"
 #include "tests/fakes/ServerProcess.hpp"
+#include "tests/fakes/XHeldInput.hpp"
 
 namespace quelm::test {
 // Named before Xlib defines ClientMessage as an event type.
@@ -166,6 +167,7 @@ struct Recorder {
         if (display == nullptr) {
             return;
         }
+        held = test::XHeldInput::open(name);
         XSetWindowAttributes attributes{};
         attributes.override_redirect = overrideRedirect ? True : False;
         attributes.event_mask = KeyPressMask | KeyReleaseMask | ButtonPressMask |
@@ -235,17 +237,9 @@ struct Recorder {
         return {static_cast<double>(rx), static_cast<double>(ry)};
     }
     // Key codes the server has down.
-    std::vector<int> keysDown() {
-        char keys[32];
-        XQueryKeymap(display, keys);
-        std::vector<int> down;
-        for (int i = 0; i < 256; ++i) {
-            if (keys[i / 8] & (1 << (i % 8))) {
-                down.push_back(i);
-            }
-        }
-        return down;
-    }
+    std::vector<int> keysDown() { return held->keysDown(); }
+
+    std::unique_ptr<test::XHeldInput> held;
 };
 
 bool isType(const XEvent& e, int type) {
