@@ -26,7 +26,8 @@ std::unique_ptr<NetworkNamespace> NetworkNamespace::create(std::string& why) {
         why = "needs the ip tool";
         return nullptr;
     }
-    const auto id = std::to_string(::getpid() % 100000);
+    const auto pid = ::getpid();
+    const auto id = std::to_string(pid % 100000);
     auto space = std::unique_ptr<NetworkNamespace>(new NetworkNamespace);
     if (!run("ip netns add qlmtest" + id)) {
         why = "cannot create a network namespace here";
@@ -35,14 +36,18 @@ std::unique_ptr<NetworkNamespace> NetworkNamespace::create(std::string& why) {
     space->name_ = "qlmtest" + id;
     space->hostLink_ = "qlmh" + id;
     space->companionLink_ = "qlmc" + id;
+    // One /30 of 100.100.0.0/16 per process.
+    const int block = pid % 16384;
+    const std::string net = "100.100." + std::to_string(block / 64) + ".";
+    space->hostAddress_ = net + std::to_string(block % 64 * 4 + 1);
+    space->companionAddress_ = net + std::to_string(block % 64 * 4 + 2);
     const std::string prefix = "/30 dev ";
     const bool ready =
         run("ip link add " + space->hostLink_ + " type veth peer name " + space->companionLink_) &&
         run("ip link set " + space->companionLink_ + " netns " + space->name_) &&
-        run("ip addr add " + std::string(kHostAddress) + prefix + space->hostLink_) &&
+        run("ip addr add " + space->hostAddress_ + prefix + space->hostLink_) &&
         run("ip link set " + space->hostLink_ + " up") &&
-        space->inside("ip addr add " + std::string(kCompanionAddress) + prefix +
-                      space->companionLink_) &&
+        space->inside("ip addr add " + space->companionAddress_ + prefix + space->companionLink_) &&
         space->inside("ip link set " + space->companionLink_ + " up") &&
         space->inside("ip link set lo up");
     if (!ready) {
@@ -78,7 +83,7 @@ std::unique_ptr<WsTestClient> NetworkNamespace::connect(std::uint16_t port) cons
         }
         const bool joined = ::setns(fd, CLONE_NEWNET) == 0;
         ::close(fd);
-        connected = joined && client->connect(kHostAddress, port);
+        connected = joined && client->connect(hostAddress_, port);
     }).join();
     return connected ? std::move(client) : nullptr;
 }

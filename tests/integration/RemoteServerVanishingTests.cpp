@@ -85,17 +85,15 @@ class VanishingNetworkTest : public ::testing::Test {
         }
     }
 
-    static constexpr const char* kHostAddress = NetworkNamespace::kHostAddress;
-    static constexpr const char* kCompanionAddress = NetworkNamespace::kCompanionAddress;
     std::unique_ptr<NetworkNamespace> space_;
 };
 
 TEST_F(VanishingNetworkTest, CompanionWhoseLinkGoesDownMidDragIsEndedAndReleased) {
     ServerHarness harness;
-    harness.setTailscaleAddress(kHostAddress);
+    harness.setTailscaleAddress(space_->hostAddress());
     harness.start(vanishingOptions());
-    const auto port = harness.waitForPort(kHostAddress);
-    ASSERT_TRUE(port) << "the server does not listen on " << kHostAddress;
+    const auto port = harness.waitForPort(space_->hostAddress());
+    ASSERT_TRUE(port) << "the server does not listen on " << space_->hostAddress();
 
     auto companion = space_->connect(*port);
     ASSERT_TRUE(companion);
@@ -118,10 +116,9 @@ TEST_F(VanishingNetworkTest, CompanionWhoseLinkGoesDownMidDragIsEndedAndReleased
     std::printf("companion behind a downed link ended after %.2f s (idle timeout %.1f s)\n",
                 secondsSince(goneSince), kIdleTimeout);
     EXPECT_EQ(harness.statuses(),
-              (std::vector<std::string>{std::string("connected ") + kCompanionAddress, "waiting"}));
+              (std::vector<std::string>{"connected " + space_->companionAddress(), "waiting"}));
     EXPECT_EQ(harness.input->releases(), 1);
-    EXPECT_EQ(harness.log().count(std::string("no answer to ping, closing ") + kCompanionAddress),
-              1);
+    EXPECT_EQ(harness.log().count("no answer to ping, closing " + space_->companionAddress()), 1);
     // The companion never learnt of it: its side of the connection is still open.
     EXPECT_FALSE(companion->closed());
 }

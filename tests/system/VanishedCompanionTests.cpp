@@ -63,7 +63,7 @@ class VanishedCompanionTest : public ::testing::Test {
         held = XHeldInput::open(xvfb->name());
         ASSERT_TRUE(held);
         harness = std::make_unique<ServerHarness>();
-        harness->setTailscaleAddress(NetworkNamespace::kHostAddress);
+        harness->setTailscaleAddress(space->hostAddress());
     }
     void TearDown() override {
         // The server first: it holds the injector, whose queue must still run.
@@ -87,8 +87,8 @@ class VanishedCompanionTest : public ::testing::Test {
 TEST_F(VanishedCompanionTest, LinkLostMidDragWithKeysHeldLeavesNothingHeldOnTheServer) {
     harness->start(ServerHarness::fastOptions(), injector);
     ASSERT_GT(RemoteServer::Options{}.peerLimits.idleTimeout, 0.0);
-    const auto port = harness->waitForPort(NetworkNamespace::kHostAddress);
-    ASSERT_TRUE(port) << "the server does not listen on " << NetworkNamespace::kHostAddress;
+    const auto port = harness->waitForPort(space->hostAddress());
+    ASSERT_TRUE(port) << "the server does not listen on " << space->hostAddress();
     auto companion = space->connect(*port);
     ASSERT_TRUE(companion);
     companion->sendText(ServerHarness::hello(ServerHarness::kToken));
@@ -123,11 +123,8 @@ TEST_F(VanishedCompanionTest, LinkLostMidDragWithKeysHeldLeavesNothingHeldOnTheS
     std::printf("companion behind a downed link ended after %.2f s (idle timeout %.1f s)\n",
                 detected, RemoteServer::Options{}.peerLimits.idleTimeout);
     EXPECT_EQ(harness->statuses(),
-              (std::vector<std::string>{
-                  std::string("connected ") + NetworkNamespace::kCompanionAddress, "waiting"}));
-    EXPECT_EQ(harness->log().count(std::string("no answer to ping, closing ") +
-                                   NetworkNamespace::kCompanionAddress),
-              1);
+              (std::vector<std::string>{"connected " + space->companionAddress(), "waiting"}));
+    EXPECT_EQ(harness->log().count("no answer to ping, closing " + space->companionAddress()), 1);
 
     // The release runs on the input queue after the session has ended.
     eventually([&] { return held->keysDown().empty() && (held->pointerState() & kHeldMask) == 0; },
