@@ -18,6 +18,7 @@
 #include "QuelmHostKit/input/InputInjector.hpp"
 #include "QuelmHostKit/linux/LinuxHostEnvironment.hpp"
 #include "QuelmHostKit/linux/x11/X11EventPoster.hpp"
+#include "QuelmHostKit/platform/ReplaceableEventPoster.hpp"
 #include "QuelmHostKit/streaming/DisplaySelection.hpp"
 #include "tests/fakes/CapturingLogSink.hpp"
 #include "tests/fakes/ManualQueue.hpp"
@@ -256,7 +257,11 @@ class X11EventPosterTest : public ::testing::Test {
         }
         environment = std::make_unique<LinuxHostEnvironment>(server->name());
         ASSERT_EQ(environment->unavailableReason(), "");
-        poster = std::dynamic_pointer_cast<X11EventPoster>(environment->eventPoster());
+        // The environment hands out a poster that follows the server across restarts.
+        const auto replaceable =
+            std::dynamic_pointer_cast<ReplaceableEventPoster>(environment->eventPoster());
+        ASSERT_NE(replaceable, nullptr);
+        poster = std::dynamic_pointer_cast<X11EventPoster>(replaceable->current());
         ASSERT_NE(poster, nullptr);
         displays = std::make_shared<DisplaySelection>(environment->displayServices());
         injector = InputInjector::create(queue, poster, displays);
