@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 #include <variant>
 
 #include "QuelmHostKit/log/Log.hpp"
@@ -211,12 +212,14 @@ void InputInjector::button(std::int64_t button, bool down, EventFlags extra, boo
         lastClickAt_ = now;
         lastClickPoint_ = location;
         buttonHeld_ = button;
+        buttonsDown_.insert(button);
         event.type =
             button == kRightButton ? MouseEventType::rightMouseDown : MouseEventType::leftMouseDown;
     } else {
         if (buttonHeld_ == button) {
             buttonHeld_.reset();
         }
+        buttonsDown_.erase(button);
         event.type =
             button == kRightButton ? MouseEventType::rightMouseUp : MouseEventType::leftMouseUp;
     }
@@ -263,20 +266,27 @@ void InputInjector::releaseEverything() {
 
     const auto modifiers = std::move(heldModifierKeys_);
     heldModifierKeys_.clear();
-    capsLock_ = false;
+    const bool locked = std::exchange(capsLock_, false);
     for (std::uint16_t code : modifiers) {
         poster_->postFlagsChanged({code, heldFlags(), keySourceType_});
     }
+    // Caps lock is a state of the host's keyboard, not only a flag of our events: left on, it
+    // would outlive the session.
+    if (locked) {
+        poster_->postFlagsChanged({capsLockKey, heldFlags(), keySourceType_});
+    }
 
-    if (buttonHeld_) {
-        const ScreenPoint location = pointerLocation();
-        const double now = uptime();
+    const auto buttons = std::move(buttonsDown_);
+    buttonsDown_.clear();
+    const ScreenPoint location = buttons.empty() ? ScreenPoint{} : pointerLocation();
+    const double now = uptime();
+    for (std::int64_t button : buttons) {
         MouseEvent event;
-        event.type = *buttonHeld_ == kRightButton ? MouseEventType::rightMouseUp
-                                                  : MouseEventType::leftMouseUp;
+        event.type =
+            button == kRightButton ? MouseEventType::rightMouseUp : MouseEventType::leftMouseUp;
         event.position = location;
-        event.button = *buttonHeld_;
-        event.clickState = clickCount_;
+        event.button = button;
+        event.clickState = button == buttonHeld_ ? clickCount_ : 1;
         event.flags = heldFlags();
         if (poster_->postMouse(event)) {
             lastPosted_ = location;

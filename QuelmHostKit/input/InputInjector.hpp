@@ -56,6 +56,8 @@ class InputInjector final : public InputHandling,
     static bool isFnKey(std::uint16_t code);
 
   private:
+    static constexpr std::uint16_t capsLockKey = 57;
+
     InputInjector(std::shared_ptr<SerialQueue> queue, std::shared_ptr<EventPoster> poster,
                   std::shared_ptr<const DisplaySelection> displays);
 
@@ -92,7 +94,10 @@ class InputInjector final : public InputHandling,
     std::set<std::uint16_t> heldKeys_;
     std::set<std::uint16_t> heldModifierKeys_;
     bool capsLock_ = false;
+    // The last button pressed and still down: what moves drag with.
     std::optional<std::int64_t> buttonHeld_;
+    // Every button down, so that a release of everything lets go of an earlier one too.
+    std::set<std::int64_t> buttonsDown_;
     std::optional<ScreenPoint> lastPosted_;
     double lastPostedAt_ = -std::numeric_limits<double>::infinity();
     std::optional<std::int64_t> lastClickButton_;

@@ -15,7 +15,6 @@ namespace {
 
 constexpr std::uint16_t kReturnKey = 36;
 constexpr std::uint16_t kTabKey = 48;
-constexpr std::uint16_t kCapsLockKey = 57;
 // Longest Unicode chunk, in UTF-16 code units.
 constexpr std::size_t kChunkUnits = 16;
 // Lets the input method settle before and after typing.
@@ -107,7 +106,7 @@ bool InputInjector::isFnKey(std::uint16_t code) {
 
 void InputInjector::key(std::uint16_t code, bool down, bool isRepeat, EventFlags extra) {
     if (isModifierKey(code)) {
-        if (code == kCapsLockKey) {
+        if (code == capsLockKey) {
             if (!down) {
                 return;
             }

@@ -1,6 +1,10 @@
 #include "QuelmHostKit/linux/LinuxHostEnvironment.hpp"
 
+#include <pthread.h>
+
+#include <chrono>
 #include <cstdlib>
+#include <utility>
 
 #include "QuelmHostKit/linux/pulse/PulseAudioSource.hpp"
 #include "QuelmHostKit/linux/x11/X11CaptureService.hpp"
@@ -9,54 +13,123 @@
 #include "QuelmHostKit/linux/x11/X11EventPoster.hpp"
 #include "QuelmHostKit/linux/x11/X11EventPump.hpp"
 #include "QuelmHostKit/log/Log.hpp"
+#include "QuelmHostKit/platform/ReplaceableCursorMonitor.hpp"
+#include "QuelmHostKit/platform/ReplaceableDisplayServices.hpp"
+#include "QuelmHostKit/platform/ReplaceableEventPoster.hpp"
 
 namespace quelm {
 
 LinuxHostEnvironment::LinuxHostEnvironment(std::string displayName,
-                                           std::shared_ptr<NeverCaptureRegistry> neverCapture) {
+                                           std::shared_ptr<NeverCaptureRegistry> neverCapture)
+    : displayName_(std::move(displayName)) {
     const char* fromEnvironment = std::getenv("DISPLAY");
-    if (displayName.empty() && (fromEnvironment == nullptr || *fromEnvironment == '\0')) {
+    if (displayName_.empty() && (fromEnvironment == nullptr || *fromEnvironment == '\0')) {
         reason_ =
             "no X display: DISPLAY is not set. Start the host inside the desktop session, or "
             "name its display (for example DISPLAY=:0).";
         return;
     }
-    const std::string shown = displayName.empty() ? fromEnvironment : displayName;
-    pump_ = X11EventPump::start(displayName);
-    if (pump_) {
-        displays_ = X11DisplayServices::create(pump_);
-    }
-    if (!displays_) {
-        pump_.reset();
+    displays_ = std::make_shared<ReplaceableDisplayServices>(nullptr);
+    cursor_ = std::make_shared<ReplaceableCursorMonitor>(nullptr);
+    poster_ = std::make_shared<ReplaceableEventPoster>(nullptr);
+    if (!connect()) {
+        const std::string shown = displayName_.empty() ? fromEnvironment : displayName_;
         reason_ = "no X display: cannot connect to the X server \"" + shown +
                   "\" (is it running, and may this user use it?)";
+        displays_.reset();
+        cursor_.reset();
+        poster_.reset();
         return;
     }
-    cursor_ = X11CursorMonitor::create(pump_);
-    // Input gets a connection of its own: it is driven from the input queue's thread.
-    poster_ = X11EventPoster::connect(displayName);
-    if (!poster_) {
+    if (!poster_->current()) {
         Log::info("no XTest on the X server: the companion cannot drive the pointer or keys");
+        poster_.reset();
     }
 
     // Started only while a companion asks for sound; without a sound server that is logged and
     // the picture goes on.
     audio_ = std::make_shared<PulseAudioSource>();
     X11CaptureService::Options capture;
-    capture.displayName = displayName;
+    capture.displayName = displayName_;
     capture.displays = displays_;
     capture.audio = audio_;
     capture.neverCapture = std::move(neverCapture);
     capture_ = std::make_shared<X11CaptureService>(std::move(capture));
-    lost_ = pump_->onLost([] {
-        Log::info(
-            "the X server is gone: the screen is no longer offered until the host is "
-            "started again");
+    watchForLoss();
+    reconnector_ = std::thread([this] {
+        pthread_setname_np(pthread_self(), "quelmix.x11.ret");
+        reconnectWhileLost();
     });
 }
 
 LinuxHostEnvironment::~LinuxHostEnvironment() {
     shutdown();
+}
+
+bool LinuxHostEnvironment::connect() {
+    auto pump = X11EventPump::start(displayName_);
+    auto displays = pump ? X11DisplayServices::create(pump) : nullptr;
+    if (!displays) {
+        if (pump) {
+            pump->stop();
+        }
+        return false;
+    }
+    displays_->replace(displays);
+    cursor_->replace(X11CursorMonitor::create(pump));
+    // Input gets a connection of its own: it is driven from the input queue's thread.
+    if (poster_) {
+        poster_->replace(X11EventPoster::connect(displayName_));
+    }
+    std::shared_ptr<X11EventPump> previous;
+    {
+        std::lock_guard lock(mutex_);
+        previous = std::exchange(pump_, std::move(pump));
+        lost_ = false;
+    }
+    if (previous) {
+        previous->stop();
+    }
+    return true;
+}
+
+void LinuxHostEnvironment::watchForLoss() {
+    std::shared_ptr<X11EventPump> pump;
+    {
+        std::lock_guard lock(mutex_);
+        pump = pump_;
+    }
+    // Runs on the pump's thread, inside the failing Xlib call: only a flag and a wake-up.
+    lostListener_ = pump->onLost([this] {
+        Log::info("the X server is gone: the screen is not offered until it is back");
+        {
+            std::lock_guard lock(mutex_);
+            lost_ = true;
+        }
+        wake_.notify_all();
+    });
+}
+
+void LinuxHostEnvironment::reconnectWhileLost() {
+    std::unique_lock lock(mutex_);
+    while (!stopping_) {
+        if (!lost_) {
+            wake_.wait(lock, [this] { return stopping_ || lost_; });
+            continue;
+        }
+        wake_.wait_for(lock, std::chrono::duration<double>(reconnectInterval),
+                       [this] { return stopping_; });
+        if (stopping_) {
+            break;
+        }
+        lock.unlock();
+        lostListener_.reset();
+        if (connect()) {
+            Log::info("the X server is back: the screen is offered again");
+            watchForLoss();
+        }
+        lock.lock();
+    }
 }
 
 std::shared_ptr<DisplayServices> LinuxHostEnvironment::displayServices() {
@@ -80,9 +153,22 @@ std::shared_ptr<SystemAudioSource> LinuxHostEnvironment::systemAudioSource() {
 }
 
 void LinuxHostEnvironment::shutdown() {
-    lost_.reset();
-    if (pump_) {
-        pump_->stop();
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    if (reconnector_.joinable()) {
+        reconnector_.join();
+    }
+    lostListener_.reset();
+    std::shared_ptr<X11EventPump> pump;
+    {
+        std::lock_guard lock(mutex_);
+        pump = pump_;
+    }
+    if (pump) {
+        pump->stop();
     }
 }
 

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "QuelmHostKit/linux/x11/X11Registration.hpp"
 #include "QuelmHostKit/platform/HostEnvironment.hpp"
@@ -10,18 +13,22 @@
 namespace quelm {
 
 class X11EventPump;
-class X11DisplayServices;
-class X11CursorMonitor;
-class X11EventPoster;
 class X11CaptureService;
+class ReplaceableDisplayServices;
+class ReplaceableCursorMonitor;
+class ReplaceableEventPoster;
 
 // The services of an X11 desktop session. One event pump thread (its own X connection) keeps
 // the display list and the pointer position current; services that talk to X themselves
 // (capture, input) open their own X11Connection on their own threads.
-// When the X server goes away the services go quiet and keep their last answers; the host
-// carries on without a screen to offer.
+// When the X server goes away the services go quiet and keep their last answers, and the host
+// carries on without a screen to offer. A thread ("quelmix.x11.ret") then tries the display
+// again every `reconnectInterval`; once the server is back, the services handed out follow
+// the new connection, and the next capture start streams again.
 class LinuxHostEnvironment final : public HostEnvironment {
   public:
+    static constexpr double reconnectInterval = 1.0;
+
     // Connects to `displayName` ($DISPLAY when empty). Check unavailableReason() afterwards.
     // Captured pictures are blacked out where `neverCapture` says (may be null).
     explicit LinuxHostEnvironment(std::string displayName = "",
@@ -38,14 +45,26 @@ class LinuxHostEnvironment final : public HostEnvironment {
     void shutdown() override;
 
   private:
+    // Connects the pump and what hangs on it; false when the server cannot be reached.
+    bool connect();
+    void watchForLoss();
+    void reconnectWhileLost();
+
+    const std::string displayName_;
     std::string reason_;
-    std::shared_ptr<X11EventPump> pump_;
-    std::shared_ptr<X11DisplayServices> displays_;
-    std::shared_ptr<X11CursorMonitor> cursor_;
-    std::shared_ptr<X11EventPoster> poster_;
+    std::shared_ptr<ReplaceableDisplayServices> displays_;
+    std::shared_ptr<ReplaceableCursorMonitor> cursor_;
+    std::shared_ptr<ReplaceableEventPoster> poster_;
     std::shared_ptr<SystemAudioSource> audio_;
     std::shared_ptr<X11CaptureService> capture_;
-    X11Registration lost_;
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool lost_ = false;
+    bool stopping_ = false;
+    std::shared_ptr<X11EventPump> pump_;
+    X11Registration lostListener_;
+    std::thread reconnector_;
 };
 
 }  // namespace quelm

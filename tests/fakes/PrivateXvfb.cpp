@@ -9,6 +9,21 @@
 namespace quelm::test {
 
 std::unique_ptr<PrivateXvfb> PrivateXvfb::start(std::string& why, int width, int height) {
+    auto server = std::unique_ptr<PrivateXvfb>(new PrivateXvfb);
+    server->width_ = width;
+    server->height_ = height;
+    if (!server->launch(-1, why)) {
+        return nullptr;
+    }
+    return server;
+}
+
+bool PrivateXvfb::restart(std::string& why) {
+    kill();
+    return launch(number_, why);
+}
+
+bool PrivateXvfb::launch(int number, std::string& why) {
     std::string xvfb;
     for (const char* candidate : {"/usr/bin/Xvfb", "/usr/local/bin/Xvfb"}) {
         if (access(candidate, X_OK) == 0) {
@@ -18,27 +33,30 @@ std::unique_ptr<PrivateXvfb> PrivateXvfb::start(std::string& why, int width, int
     }
     if (xvfb.empty()) {
         why = "no Xvfb binary";
-        return nullptr;
+        return false;
     }
     char pattern[] = "/tmp/quelm-xvfb-XXXXXX.log";
     const int logFD = mkstemps(pattern, 4);
     if (logFD < 0) {
         why = "no temporary file";
-        return nullptr;
+        return false;
     }
     close(logFD);
     const std::string log = pattern;
-    auto server = std::unique_ptr<PrivateXvfb>(new PrivateXvfb);
-    const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
-    const auto number = ServerProcess::launchWithDisplayFD(
-        {xvfb, "-screen", "0", screen, "-nolisten", "tcp", "-noreset"}, log,
-        std::chrono::seconds(15), server->pid_, why);
-    unlink(log.c_str());
-    if (!number) {
-        return nullptr;
+    const std::string screen = std::to_string(width_) + "x" + std::to_string(height_) + "x24";
+    std::vector<std::string> argv{xvfb, "-screen", "0", screen, "-nolisten", "tcp", "-noreset"};
+    if (number >= 0) {
+        // With a number given, -displayfd still says when the server is ready.
+        argv.insert(argv.begin() + 1, ":" + std::to_string(number));
     }
-    server->number_ = *number;
-    return server;
+    const auto reported = ServerProcess::launchWithDisplayFD(std::move(argv), log,
+                                                             std::chrono::seconds(15), pid_, why);
+    unlink(log.c_str());
+    if (!reported) {
+        return false;
+    }
+    number_ = *reported;
+    return true;
 }
 
 PrivateXvfb::~PrivateXvfb() {

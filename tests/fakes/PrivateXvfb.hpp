@@ -23,12 +23,19 @@ class PrivateXvfb {
     pid_t pid() const { return pid_; }
     // Ends the server at once (SIGKILL) and reaps it, as a crashed X server would go.
     void kill();
+    // Kills the server if it runs and starts a new one on the same display number, as a
+    // display manager brings the session's server back; false, with the reason, on failure.
+    bool restart(std::string& why);
 
   private:
     PrivateXvfb() = default;
+    // On `number`, or a free one when negative.
+    bool launch(int number, std::string& why);
 
     int number_ = -1;
     pid_t pid_ = -1;
+    int width_ = 1280;
+    int height_ = 720;
 };
 
 }  // namespace quelm::test

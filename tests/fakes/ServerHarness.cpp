@@ -3,6 +3,7 @@
 #include <chrono>
 #include <future>
 #include <stdexcept>
+#include <thread>
 
 namespace quelm::test {
 
@@ -29,7 +30,8 @@ ServerHarness::~ServerHarness() {
     mainQueue_->sync([] {});
 }
 
-void ServerHarness::start(RemoteServer::Options options) {
+void ServerHarness::start(RemoteServer::Options options,
+                          std::shared_ptr<InputHandling> inputHandling) {
     RemoteServer::Collaborators services;
     services.mainQueue = mainQueue_;
     services.token = [this] {
@@ -37,7 +39,7 @@ void ServerHarness::start(RemoteServer::Options options) {
         return token_;
     };
     services.screen = screen;
-    services.input = input;
+    services.input = inputHandling ? std::move(inputHandling) : input;
     services.hostInfo = [this] {
         std::lock_guard lock(mutex_);
         HostInfo info = hostInfo;
@@ -91,6 +93,20 @@ void ServerHarness::start(RemoteServer::Options options) {
         throw std::runtime_error("the server does not listen on 127.0.0.1");
     }
     port_ = *port;
+}
+
+std::optional<std::uint16_t> ServerHarness::waitForPort(const std::string& address,
+                                                        double seconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    for (;;) {
+        if (auto port = server_->localPort(address)) {
+            return port;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return std::nullopt;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
 }
 
 std::unique_ptr<WsTestClient> ServerHarness::connect(WsTestClient::Options options) {

@@ -31,9 +31,13 @@ class ServerHarness {
     ServerHarness();
     ~ServerHarness();
 
-    void start(RemoteServer::Options options = fastOptions());
+    // `inputHandling` replaces the recording `input` when given (a real injector, say).
+    void start(RemoteServer::Options options = fastOptions(),
+               std::shared_ptr<InputHandling> inputHandling = nullptr);
     RemoteServer& server() { return *server_; }
     std::uint16_t port() const { return port_; }
+    // The port on `address` once the server listens there (an address it picks up later).
+    std::optional<std::uint16_t> waitForPort(const std::string& address, double seconds = 2.0);
 
     // A connected client (handshake done); nothing sent yet.
     std::unique_ptr<WsTestClient> connect(WsTestClient::Options options = {});

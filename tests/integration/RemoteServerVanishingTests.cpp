@@ -1,13 +1,9 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sched.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <future>
 #include <thread>
 
+#include "tests/fakes/NetworkNamespace.hpp"
 #include "tests/fakes/RawWsClient.hpp"
 #include "tests/fakes/ServerHarness.hpp"
 
@@ -77,86 +73,29 @@ TEST(RemoteServerVanishingTest, IdleCompanionThatAnswersPingsStaysConnected) {
     EXPECT_EQ(harness.input->releases(), 0);
 }
 
-// The companion in a network namespace of its own, joined to the host by a veth pair on
-// Tailscale-range addresses; pulling the link down is a phone losing its network.
+// The companion in a network namespace of its own; pulling its link down is a phone losing its
+// network.
 class VanishingNetworkTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (::geteuid() != 0) {
-            GTEST_SKIP() << "needs root to create a network namespace";
-        }
-        if (std::system("ip -V >/dev/null 2>&1") != 0) {
-            GTEST_SKIP() << "needs the ip tool";
-        }
-        auto id = std::to_string(::getpid() % 100000);
-        ns_ = "qlmtest" + id;
-        hostLink_ = "qlmh" + id;
-        companionLink_ = "qlmc" + id;
-        if (!run("ip netns add " + ns_)) {
-            GTEST_SKIP() << "cannot create a network namespace here";
-        }
-        created_ = true;
-        ASSERT_TRUE(run("ip link add " + hostLink_ + " type veth peer name " + companionLink_));
-        ASSERT_TRUE(run("ip link set " + companionLink_ + " netns " + ns_));
-        ASSERT_TRUE(run("ip addr add " + std::string(kHostAddress) + "/30 dev " + hostLink_));
-        ASSERT_TRUE(run("ip link set " + hostLink_ + " up"));
-        ASSERT_TRUE(inNamespace("ip addr add " + std::string(kCompanionAddress) + "/30 dev " +
-                                companionLink_));
-        ASSERT_TRUE(inNamespace("ip link set " + companionLink_ + " up"));
-        ASSERT_TRUE(inNamespace("ip link set lo up"));
-    }
-
-    void TearDown() override {
-        if (created_) {
-            // Deleting the namespace deletes the veth pair with it.
-            run("ip netns del " + ns_);
-            run("ip link del " + hostLink_ + " 2>/dev/null");
+        std::string why;
+        space_ = NetworkNamespace::create(why);
+        if (!space_) {
+            GTEST_SKIP() << why;
         }
     }
 
-    static bool run(const std::string& command) {
-        return std::system((command + " >/dev/null").c_str()) == 0;
-    }
-    bool inNamespace(const std::string& command) const {
-        return run("ip netns exec " + ns_ + " " + command);
-    }
-
-    // Connects from inside the namespace: a socket keeps the namespace it was created in.
-    std::unique_ptr<WsTestClient> connectFromNamespace(std::uint16_t port) {
-        auto client = std::make_unique<WsTestClient>();
-        bool connected = false;
-        std::thread([&] {
-            int fd = ::open(("/var/run/netns/" + ns_).c_str(), O_RDONLY | O_CLOEXEC);
-            if (fd < 0) {
-                return;
-            }
-            bool joined = ::setns(fd, CLONE_NEWNET) == 0;
-            ::close(fd);
-            connected = joined && client->connect(kHostAddress, port);
-        }).join();
-        return connected ? std::move(client) : nullptr;
-    }
-
-    static constexpr const char* kHostAddress = "100.100.77.1";
-    static constexpr const char* kCompanionAddress = "100.100.77.2";
-    std::string ns_;
-    std::string hostLink_;
-    std::string companionLink_;
-    bool created_ = false;
+    std::unique_ptr<NetworkNamespace> space_;
 };
 
 TEST_F(VanishingNetworkTest, CompanionWhoseLinkGoesDownMidDragIsEndedAndReleased) {
     ServerHarness harness;
-    harness.setTailscaleAddress(kHostAddress);
+    harness.setTailscaleAddress(space_->hostAddress());
     harness.start(vanishingOptions());
-    std::optional<std::uint16_t> port;
-    for (int i = 0; i < 100 && !port; ++i) {
-        port = harness.server().localPort(kHostAddress);
-        std::this_thread::sleep_for(20ms);
-    }
-    ASSERT_TRUE(port) << "the server does not listen on " << kHostAddress;
+    const auto port = harness.waitForPort(space_->hostAddress());
+    ASSERT_TRUE(port) << "the server does not listen on " << space_->hostAddress();
 
-    auto companion = connectFromNamespace(*port);
+    auto companion = space_->connect(*port);
     ASSERT_TRUE(companion);
     companion->sendText(ServerHarness::hello(ServerHarness::kToken));
     auto answer = companion->receiveText();
@@ -171,16 +110,15 @@ TEST_F(VanishingNetworkTest, CompanionWhoseLinkGoesDownMidDragIsEndedAndReleased
     EXPECT_EQ(harness.input->releases(), 0);
     EXPECT_EQ(harness.statuses().size(), 1u);
 
-    ASSERT_TRUE(inNamespace("ip link set " + companionLink_ + " down"));
+    ASSERT_TRUE(space_->pullLinkDown());
     auto goneSince = std::chrono::steady_clock::now();
     ASSERT_TRUE(waitForSessionEnd(harness, 6 * kIdleTimeout));
     std::printf("companion behind a downed link ended after %.2f s (idle timeout %.1f s)\n",
                 secondsSince(goneSince), kIdleTimeout);
     EXPECT_EQ(harness.statuses(),
-              (std::vector<std::string>{std::string("connected ") + kCompanionAddress, "waiting"}));
+              (std::vector<std::string>{"connected " + space_->companionAddress(), "waiting"}));
     EXPECT_EQ(harness.input->releases(), 1);
-    EXPECT_EQ(harness.log().count(std::string("no answer to ping, closing ") + kCompanionAddress),
-              1);
+    EXPECT_EQ(harness.log().count("no answer to ping, closing " + space_->companionAddress()), 1);
     // The companion never learnt of it: its side of the connection is still open.
     EXPECT_FALSE(companion->closed());
 }

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -300,7 +301,7 @@ TEST_F(HostStreamingTest, ACompanionThatStopsAcknowledgingGetsTwoFramesThenAKeyF
     EXPECT_GE(frames[2].t, 2.9);
 }
 
-TEST_F(HostStreamingTest, LosingTheXServerStopsTheStreamAndTheHostLivesOn) {
+TEST_F(HostStreamingTest, LosingTheXServerStopsTheStreamAndStreamsAgainOnceItIsBack) {
     const auto args = std::vector<std::string>{
         PipedProcess::built("QuelmCompanion", "quelmix-companion"), url, "-v", "-q", "-T", "4"};
     PipedProcess first(args, environment());
@@ -311,9 +312,46 @@ TEST_F(HostStreamingTest, LosingTheXServerStopsTheStreamAndTheHostLivesOn) {
     EXPECT_TRUE(first.lineStarting("error: captureStopped", 5));
     first.wait(6);
 
+    // Without a server: the companion is let in and hears of the last display known.
     EXPECT_TRUE(host->alive());
-    PipedProcess second(args, environment());
-    EXPECT_TRUE(second.lineStarting("hello: ", 5));
+    {
+        PipedProcess second(args, environment());
+        EXPECT_TRUE(second.lineStarting("hello: ", 5));
+    }
+    EXPECT_TRUE(host->alive());
+
+    // The server back on the same display: the next start streams.
+    std::string why;
+    ASSERT_TRUE(xvfb->restart(why)) << why;
+    const auto back = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (host->errors().find("the X server is back") == std::string::npos &&
+           std::chrono::steady_clock::now() < back) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_NE(host->errors().find("the X server is back"), std::string::npos) << host->errors();
+    // Input and pointer reports follow the new server too.
+    painter = XOpenDisplay(xvfb->name().c_str());
+    ASSERT_NE(painter, nullptr);
+    gc = XCreateGC(painter, DefaultRootWindow(painter), 0, nullptr);
+    movePointer(100, 100);
+    PipedProcess third({args[0], url, "-v", "-q", "-T", "3", "--script",
+                        script(R"({"at": 1.0, "send": {"move": {"dx": 200, "dy": 100}}})"
+                               "\n")},
+                       environment());
+    EXPECT_TRUE(third.lineStarting("video seq=", 5)) << host->errors();
+    EXPECT_TRUE(third.lineStarting(R"(message: {"cursor")", 5)) << "no pointer report";
+    third.wait(5);
+    Window root = 0;
+    Window child = 0;
+    int x = 0;
+    int y = 0;
+    int windowX = 0;
+    int windowY = 0;
+    unsigned int mask = 0;
+    XQueryPointer(painter, DefaultRootWindow(painter), &root, &child, &x, &y, &windowX, &windowY,
+                  &mask);
+    EXPECT_GT(x, 100) << "the companion's move did not reach the new server";
+    EXPECT_GT(y, 100);
     EXPECT_TRUE(host->alive());
 }
 

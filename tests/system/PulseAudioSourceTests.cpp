@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -41,6 +42,53 @@ class PrivateSoundServer {
         fs::create_directories(folder_ / "runtime");
         fs::permissions(folder_ / "runtime", fs::perms::owner_all);
         socket_ = (folder_ / "native").string();
+        launch();
+    }
+
+    ~PrivateSoundServer() {
+        stop();
+        std::error_code ignored;
+        fs::remove_all(folder_, ignored);
+    }
+
+    void stop() {
+        if (process_) {
+            process_->terminate();
+        }
+    }
+
+    // Ends the daemon at once, as a crash would.
+    void kill() {
+        if (process_) {
+            ::kill(process_->pid(), SIGKILL);
+            process_->wait(5);
+        }
+    }
+    // Kills the daemon and starts it again on the same socket; true once it answers.
+    bool restart() {
+        kill();
+        ready_ = false;
+        launch();
+        return ready_;
+    }
+
+    bool ready() const { return ready_; }
+    const std::string& why() const { return why_; }
+    std::string server() const { return "unix:" + socket_; }
+    const fs::path& folder() const { return folder_; }
+
+    // Plays raw 48 kHz stereo float samples into the null sink.
+    std::unique_ptr<ChildProcess> play(const fs::path& raw) const {
+        ChildProcess::Options options{environment()};
+        options.stdinFile = raw.string();
+        return std::make_unique<ChildProcess>(
+            std::vector<std::string>{pacat_, "--server=" + server(), "--playback", "--device=test",
+                                     "--format=float32le", "--rate=48000", "--channels=2", "--raw"},
+            options);
+    }
+
+  private:
+    void launch() {
         ChildProcess::Options options{environment()};
         options.stderrFile = (folder_ / "pulseaudio.log").string();
         process_ = std::make_unique<ChildProcess>(
@@ -73,34 +121,6 @@ class PrivateSoundServer {
         why_ = "pulseaudio did not open its socket in time";
     }
 
-    ~PrivateSoundServer() {
-        stop();
-        std::error_code ignored;
-        fs::remove_all(folder_, ignored);
-    }
-
-    void stop() {
-        if (process_) {
-            process_->terminate();
-        }
-    }
-
-    bool ready() const { return ready_; }
-    const std::string& why() const { return why_; }
-    std::string server() const { return "unix:" + socket_; }
-    const fs::path& folder() const { return folder_; }
-
-    // Plays raw 48 kHz stereo float samples into the null sink.
-    std::unique_ptr<ChildProcess> play(const fs::path& raw) const {
-        ChildProcess::Options options{environment()};
-        options.stdinFile = raw.string();
-        return std::make_unique<ChildProcess>(
-            std::vector<std::string>{pacat_, "--server=" + server(), "--playback", "--device=test",
-                                     "--format=float32le", "--rate=48000", "--channels=2", "--raw"},
-            options);
-    }
-
-  private:
     std::vector<std::string> environment() const {
         return {"HOME=" + folder_.string(), "XDG_RUNTIME_DIR=" + (folder_ / "runtime").string(),
                 "XDG_CONFIG_HOME=" + (folder_ / "config").string(), "PATH=/usr/bin:/bin",
@@ -249,6 +269,48 @@ TEST(PulseAudioSourceTests, AHandlerMayStopTheSourceAndNothingArrivesAfterwards)
     // The loop itself ends here, from the test's thread; a new start works again.
     source.stop();
     EXPECT_TRUE(source.start([](const AudioSamples&) {}, [](std::string) {}).ok());
+    source.stop();
+}
+
+TEST(PulseAudioSourceTests, ASoundServerThatDiesStopsTheSourceAndTheNextStartWorksOnceItIsBack) {
+    PrivateSoundServer server;
+    if (!server.ready()) {
+        GTEST_SKIP() << "no private sound server: " << server.why();
+    }
+    test::CapturingLogSink::Scope log;
+    PulseAudioSource::Options options;
+    options.server = server.server();
+    PulseAudioSource source(options);
+    Recorder first;
+    ASSERT_TRUE(source
+                    .start([&](const AudioSamples& s) { first.samples(s); },
+                           [&](std::string why) { first.stop(std::move(why)); })
+                    .ok());
+    {
+        std::unique_lock lock(first.mutex);
+        ASSERT_TRUE(first.changed.wait_for(lock, 5s, [&] { return first.frames > 0; }));
+    }
+
+    server.kill();
+    {
+        std::unique_lock lock(first.mutex);
+        ASSERT_TRUE(first.changed.wait_for(lock, 5s, [&] { return first.stopped.has_value(); }));
+    }
+    EXPECT_EQ(log.sink().count("system audio stopped: ", true), 1);
+    source.stop();
+    // While the server is away a start fails and says why.
+    EXPECT_FALSE(source.start([](const AudioSamples&) {}, [](std::string) {}).ok());
+    EXPECT_EQ(log.sink().count("system audio unavailable: ", true), 1);
+
+    ASSERT_TRUE(server.restart()) << server.why();
+    Recorder second;
+    ASSERT_TRUE(source
+                    .start([&](const AudioSamples& s) { second.samples(s); },
+                           [&](std::string why) { second.stop(std::move(why)); })
+                    .ok());
+    std::unique_lock lock(second.mutex);
+    EXPECT_TRUE(second.changed.wait_for(lock, 5s, [&] { return second.frames > 0; }));
+    lock.unlock();
     source.stop();
 }
 
