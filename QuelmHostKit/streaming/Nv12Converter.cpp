@@ -10,8 +10,18 @@
 #endif
 
 // Loops left to the compiler's vectoriser get an AVX2 build beside the baseline one on x86-64;
-// the loader picks the one the processor runs.
-#if defined(__x86_64__) && defined(__GNUC__)
+// the loader picks the one the processor runs. Not under ThreadSanitizer: the loader calls the
+// picker while relocating, before the sanitizer's runtime is up, and the instrumented picker
+// crashes there.
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define QUELM_THREAD_SANITIZER 1
+#endif
+#endif
+#if defined(__SANITIZE_THREAD__)
+#define QUELM_THREAD_SANITIZER 1
+#endif
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(QUELM_THREAD_SANITIZER)
 #define QUELM_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define QUELM_VECTOR_CLONES

@@ -6,7 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <thread>
 
@@ -29,6 +31,15 @@ PipedProcess::PipedProcess(std::vector<std::string> argv, std::vector<std::strin
     posix_spawn_file_actions_adddup2(&actions, err[1], 2);
     posix_spawn_file_actions_addclose(&actions, out[0]);
     posix_spawn_file_actions_addclose(&actions, err[0]);
+    // A sanitizer run's options (suppressions among them) hold for the children too.
+    if (const char* options = std::getenv("TSAN_OPTIONS")) {
+        const bool given = std::any_of(environment.begin(), environment.end(), [](const auto& e) {
+            return e.starts_with("TSAN_OPTIONS=");
+        });
+        if (!given) {
+            environment.push_back(std::string("TSAN_OPTIONS=") + options);
+        }
+    }
     std::vector<char*> envp;
     for (auto& e : environment) {
         envp.push_back(e.data());

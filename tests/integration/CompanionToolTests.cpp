@@ -263,8 +263,9 @@ TEST_F(CompanionToolTests, ExitStatusSaysWhatWentWrong) {
     ASSERT_TRUE(harness_.screen->deliverFrame(frames[0]));
     EXPECT_EQ(exitStatus(), 7) << output();
 
-    // The host reports a stream error.
-    run({"--duration", "1.5"});
+    // The host reports a stream error. The run must last until it arrives, which under the
+    // sanitizers' slowdown can take most of a second and a half after the start.
+    run({"--duration", "3"});
     ASSERT_TRUE(connected(2));
     ASSERT_TRUE(harness_.screen->deliverError("captureStopped"));
     EXPECT_EQ(exitStatus(), 6) << output();

@@ -5,16 +5,20 @@
 #include <cmath>
 #include <future>
 
+#include "QuelmHostKit/linux/gtk/GLibHandOff.hpp"
+
 namespace quelm {
 
 namespace {
 
 gboolean runOnce(gpointer data) {
+    GLibHandOff::receive(data);
     (*static_cast<SerialQueue::Task*>(data))();
     return G_SOURCE_REMOVE;
 }
 
 void destroyTask(gpointer data) {
+    GLibHandOff::receive(data);
     delete static_cast<SerialQueue::Task*>(data);
 }
 
@@ -23,7 +27,9 @@ void destroyTask(gpointer data) {
 // g_main_context_invoke from the owning thread.
 void attach(GMainContext* context, GSource* source, SerialQueue::Task task) {
     g_source_set_priority(source, G_PRIORITY_DEFAULT);
-    g_source_set_callback(source, runOnce, new SerialQueue::Task(std::move(task)), destroyTask);
+    auto* boxed = new SerialQueue::Task(std::move(task));
+    GLibHandOff::send(boxed);
+    g_source_set_callback(source, runOnce, boxed, destroyTask);
     g_source_attach(source, context);
     g_source_unref(source);
 }

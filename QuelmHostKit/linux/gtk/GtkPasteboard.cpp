@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "QuelmCore/ClipboardPolicy.hpp"
+#include "QuelmHostKit/linux/gtk/GLibHandOff.hpp"
 #include "QuelmHostKit/linux/gtk/GdkPixbufImageCodec.hpp"
 #include "QuelmHostKit/log/Log.hpp"
 
@@ -107,7 +108,9 @@ GdkPixbuf* decodePixbuf(const Bytes& bytes) {
 
 void decodeInThread(GTask* task, gpointer, gpointer data, GCancellable*) {
     auto* job = static_cast<ImageJob*>(data);
+    GLibHandOff::receive(job);
     job->pixbuf = decodePixbuf(job->encoded);
+    GLibHandOff::send(job);
     g_task_return_boolean(task, TRUE);
 }
 
@@ -265,12 +268,14 @@ void GtkPasteboard::writeImage(Bytes encoded, std::function<void(bool written)> 
     auto* job = new ImageJob{weak_from_this(), std::move(encoded), std::move(done), changeCount_};
     GTask* task = g_task_new(nullptr, nullptr, &GtkPasteboard::onImageDecoded, job);
     g_task_set_task_data(task, job, nullptr);
+    GLibHandOff::send(job);
     g_task_run_in_thread(task, decodeInThread);
     g_object_unref(task);
 }
 
 void GtkPasteboard::onImageDecoded(GObject*, GAsyncResult*, void* data) {
     std::unique_ptr<ImageJob> job(static_cast<ImageJob*>(data));
+    GLibHandOff::receive(job.get());
     auto self = job->owner.lock();
     bool written = false;
     if (self && job->pixbuf && self->changeCount_ == job->countAtStart) {

@@ -12,6 +12,11 @@
 #include "QuelmHostKit/linux/x11/X11ErrorTrap.hpp"
 #include "QuelmHostKit/log/Log.hpp"
 
+// Xlib's internal header, for the display's internal lock; last, as it defines min and max.
+#include <X11/Xlibint.h>
+#undef min
+#undef max
+
 namespace quelm {
 
 namespace {
@@ -99,9 +104,12 @@ struct X11Connection::Handlers {
     // Xlib calls this instead of exit() when our connection breaks; returning abandons the
     // connection, whose later calls then fail fast. Xlib took the display's user lock for the
     // exit it expected; released here, or any other thread touching the display (closing it
-    // included) would wait for it forever.
+    // included) would wait for it forever. It also released the internal lock, which the Xlib
+    // call that met the error releases again on its way out: taken back here, or that second
+    // release would unlock the display under another thread that holds it by then.
     static void ioExit(Display* display, void* connection) {
         XUnlockDisplay(display);
+        LockDisplay(display);
         static_cast<X11Connection*>(connection)->markLost();
     }
 

@@ -60,10 +60,25 @@ std::shared_ptr<X11EventPump> X11EventPump::start(const std::string& displayName
         return nullptr;
     }
     const Extensions extensions = queryExtensions(connection->display());
-    auto pump =
-        std::shared_ptr<X11EventPump>(new X11EventPump(std::move(connection), extensions, wakeFD));
+    // A handler or task on the pump thread may hold the last reference (a weak one it locked)
+    // and release it there, while the loop still runs on the pump: the loop then ends and the
+    // thread deletes the pump once it is out of it.
+    auto pump = std::shared_ptr<X11EventPump>(
+        new X11EventPump(std::move(connection), extensions, wakeFD), [](X11EventPump* pump) {
+            if (pump->isCurrent()) {
+                pump->releasedOnThread_ = true;
+                pump->stopping_ = true;
+                return;
+            }
+            delete pump;
+        });
     std::lock_guard lock(pump->mutex_);
-    pump->thread_ = std::thread([raw = pump.get()] { raw->run(); });
+    pump->thread_ = std::thread([raw = pump.get()] {
+        raw->run();
+        if (raw->releasedOnThread_) {
+            delete raw;
+        }
+    });
     pump->threadID_ = pump->thread_.get_id();
     return pump;
 }

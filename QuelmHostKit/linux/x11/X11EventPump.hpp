@@ -103,6 +103,8 @@ class X11EventPump final : public std::enable_shared_from_this<X11EventPump> {
     const Extensions extensions_;
     const int wakeFD_;
     std::atomic<bool> stopping_{false};
+    // Set on the pump thread when the last reference went there; that thread deletes the pump.
+    bool releasedOnThread_ = false;
     std::thread thread_;
     std::thread::id threadID_;
 

@@ -10,6 +10,7 @@
 #include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/ipc.h>
+#include <sys/mman.h>
 #include <sys/shm.h>
 #include <unistd.h>
 
@@ -52,6 +53,25 @@ CaptureStatus temporary(std::string text) {
 
 CaptureStatus permanent(std::string text) {
     return CaptureStatus::failure(CaptureStatus::Kind::permanent, std::move(text));
+}
+
+// Attaches the segment over a fresh anonymous reservation of its size rather than wherever the
+// kernel picks. ThreadSanitizer learns of new memory only through mmap, and would otherwise take
+// pixels at an address that once held a finished thread's stack for a race with that thread.
+char* attachSegment(int id, std::size_t size) {
+    const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    const std::size_t rounded = (size + page - 1) / page * page;
+    void* reserved =
+        mmap(nullptr, rounded, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (reserved == MAP_FAILED) {
+        return nullptr;
+    }
+    void* attached = shmat(id, reserved, SHM_REMAP);
+    if (attached == reinterpret_cast<void*>(-1)) {
+        munmap(reserved, rounded);
+        return nullptr;
+    }
+    return static_cast<char*>(attached);
 }
 
 }  // namespace
@@ -232,15 +252,20 @@ bool XShmCaptureStream::Session::createImage() {
         destroyImage();
         return false;
     }
-    shm_.shmid = shmget(
-        IPC_PRIVATE,
-        static_cast<std::size_t>(image_->bytes_per_line) * static_cast<std::size_t>(image_->height),
-        IPC_CREAT | 0600);
+    const std::size_t bytes =
+        static_cast<std::size_t>(image_->bytes_per_line) * static_cast<std::size_t>(image_->height);
+    shm_.shmid = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
     if (shm_.shmid < 0) {
         destroyImage();
         return false;
     }
-    shm_.shmaddr = static_cast<char*>(shmat(shm_.shmid, nullptr, 0));
+    shm_.shmaddr = attachSegment(shm_.shmid, bytes);
+    if (shm_.shmaddr == nullptr) {
+        Log::info("screen capture: cannot map the shared image");
+        shmctl(shm_.shmid, IPC_RMID, nullptr);
+        destroyImage();
+        return false;
+    }
     image_->data = shm_.shmaddr;
     shm_.readOnly = False;
     X11ErrorTrap trap(*connection_);
