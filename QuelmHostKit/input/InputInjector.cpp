@@ -296,6 +296,7 @@ void InputInjector::releaseEverything() {
     buttonHeld_.reset();
     scrollRemainderX_ = 0;
     scrollRemainderY_ = 0;
+    poster_->releaseTypingKeys();
 }
 
 std::optional<ScreenPoint> InputInjector::normalizedCursor(EventPoster& poster,

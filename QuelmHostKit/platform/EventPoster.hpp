@@ -126,6 +126,8 @@ class EventPoster {
     virtual bool postKey(const KeyEvent& event) = 0;
     virtual bool postFlagsChanged(const FlagsChangedEvent& event) = 0;
     virtual bool postUnicode(const UnicodeKeyEvent& event) = 0;
+    // The companion is gone: gives back whatever typing borrowed from the keyboard.
+    virtual void releaseTypingKeys() = 0;
 
     // Where the pointer is now; none when the platform cannot say.
     virtual std::optional<ScreenPoint> pointerLocation() = 0;

@@ -30,6 +30,12 @@ bool ReplaceableEventPoster::postUnicode(const UnicodeKeyEvent& event) {
     return poster && poster->postUnicode(event);
 }
 
+void ReplaceableEventPoster::releaseTypingKeys() {
+    if (const auto poster = current()) {
+        poster->releaseTypingKeys();
+    }
+}
+
 std::optional<ScreenPoint> ReplaceableEventPoster::pointerLocation() {
     const auto poster = current();
     return poster ? poster->pointerLocation() : std::nullopt;

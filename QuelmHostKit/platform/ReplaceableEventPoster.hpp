@@ -19,6 +19,7 @@ class ReplaceableEventPoster final : public EventPoster, public Replaceable<Even
     bool postKey(const KeyEvent& event) override;
     bool postFlagsChanged(const FlagsChangedEvent& event) override;
     bool postUnicode(const UnicodeKeyEvent& event) override;
+    void releaseTypingKeys() override;
 
     std::optional<ScreenPoint> pointerLocation() override;
     double doubleClickInterval() override;

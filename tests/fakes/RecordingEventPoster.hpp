@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -40,6 +41,8 @@ class RecordingEventPoster final : public EventPoster {
     bool postKey(const KeyEvent& event) override { return record(event); }
     bool postFlagsChanged(const FlagsChangedEvent& event) override { return record(event); }
     bool postUnicode(const UnicodeKeyEvent& event) override { return record(event); }
+    void releaseTypingKeys() override { ++typingKeysReleases; }
+    std::atomic<int> typingKeysReleases{0};
 
     std::optional<ScreenPoint> pointerLocation() override;
     double doubleClickInterval() override;

@@ -418,6 +418,46 @@ TEST_F(X11EventPosterTest, ALostServerMakesPostsFailWithoutEndingTheProcess) {
 }
 
 // A GTK text entry (zenity prints what was typed) reads the typed characters back.
+// The server's whole core keyboard mapping.
+std::vector<KeySym> keyboardMapping(Display* display) {
+    int minCode = 0;
+    int maxCode = 0;
+    XDisplayKeycodes(display, &minCode, &maxCode);
+    int perCode = 0;
+    KeySym* syms = XGetKeyboardMapping(display, static_cast<KeyCode>(minCode),
+                                       maxCode - minCode + 1, &perCode);
+    std::vector<KeySym> mapping(syms, syms + (maxCode - minCode + 1) * perCode);
+    XFree(syms);
+    return mapping;
+}
+
+// Each mapping change makes every client reload its keymap and the window manager redo its key
+// grabs: text the keyboard can type must not cause any, and the spare codes go back empty.
+TEST_F(X11EventPosterTest, TextOnTheKeyboardLeavesItsMappingAloneAndSpareCodesGoBackEmpty) {
+    Recorder recorder(server->name());
+    recorder.focus();
+    recorder.drain();
+    const auto before = keyboardMapping(recorder.display);
+    send(Msg::Text{"Hi, A~|z"});
+    EXPECT_EQ(keyboardMapping(recorder.display), before);
+    std::string got;
+    for (const auto& e : recorder.events([](const XEvent& e) { return isType(e, KeyPress); })) {
+        XKeyEvent key = e.xkey;
+        char text[8] = {};
+        if (XLookupString(&key, text, sizeof text, nullptr, nullptr) == 1) {
+            got += text;
+        }
+    }
+    EXPECT_EQ(got, "Hi, A~|z");
+    EXPECT_TRUE(recorder.keysDown().empty()) << "Shift left down";
+
+    send(Msg::Text{"é日"});
+    EXPECT_NE(keyboardMapping(recorder.display), before);
+    injector->releaseAll();
+    queue->runPending();
+    EXPECT_EQ(keyboardMapping(recorder.display), before);
+}
+
 TEST_F(X11EventPosterTest, TextTypedIntoAGtkEntryArrivesAsCharacters) {
     Recorder probe(server->name());
     const std::string errors = testing::TempDir() + "quelm-zenity.log";
@@ -461,7 +501,7 @@ TEST_F(X11EventPosterTest, TextTypedIntoAGtkEntryArrivesAsCharacters) {
     XSync(probe.display, False);
     std::this_thread::sleep_for(500ms);  // GTK takes the focus in
 
-    const std::string typed = "日本語のテキスト café naïve Ωmega 😀👍 end";
+    const std::string typed = "日本語のテキスト café naïve Ωmega 😀👍 Hello, World! ~|{}\\ end";
     send(Msg::Text{typed + "\n"});
     const std::string printed = zenity.readAll(10s);
     EXPECT_EQ(printed, typed + "\n");

@@ -212,6 +212,7 @@ TEST_F(InputInjectorTest, ReleaseAllLetsGoOfKeysModifiersAndTheButton) {
     EXPECT_EQ(mice[0].position, (ScreenPoint{300, 400}));
     EXPECT_EQ(mice[0].clickState, 2);
     EXPECT_EQ(mice[0].flags, 0u);
+    EXPECT_EQ(poster->typingKeysReleases, 1) << "codes borrowed for typing stay taken";
 
     poster->clear();
     releaseAll();

@@ -146,19 +146,18 @@ void X11EventPoster::findKeys() {
     KeySym* syms = XGetKeyboardMapping(display, static_cast<KeyCode>(minCode),
                                        maxCode - minCode + 1, &perCode);
     XModifierKeymap* modifiers = XGetModifierMapping(display);
-    std::set<int> modifierCodes;
     if (modifiers != nullptr) {
         for (int i = 0; i < 8 * modifiers->max_keypermod; ++i) {
-            modifierCodes.insert(modifiers->modifiermap[i]);
+            modifierKeys_.insert(modifiers->modifiermap[i]);
         }
         XFreeModifiermap(modifiers);
     }
     if (syms != nullptr) {
-        for (int code = minCode; code <= maxCode; ++code) {
+        for (int code = maxCode; code >= minCode; --code) {
             const KeySym* row = syms + (code - minCode) * perCode;
             const bool empty =
                 std::all_of(row, row + perCode, [](KeySym s) { return s == NoSymbol; });
-            if (empty && !modifierCodes.contains(code)) {
+            if (empty && !modifierKeys_.contains(code)) {
                 spareKeys_.push_back({static_cast<std::uint8_t>(code)});
             }
         }
@@ -168,7 +167,7 @@ void X11EventPoster::findKeys() {
         Log::info("keyboard mapping unreadable: " + status.describe());
     }
     if (spareKeys_.empty()) {
-        Log::info("no spare key code: text cannot be typed");
+        Log::info("no spare key code: only characters on the keyboard can be typed");
     }
 }
 
@@ -206,7 +205,6 @@ bool X11EventPoster::postMouse(const MouseEvent& event) {
     }
     Display* display = connection_->display();
     X11ErrorTrap trap(*connection_);
-    restoreOldSpareKeys(monotonicSeconds());
     syncModifiers(event.flags, false);
     XTestFakeMotionEvent(display, -1, static_cast<int>(std::lround(event.position.x)),
                          static_cast<int>(std::lround(event.position.y)), CurrentTime);
@@ -282,14 +280,13 @@ bool X11EventPoster::postFlagsChanged(const FlagsChangedEvent& event) {
 
 bool X11EventPoster::postUnicode(const UnicodeKeyEvent& event) {
     std::unique_lock lock(mutex_);
-    if (connection_->isLost() || spareKeys_.empty()) {
+    if (connection_->isLost()) {
         return false;
     }
     if (!event.down) {
         // The press typed the characters; the release has nothing left to do.
         return true;
     }
-    Display* display = connection_->display();
     {
         X11ErrorTrap trap(*connection_);
         syncModifiers(0, true);
@@ -299,38 +296,103 @@ bool X11EventPoster::postUnicode(const UnicodeKeyEvent& event) {
     }
     for (char32_t c : codePoints(event.text)) {
         const auto keysym = keysymOf(c);
-        if (!keysym) {
-            continue;
-        }
-        SpareKey& key = spareKeys_[nextSpare_];
-        nextSpare_ = (nextSpare_ + 1) % spareKeys_.size();
-        // A client may still have to look this code up for an earlier character.
-        const double wait = key.usedAt + spareKeyMinimumAge - monotonicSeconds();
-        if (wait > 0) {
-            lock.unlock();
-            std::this_thread::sleep_for(std::chrono::duration<double>(wait));
-            lock.lock();
-            if (connection_->isLost()) {
-                return false;
-            }
-        }
-        X11ErrorTrap trap(*connection_);
-        KeySym syms[2] = {*keysym, *keysym};
-        XChangeKeyboardMapping(display, key.code, 2, syms, 1);
-        XTestFakeKeyEvent(display, key.code, True, CurrentTime);
-        XTestFakeKeyEvent(display, key.code, False, CurrentTime);
-        key.mapped = true;
-        key.usedAt = monotonicSeconds();
-        if (!trap.leave()) {
+        if (keysym && !typeKeysym(*keysym, lock)) {
             return false;
         }
     }
-    return true;
+    X11ErrorTrap trap(*connection_);
+    setModifier(shiftKey_, shiftDown_, false);
+    return trap.leave().ok();
 }
 
-void X11EventPoster::restoreOldSpareKeys(double now) {
+std::optional<X11EventPoster::KeyPlace> X11EventPoster::placeOf(unsigned long keysym) {
+    Display* display = connection_->display();
+    XkbStateRec state{};
+    // The core mapping's first two columns are the first group's; another active group would
+    // turn the same key into another character.
+    if (XkbGetState(display, XkbUseCoreKbd, &state) != Success || state.group != 0) {
+        return std::nullopt;
+    }
+    int minCode = 0;
+    int maxCode = 0;
+    XDisplayKeycodes(display, &minCode, &maxCode);
+    int perCode = 0;
+    KeySym* syms = XGetKeyboardMapping(display, static_cast<KeyCode>(minCode),
+                                       maxCode - minCode + 1, &perCode);
+    if (syms == nullptr) {
+        return std::nullopt;
+    }
+    std::optional<KeyPlace> place;
+    const int levels = std::min(perCode, shiftKey_ != 0 ? 2 : 1);
+    for (int level = 0; level < levels && !place; ++level) {
+        for (int code = minCode; code <= maxCode; ++code) {
+            if (syms[(code - minCode) * perCode + level] == keysym &&
+                !modifierKeys_.contains(code)) {
+                place = KeyPlace{static_cast<std::uint8_t>(code), level == 1};
+                break;
+            }
+        }
+    }
+    XFree(syms);
+    return place;
+}
+
+bool X11EventPoster::typeKeysym(unsigned long keysym, std::unique_lock<std::mutex>& lock) {
+    Display* display = connection_->display();
+    {
+        X11ErrorTrap trap(*connection_);
+        const auto place = placeOf(keysym);
+        if (place) {
+            setModifier(shiftKey_, shiftDown_, place->shifted);
+            XTestFakeKeyEvent(display, place->code, True, CurrentTime);
+            XTestFakeKeyEvent(display, place->code, False, CurrentTime);
+        }
+        if (!trap.leave()) {
+            return false;
+        }
+        if (place) {
+            return true;
+        }
+    }
+    if (spareKeys_.empty()) {
+        return false;
+    }
+    SpareKey& key = spareKeys_[nextSpare_];
+    nextSpare_ = (nextSpare_ + 1) % spareKeys_.size();
+    // A client may still have to look this code up for an earlier character.
+    const double wait = key.usedAt + spareKeyMinimumAge - monotonicSeconds();
+    if (wait > 0) {
+        lock.unlock();
+        std::this_thread::sleep_for(std::chrono::duration<double>(wait));
+        lock.lock();
+        if (connection_->isLost()) {
+            return false;
+        }
+    }
+    X11ErrorTrap trap(*connection_);
+    setModifier(shiftKey_, shiftDown_, false);
+    KeySym syms[2] = {keysym, keysym};
+    XChangeKeyboardMapping(display, key.code, 2, syms, 1);
+    XTestFakeKeyEvent(display, key.code, True, CurrentTime);
+    XTestFakeKeyEvent(display, key.code, False, CurrentTime);
+    key.mapped = true;
+    key.usedAt = monotonicSeconds();
+    return trap.leave().ok();
+}
+
+void X11EventPoster::releaseTypingKeys() {
+    std::lock_guard lock(mutex_);
+    if (connection_->isLost()) {
+        return;
+    }
+    X11ErrorTrap trap(*connection_);
+    restoreSpareKeys();
+    trap.leave();
+}
+
+void X11EventPoster::restoreSpareKeys() {
     for (SpareKey& key : spareKeys_) {
-        if (key.mapped && now - key.usedAt >= spareKeyRestoreAge) {
+        if (key.mapped) {
             KeySym none = NoSymbol;
             XChangeKeyboardMapping(connection_->display(), key.code, 1, &none, 1);
             key.mapped = false;
@@ -354,7 +416,7 @@ void X11EventPoster::releaseEverything() {
     buttonsDown_.clear();
     heldFlags_ = 0;
     syncModifiers(0, false);
-    restoreOldSpareKeys(1e300);
+    restoreSpareKeys();
     trap.leave();
 }
 

@@ -28,10 +28,16 @@ class X11Connection;
 //   with caps lock. After every release the modifiers fall back to those of held modifier keys
 //   (the last flags-changed event), so nothing stays pressed that no held key asks for. The fn
 //   and keypad flags mean nothing here and are dropped.
-// - Text: each character's keysym is mapped for the moment onto a spare key code (one with no
-//   symbols), pressed and released. Clients look key codes up when they handle the event, which
-//   may be later, so spare codes are used in turn and one is mapped anew only after
-//   `spareKeyMinimumAge`; codes unused for `spareKeyRestoreAge` get their empty mapping back.
+// - Text: a character whose keysym the keyboard already has on the first group's plain or
+//   shifted level is typed with that key (and Shift), which leaves the keyboard mapping alone.
+//   Any other keysym is mapped onto a spare key code (one with no symbols), pressed and released.
+//   Every mapping change makes each client, the window manager included, reload its keymap and
+//   redo its key grabs; a burst of them keeps a window manager from handling a click in time,
+//   so the next keystrokes reach the window that had the focus before. Clients look key codes up
+//   when they handle the event, which may be later, so spare codes are used in turn, highest
+//   first (others ask for the lowest code of a keysym), and one is mapped anew only after
+//   `spareKeyMinimumAge`. The spare codes get their empty mapping back when everything is
+//   released, that is when a companion leaves.
 // - Scrolling: pixels become wheel clicks (buttons 4 to 7), the rest kept for the next scroll.
 // - Click counts are the toolkits' business (they count by time and distance).
 // - A lost X server makes every post fail and every question answer nothing; the process lives.
@@ -41,7 +47,6 @@ class X11EventPoster final : public EventPoster {
   public:
     static constexpr double pixelsPerWheelClick = 40;
     static constexpr double spareKeyMinimumAge = 0.1;
-    static constexpr double spareKeyRestoreAge = 1.0;
     static constexpr double defaultDoubleClickInterval = 0.4;
 
     // Nothing when the X server cannot be reached or lacks XTest. An empty name means $DISPLAY.
@@ -55,6 +60,7 @@ class X11EventPoster final : public EventPoster {
     bool postKey(const KeyEvent& event) override;
     bool postFlagsChanged(const FlagsChangedEvent& event) override;
     bool postUnicode(const UnicodeKeyEvent& event) override;
+    void releaseTypingKeys() override;
 
     std::optional<ScreenPoint> pointerLocation() override;
     double doubleClickInterval() override;
@@ -89,13 +95,21 @@ class X11EventPoster final : public EventPoster {
         double usedAt = -1e9;
         bool mapped = false;
     };
+    struct KeyPlace {
+        std::uint8_t code = 0;
+        bool shifted = false;
+    };
 
     explicit X11EventPoster(std::unique_ptr<X11Connection> connection);
     void findKeys();
     // Presses or releases our modifier keys to match `flags`; the Lock state too when `lock`.
     void syncModifiers(EventFlags flags, bool lock);
     void setModifier(std::uint8_t code, bool& down, bool wanted);
-    void restoreOldSpareKeys(double now);
+    // Types one keysym: with a key that has it, else on a spare code. False on an X error.
+    bool typeKeysym(unsigned long keysym, std::unique_lock<std::mutex>& lock);
+    // Where the keyboard has `keysym` now: the first group's first or second level.
+    std::optional<KeyPlace> placeOf(unsigned long keysym);
+    void restoreSpareKeys();
     void releaseEverything();
     std::optional<double> readDoubleClickInterval();
     KeyboardLayoutKind readKeyboardKind();
@@ -118,6 +132,7 @@ class X11EventPoster final : public EventPoster {
     EventFlags heldFlags_ = 0;
     std::set<std::uint8_t> keysDown_;
     std::set<unsigned> buttonsDown_;
+    std::set<int> modifierKeys_;
     std::vector<SpareKey> spareKeys_;
     std::size_t nextSpare_ = 0;
     double scrollX_ = 0;
