@@ -36,19 +36,23 @@ std::unique_ptr<NetworkNamespace> NetworkNamespace::create(std::string& why) {
     space->name_ = "qlmtest" + id;
     space->hostLink_ = "qlmh" + id;
     space->companionLink_ = "qlmc" + id;
-    // One /30 of 100.100.0.0/16 per process.
+    // Per process, a companion address in the Tailscale range and a host address outside it:
+    // a Tailscale-like address on this machine would show in every host that tests start
+    // meanwhile. Each end reaches the other by a host route over the pair.
     const int block = pid % 16384;
-    const std::string net = "100.100." + std::to_string(block / 64) + ".";
-    space->hostAddress_ = net + std::to_string(block % 64 * 4 + 1);
-    space->companionAddress_ = net + std::to_string(block % 64 * 4 + 2);
-    const std::string prefix = "/30 dev ";
+    const std::string tail = std::to_string(block / 64) + "." + std::to_string(block % 64 * 4);
+    space->hostAddress_ = "10.213." + tail;
+    space->companionAddress_ = "100.100." + tail;
     const bool ready =
         run("ip link add " + space->hostLink_ + " type veth peer name " + space->companionLink_) &&
         run("ip link set " + space->companionLink_ + " netns " + space->name_) &&
-        run("ip addr add " + space->hostAddress_ + prefix + space->hostLink_) &&
+        run("ip addr add " + space->hostAddress_ + "/32 dev " + space->hostLink_) &&
         run("ip link set " + space->hostLink_ + " up") &&
-        space->inside("ip addr add " + space->companionAddress_ + prefix + space->companionLink_) &&
+        run("ip route add " + space->companionAddress_ + "/32 dev " + space->hostLink_) &&
+        space->inside("ip addr add " + space->companionAddress_ + "/32 dev " +
+                      space->companionLink_) &&
         space->inside("ip link set " + space->companionLink_ + " up") &&
+        space->inside("ip route add " + space->hostAddress_ + "/32 dev " + space->companionLink_) &&
         space->inside("ip link set lo up");
     if (!ready) {
         why = "cannot set up the veth pair of " + space->name_;

@@ -1,8 +1,13 @@
 #include "tests/fakes/PrivateXvfb.hpp"
 
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstddef>
+#include <cstring>
 
 #include "tests/fakes/ServerProcess.hpp"
 
@@ -20,7 +25,36 @@ std::unique_ptr<PrivateXvfb> PrivateXvfb::start(std::string& why, int width, int
 
 bool PrivateXvfb::restart(std::string& why) {
     kill();
+    releaseNumber();
     return launch(number_, why);
+}
+
+void PrivateXvfb::reserveNumber() {
+    if (number_ < 0) {
+        return;
+    }
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return;
+    }
+    // The abstract name comes first in an X server's own listeners.
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string name = "/tmp/.X11-unix/X" + std::to_string(number_);
+    std::memcpy(address.sun_path + 1, name.data(), name.size());
+    const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0) {
+        close(fd);
+        return;
+    }
+    reservation_ = fd;
+}
+
+void PrivateXvfb::releaseNumber() {
+    if (reservation_ >= 0) {
+        close(reservation_);
+        reservation_ = -1;
+    }
 }
 
 bool PrivateXvfb::launch(int number, std::string& why) {
@@ -61,6 +95,7 @@ bool PrivateXvfb::launch(int number, std::string& why) {
 
 PrivateXvfb::~PrivateXvfb() {
     ServerProcess::stop(pid_);
+    releaseNumber();
 }
 
 void PrivateXvfb::kill() {
@@ -68,6 +103,7 @@ void PrivateXvfb::kill() {
         ::kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
         pid_ = -1;
+        reserveNumber();
     }
 }
 

@@ -21,7 +21,9 @@ class PrivateXvfb {
     // ":N".
     std::string name() const { return ":" + std::to_string(number_); }
     pid_t pid() const { return pid_; }
-    // Ends the server at once (SIGKILL) and reaps it, as a crashed X server would go.
+    // Ends the server at once (SIGKILL) and reaps it, as a crashed X server would go. The display
+    // number stays reserved for restart(): otherwise a server that another test starts meanwhile
+    // takes it, and the host under test connects to that one.
     void kill();
     // Kills the server if it runs and starts a new one on the same display number, as a
     // display manager brings the session's server back; false, with the reason, on failure.
@@ -31,9 +33,13 @@ class PrivateXvfb {
     PrivateXvfb() = default;
     // On `number`, or a free one when negative.
     bool launch(int number, std::string& why);
+    // Holding the display's abstract socket name makes X servers pass the number by.
+    void reserveNumber();
+    void releaseNumber();
 
     int number_ = -1;
     pid_t pid_ = -1;
+    int reservation_ = -1;
     int width_ = 1280;
     int height_ = 720;
 };

@@ -520,6 +520,28 @@ class WorkspaceTest : public X11EventPosterTest {
                         10s)) {
             GTEST_SKIP() << "openbox did not start";
         }
+        // openbox publishes its workspaces before it obeys switches to them.
+        Display* display = XOpenDisplay(server->name().c_str());
+        ASSERT_NE(display, nullptr);
+        const auto reach = [&](long index) {
+            return eventually([&] {
+                XEvent event{};
+                event.xclient.type = ClientMessage;
+                event.xclient.window = DefaultRootWindow(display);
+                event.xclient.message_type = XInternAtom(display, "_NET_CURRENT_DESKTOP", False);
+                event.xclient.format = 32;
+                event.xclient.data.l[0] = index;
+                XSendEvent(display, DefaultRootWindow(display), False,
+                           SubstructureNotifyMask | SubstructureRedirectMask, &event);
+                XSync(display, False);
+                std::this_thread::sleep_for(50ms);
+                const auto info = poster->spaceInfo();
+                return info && info->index == static_cast<std::uint32_t>(index);
+            });
+        };
+        const bool ready = reach(1) && reach(0);
+        XCloseDisplay(display);
+        ASSERT_TRUE(ready) << "openbox does not switch workspaces";
     }
     std::unique_ptr<Child> openbox;
 };
@@ -538,7 +560,8 @@ TEST_F(WorkspaceTest, SwitchesAreBoundedAndQuickOnesFollowThePrediction) {
     EXPECT_TRUE(eventually([&] {
         const auto info = poster->spaceInfo();
         return info && info->index == last;
-    }));
+    })) << "on workspace "
+        << (poster->spaceInfo() ? long{poster->spaceInfo()->index} : -1L) << " of " << start->count;
     queue->advance(2);
     send(Msg::System{SystemAction::spaceLeft});
     EXPECT_TRUE(eventually([&] {
