@@ -29,7 +29,7 @@ start_private_display() {
     3>"$fifo" >"$dir/xvfb.log" 2>&1 &
   QUELM_DESKTOP_PIDS=($!)
   QUELM_XVFB_DIR=$dir
-  trap 'for pid in "${QUELM_DESKTOP_PIDS[@]}"; do kill "$pid" 2>/dev/null; done; wait 2>/dev/null; rm -rf "$QUELM_XVFB_DIR"' EXIT
+  trap 'for pid in $(cat "$QUELM_XVFB_DIR/terminal.pid" 2>/dev/null) "${QUELM_DESKTOP_PIDS[@]}"; do kill "$pid" 2>/dev/null; done; wait 2>/dev/null; rm -rf "$QUELM_XVFB_DIR"' EXIT
   # The read ends at the number, at end of file when Xvfb dies, or after 15 s.
   read -r -t 15 number <"$fifo" || true
   if ! [[ "$number" =~ ^[0-9]+$ ]] || ! kill -0 "${QUELM_DESKTOP_PIDS[0]}" 2>/dev/null; then
@@ -40,12 +40,24 @@ start_private_display() {
   export DISPLAY=":$number"
   local what="private X display $DISPLAY (Xvfb pid ${QUELM_DESKTOP_PIDS[0]})"
   if [ "${1:-}" = "--desktop" ]; then
-    if command -v openbox >/dev/null; then
-      setsid openbox >/dev/null 2>&1 &
-      QUELM_DESKTOP_PIDS+=($!)
-    fi
+    local terminal=""
     if command -v xterm >/dev/null; then
-      setsid xterm -geometry 120x40+40+40 >/dev/null 2>&1 &
+      terminal="xterm -geometry 120x40+40+40"
+    fi
+    if command -v openbox >/dev/null; then
+      # The terminal starts once openbox manages windows, so that it has the focus; its pid
+      # comes back through a file for the exit trap.
+      local startup=true
+      if [ -n "$terminal" ]; then
+        startup="$dir/startup"
+        printf '#!/bin/sh\n%s >/dev/null 2>&1 &\necho $! >"%s"\n' "$terminal" \
+          "$dir/terminal.pid" >"$startup"
+        chmod +x "$startup"
+      fi
+      setsid openbox --startup "$startup" >/dev/null 2>&1 &
+      QUELM_DESKTOP_PIDS+=($!)
+    elif [ -n "$terminal" ]; then
+      setsid $terminal >/dev/null 2>&1 &
       QUELM_DESKTOP_PIDS+=($!)
     fi
     what+=" with a window manager and a terminal"
