@@ -71,6 +71,29 @@ std::vector<char32_t> codePoints(const std::u16string& text) {
     return points;
 }
 
+// The server's core keyboard mapping: `perCode` keysyms for each code from `minCode` up.
+struct CoreKeymap {
+    int minCode = 0;
+    int maxCode = -1;
+    int perCode = 0;
+    std::vector<KeySym> syms;
+
+    static CoreKeymap read(Display* display) {
+        CoreKeymap map;
+        XDisplayKeycodes(display, &map.minCode, &map.maxCode);
+        KeySym* syms = XGetKeyboardMapping(display, static_cast<KeyCode>(map.minCode),
+                                           map.maxCode - map.minCode + 1, &map.perCode);
+        if (syms == nullptr) {
+            map.maxCode = map.minCode - 1;
+            return map;
+        }
+        map.syms.assign(syms, syms + (map.maxCode - map.minCode + 1) * map.perCode);
+        XFree(syms);
+        return map;
+    }
+    KeySym at(int code, int column) const { return syms[(code - minCode) * perCode + column]; }
+};
+
 std::optional<std::vector<std::uint8_t>> byteProperty(Display* display, Window window,
                                                       Atom property) {
     Atom type = None;
@@ -139,12 +162,6 @@ void X11EventPoster::findKeys() {
     superKey_ = XKeysymToKeycode(display, XK_Super_L);
 
     // Spare key codes: no symbols, no modifier.
-    int minCode = 0;
-    int maxCode = 0;
-    XDisplayKeycodes(display, &minCode, &maxCode);
-    int perCode = 0;
-    KeySym* syms = XGetKeyboardMapping(display, static_cast<KeyCode>(minCode),
-                                       maxCode - minCode + 1, &perCode);
     XModifierKeymap* modifiers = XGetModifierMapping(display);
     if (modifiers != nullptr) {
         for (int i = 0; i < 8 * modifiers->max_keypermod; ++i) {
@@ -152,16 +169,15 @@ void X11EventPoster::findKeys() {
         }
         XFreeModifiermap(modifiers);
     }
-    if (syms != nullptr) {
-        for (int code = maxCode; code >= minCode; --code) {
-            const KeySym* row = syms + (code - minCode) * perCode;
-            const bool empty =
-                std::all_of(row, row + perCode, [](KeySym s) { return s == NoSymbol; });
-            if (empty && !modifierKeys_.contains(code)) {
-                spareKeys_.push_back({static_cast<std::uint8_t>(code)});
-            }
+    const CoreKeymap map = CoreKeymap::read(display);
+    for (int code = map.maxCode; code >= map.minCode; --code) {
+        bool empty = true;
+        for (int column = 0; column < map.perCode; ++column) {
+            empty = empty && map.at(code, column) == NoSymbol;
         }
-        XFree(syms);
+        if (empty && !modifierKeys_.contains(code)) {
+            spareKeys_.push_back({static_cast<std::uint8_t>(code)});
+        }
     }
     if (const X11Status status = trap.leave(); !status) {
         Log::info("keyboard mapping unreadable: " + status.describe());
@@ -313,28 +329,16 @@ std::optional<X11EventPoster::KeyPlace> X11EventPoster::placeOf(unsigned long ke
     if (XkbGetState(display, XkbUseCoreKbd, &state) != Success || state.group != 0) {
         return std::nullopt;
     }
-    int minCode = 0;
-    int maxCode = 0;
-    XDisplayKeycodes(display, &minCode, &maxCode);
-    int perCode = 0;
-    KeySym* syms = XGetKeyboardMapping(display, static_cast<KeyCode>(minCode),
-                                       maxCode - minCode + 1, &perCode);
-    if (syms == nullptr) {
-        return std::nullopt;
-    }
-    std::optional<KeyPlace> place;
-    const int levels = std::min(perCode, shiftKey_ != 0 ? 2 : 1);
-    for (int level = 0; level < levels && !place; ++level) {
-        for (int code = minCode; code <= maxCode; ++code) {
-            if (syms[(code - minCode) * perCode + level] == keysym &&
-                !modifierKeys_.contains(code)) {
-                place = KeyPlace{static_cast<std::uint8_t>(code), level == 1};
-                break;
+    const CoreKeymap map = CoreKeymap::read(display);
+    const int levels = std::min(map.perCode, shiftKey_ != 0 ? 2 : 1);
+    for (int level = 0; level < levels; ++level) {
+        for (int code = map.minCode; code <= map.maxCode; ++code) {
+            if (map.at(code, level) == keysym && !modifierKeys_.contains(code)) {
+                return KeyPlace{static_cast<std::uint8_t>(code), level == 1};
             }
         }
     }
-    XFree(syms);
-    return place;
+    return std::nullopt;
 }
 
 bool X11EventPoster::typeKeysym(unsigned long keysym, std::unique_lock<std::mutex>& lock) {
