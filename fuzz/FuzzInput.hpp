@@ -11,7 +11,7 @@
 namespace quelm::fuzz {
 
 // Splits a fuzz input into messages, each a two-byte big-endian length and that many bytes; a
-// short last message takes what is left. The seed files under fuzz/corpus/ are framed alike.
+// short last message takes what is left. make-corpus.py writes its inputs in this framing.
 inline std::vector<Bytes> messages(std::span<const std::uint8_t> data) {
     std::vector<Bytes> out;
     std::size_t at = 0;

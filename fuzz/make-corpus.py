@@ -1,7 +1,6 @@
 #!/usr/bin/env python3
-"""Writes the seed inputs of the fuzz targets into fuzz/corpus/<target>/: the wire's message
-texts and byte layouts as a companion sends them. Run again after adding a seed; the files are
-committed."""
+"""Writes the starting inputs of the fuzz targets into fuzz/corpus/<target>/: JSON and binary
+messages as a companion sends them. Run it again after adding one; the files are committed."""
 import hashlib
 import json
 import os
