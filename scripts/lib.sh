@@ -8,6 +8,8 @@ build_preset() {
   local extra=()
   # Paths below the checkout are hashed relative to it, so clones share ccache's results.
   export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$(repo_root)}"
+  # Debug info would otherwise put the build folder into every hash.
+  export CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-true}"
   # CI builds with warnings as errors; a user's build does not stop for a new compiler's warning.
   if [ "${CI:-}" = "true" ] || [ -n "${QUELM_WERROR:-}" ]; then extra+=(-DQUELM_WERROR=ON); fi
   cmake --preset "$preset" "${extra[@]}" >/dev/null
