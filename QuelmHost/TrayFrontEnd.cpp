@@ -1,10 +1,10 @@
 #include "QuelmHost/TrayFrontEnd.hpp"
 
-#include <glib/gstdio.h>
 #include <gtk/gtk.h>
 #include <libayatana-appindicator/app-indicator.h>
 
-#include <fstream>
+#include <filesystem>
+#include <optional>
 
 #include "QuelmCore/AppIdentity.hpp"
 #include "QuelmHostKit/log/Log.hpp"
@@ -13,30 +13,25 @@ namespace quelm {
 
 namespace {
 
-constexpr const char* kWaitingIcon = "quelmix-waiting";
-constexpr const char* kConnectedIcon = "quelmix-connected";
+// Symbolic icons: panels draw them in their own foreground colour, so they read on light and
+// dark panels alike. Waiting: a screen split in two panes; connected: a filled screen with a
+// person cut out of it.
+constexpr const char* kWaitingIcon = "quelmix-waiting-symbolic";
+constexpr const char* kConnectedIcon = "quelmix-connected-symbolic";
 
-// Two panes of a screen; the connected one filled, with a person in front.
-constexpr const char* kWaitingSvg =
-    R"(<svg xmlns="http://www.w3.org/2000/svg" width="22" height="22" viewBox="0 0 22 22">)"
-    R"(<rect x="3" y="3" width="16" height="16" rx="2" fill="none" stroke="#dfdfdf" stroke-width="1.6"/>)"
-    R"(<line x1="3" y1="11" x2="19" y2="11" stroke="#dfdfdf" stroke-width="1.6"/></svg>)";
-constexpr const char* kConnectedSvg =
-    R"(<svg xmlns="http://www.w3.org/2000/svg" width="22" height="22" viewBox="0 0 22 22">)"
-    R"(<rect x="2" y="3" width="18" height="14" rx="2" fill="#dfdfdf"/>)"
-    R"(<circle cx="11" cy="9" r="2.6" fill="#303030"/>)"
-    R"(<path d="M6.5 16 a4.5 4 0 0 1 9 0 z" fill="#303030"/>)"
-    R"(<rect x="7" y="18.5" width="8" height="1.6" rx="0.8" fill="#dfdfdf"/></svg>)";
-
-// Our two icons as files an icon theme path can point at; written once per run.
-std::string iconFolder() {
-    std::string folder = std::string(g_get_user_cache_dir()) + "/quelmix/icons";
-    g_mkdir_with_parents(folder.c_str(), 0700);
-    for (auto [name, svg] :
-         {std::pair{kWaitingIcon, kWaitingSvg}, std::pair{kConnectedIcon, kConnectedSvg}}) {
-        std::ofstream(folder + "/" + name + ".svg", std::ios::trunc) << svg;
+// The icons' folder in the installed layout beside the program (share/ next to bin/), which the
+// build tree copies. Panels find installed icons through their theme without it.
+std::optional<std::string> iconFolder() {
+    std::error_code error;
+    const auto program = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error) {
+        return std::nullopt;
     }
-    return folder;
+    const auto folder = program.parent_path().parent_path() / "share/icons/hicolor/scalable/status";
+    if (!std::filesystem::exists(folder / (std::string(kWaitingIcon) + ".svg"), error)) {
+        return std::nullopt;
+    }
+    return folder.string();
 }
 
 }  // namespace
@@ -63,7 +58,11 @@ TrayFrontEnd::~TrayFrontEnd() {
 void TrayFrontEnd::begin() {
     indicator_ = app_indicator_new(std::string(kApplicationId).c_str(), kWaitingIcon,
                                    APP_INDICATOR_CATEGORY_APPLICATION_STATUS);
-    app_indicator_set_icon_theme_path(indicator_, iconFolder().c_str());
+    if (auto folder = iconFolder()) {
+        app_indicator_set_icon_theme_path(indicator_, folder->c_str());
+    } else {
+        Log::info("tray icons not found beside the program: the icon theme's are used");
+    }
     app_indicator_set_title(indicator_, StatusMenu::iconDescription().c_str());
     app_indicator_set_status(indicator_, APP_INDICATOR_STATUS_ACTIVE);
     gtkMenu_ = gtk_menu_new();

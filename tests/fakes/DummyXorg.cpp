@@ -8,7 +8,6 @@
 #include <thread>
 
 #include "QuelmHostKit/linux/x11/X11Connection.hpp"
-#include "tests/fakes/ServerProcess.hpp"
 
 namespace quelm::test {
 
@@ -70,7 +69,7 @@ std::unique_ptr<DummyXorg> DummyXorg::start(std::string& why) {
 }
 
 DummyXorg::~DummyXorg() {
-    ServerProcess::stop(pid_);
+    server_.reset();
     std::error_code ignored;
     fs::remove_all(dir_, ignored);
 }
@@ -83,27 +82,25 @@ bool DummyXorg::xrandr(const std::string& arguments) const {
 
 bool DummyXorg::launch(const std::string& xorg, std::string& why) {
     const std::string output = (dir_ / "xorg.out").string();
-    const auto number = ServerProcess::launchWithDisplayFD(
+    server_ = ChildProcess::startXServer(
         {xorg, "-config", (dir_ / "xorg.conf").string(), "-configdir", (dir_ / "conf.d").string(),
          "-noreset", "-nolisten", "tcp", "-logfile", (dir_ / "xorg.log").string()},
-        output, std::chrono::seconds(15), pid_, why);
-    if (!number) {
+        output, 15, number_, why);
+    if (!server_) {
         return false;
     }
-    number_ = *number;
     // Xorg may report its number a little before it takes connections.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
     while (std::chrono::steady_clock::now() < deadline) {
         if (X11Connection::open(name())) {
             return true;
         }
-        if (ServerProcess::exited(pid_, std::chrono::milliseconds(50))) {
-            pid_ = -1;
-            why = "Xorg exited at start: " + ServerProcess::tail(output);
+        if (server_->wait(0.05)) {
+            why = "Xorg exited at start: " + ChildProcess::tail(output);
             return false;
         }
     }
-    why = "Xorg did not accept connections in time: " + ServerProcess::tail(output);
+    why = "Xorg did not accept connections in time: " + ChildProcess::tail(output);
     return false;
 }
 

@@ -1,10 +1,10 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <filesystem>
 #include <memory>
 #include <string>
+
+#include "tests/fakes/ChildProcess.hpp"
 
 namespace quelm::test {
 
@@ -29,7 +29,7 @@ class DummyXorg {
 
     std::filesystem::path dir_;
     int number_ = 0;
-    pid_t pid_ = -1;
+    std::unique_ptr<ChildProcess> server_;
 };
 
 }  // namespace quelm::test

@@ -1,15 +1,11 @@
 #include "tests/fakes/PrivateXvfb.hpp"
 
-#include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstddef>
 #include <cstring>
-
-#include "tests/fakes/ServerProcess.hpp"
 
 namespace quelm::test {
 
@@ -83,26 +79,20 @@ bool PrivateXvfb::launch(int number, std::string& why) {
         // With a number given, -displayfd still says when the server is ready.
         argv.insert(argv.begin() + 1, ":" + std::to_string(number));
     }
-    const auto reported = ServerProcess::launchWithDisplayFD(std::move(argv), log,
-                                                             std::chrono::seconds(15), pid_, why);
+    server_ = ChildProcess::startXServer(std::move(argv), log, 15, number_, why);
     unlink(log.c_str());
-    if (!reported) {
-        return false;
-    }
-    number_ = *reported;
-    return true;
+    return server_ != nullptr;
 }
 
 PrivateXvfb::~PrivateXvfb() {
-    ServerProcess::stop(pid_);
+    server_.reset();
     releaseNumber();
 }
 
 void PrivateXvfb::kill() {
-    if (pid_ > 0) {
-        ::kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-        pid_ = -1;
+    if (server_) {
+        server_->kill();
+        server_.reset();
         reserveNumber();
     }
 }

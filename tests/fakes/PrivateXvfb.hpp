@@ -2,9 +2,10 @@
 
 #include <sys/types.h>
 
-#include <chrono>
 #include <memory>
 #include <string>
+
+#include "tests/fakes/ChildProcess.hpp"
 
 namespace quelm::test {
 
@@ -20,7 +21,7 @@ class PrivateXvfb {
 
     // ":N".
     std::string name() const { return ":" + std::to_string(number_); }
-    pid_t pid() const { return pid_; }
+    pid_t pid() const { return server_ ? server_->pid() : -1; }
     // Ends the server at once (SIGKILL) and reaps it, as a crashed X server would go. The display
     // number stays reserved for restart(): otherwise a server that another test starts meanwhile
     // takes it, and the host under test connects to that one.
@@ -38,7 +39,7 @@ class PrivateXvfb {
     void releaseNumber();
 
     int number_ = -1;
-    pid_t pid_ = -1;
+    std::unique_ptr<ChildProcess> server_;
     int reservation_ = -1;
     int width_ = 1280;
     int height_ = 720;

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "QuelmCore/WireCoder.hpp"
-#include "tests/fakes/PipedProcess.hpp"
+#include "tests/fakes/ChildProcess.hpp"
 #include "tests/fakes/PrivateXvfb.hpp"
 #include "tests/fakes/WsTestClient.hpp"
 
@@ -25,25 +25,28 @@ namespace fs = std::filesystem;
 class HostProcess {
   public:
     HostProcess(std::vector<std::string> args, const std::string& display)
-        : folder_(makeFolder()),
-          process_(command(std::move(args)), environment(folder_, display)) {}
+        : folder_(makeFolder()), process_(command(std::move(args)), options(folder_, display)) {}
 
     ~HostProcess() {
         std::error_code ignored;
         fs::remove_all(folder_, ignored);
     }
 
-    bool running() const { return process_.running(); }
+    bool running() const { return process_.started(); }
     // The next stdout line, waiting up to `seconds`.
     std::optional<std::string> nextLine(double seconds = 5.0) { return process_.nextLine(seconds); }
 
-    // Sends the signal (none for 0) and waits up to `seconds` for the exit status; nothing when
-    // the host did not exit in time (it is killed then) or died of a signal.
+    // Sends the signal (none for 0) and waits up to `seconds` for the exit status (128 + the
+    // signal that ended it); nothing when the host did not exit in time (it is killed then).
     std::optional<int> stop(int signal, double seconds = 10.0) {
         if (signal != 0) {
             process_.signal(signal);
         }
-        return process_.wait(seconds);
+        auto status = process_.wait(seconds);
+        if (!status) {
+            process_.kill();
+        }
+        return status;
     }
     std::string errors() { return process_.errors(); }
 
@@ -60,7 +63,7 @@ class HostProcess {
     }
 
     // True while the process has not exited.
-    bool alive() { return process_.alive(); }
+    bool alive() { return process_.running(); }
 
   private:
     static fs::path makeFolder() {
@@ -72,8 +75,7 @@ class HostProcess {
         args.insert(args.begin(), QUELM_HOST_BINARY);
         return args;
     }
-    static std::vector<std::string> environment(const fs::path& folder,
-                                                const std::string& display) {
+    static ChildProcess::Options options(const fs::path& folder, const std::string& display) {
         std::vector<std::string> env{
             "XDG_DATA_HOME=" + folder.string(), "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent",
             "HOME=" + folder.string(), "PATH=/usr/bin:/bin",
@@ -82,11 +84,14 @@ class HostProcess {
         if (!display.empty()) {
             env.push_back("DISPLAY=" + display);
         }
-        return env;
+        ChildProcess::Options options{env};
+        options.pipeStdout = true;
+        options.pipeStderr = true;
+        return options;
     }
 
     fs::path folder_;
-    PipedProcess process_;
+    ChildProcess process_;
 };
 
 // A host on a private X server, allowing local companions on a free port.

@@ -14,8 +14,8 @@
 #include "QuelmHostKit/linux/gtk/GdkPixbufImageCodec.hpp"
 #include "QuelmHostKit/linux/gtk/GtkPasteboard.hpp"
 #include "QuelmHostKit/queues/ThreadQueue.hpp"
+#include "tests/fakes/ChildProcess.hpp"
 #include "tests/fakes/PrivateXvfb.hpp"
-#include "tests/fakes/PumpedProcess.hpp"
 
 // Xlib last: its macros (None, Bool, Status, ClientMessage) clash with names above.
 #include <X11/Xatom.h>
@@ -25,7 +25,7 @@ namespace quelm {
 namespace {
 
 namespace fs = std::filesystem;
-using test::PumpedProcess;
+using test::ChildProcess;
 
 void pump() {
     while (g_main_context_iteration(nullptr, FALSE)) {
@@ -172,7 +172,7 @@ class GtkPasteboardTest : public ::testing::Test {
         auto file = folder_ / ("copy" + std::to_string(xclips_.size()));
         std::ofstream(file, std::ios::binary)
             .write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
-        xclips_.push_back(std::make_unique<PumpedProcess>(std::vector<std::string>{
+        xclips_.push_back(std::make_unique<ChildProcess>(std::vector<std::string>{
             "xclip", "-selection", "clipboard", "-t", target, "-quiet", file.string()}));
     }
     void xclipCopyText(const std::string& text) {
@@ -180,8 +180,10 @@ class GtkPasteboardTest : public ::testing::Test {
     }
     // What another program pastes; with `mustSucceed` false, an empty clipboard is no failure.
     std::string xclipPaste(const std::string& target, bool mustSucceed = true) {
-        PumpedProcess paste({"xclip", "-selection", "clipboard", "-t", target, "-o"});
-        int status = paste.wait(5, pump);
+        ChildProcess::Options piped;
+        piped.pipeStdout = true;
+        ChildProcess paste({"xclip", "-selection", "clipboard", "-t", target, "-o"}, piped);
+        const auto status = paste.wait(5, pump);
         if (mustSucceed) {
             EXPECT_EQ(status, 0) << target;
         }
@@ -195,7 +197,7 @@ class GtkPasteboardTest : public ::testing::Test {
     std::shared_ptr<GLibMainQueue> mainQueue_ = std::make_shared<GLibMainQueue>();
     std::shared_ptr<GtkPasteboard> pasteboard_;
     std::shared_ptr<ClipboardBridge> bridge_;
-    std::vector<std::unique_ptr<PumpedProcess>> xclips_;
+    std::vector<std::unique_ptr<ChildProcess>> xclips_;
     std::vector<std::string> copies_;
     std::vector<Bytes> images_;
 };

@@ -10,8 +10,8 @@
 
 #include "QuelmHostKit/linux/x11/X11DisplayServices.hpp"
 #include "QuelmHostKit/linux/x11/X11EventPump.hpp"
+#include "tests/fakes/ChildProcess.hpp"
 #include "tests/fakes/DummyXorg.hpp"
-#include "tests/fakes/PipedProcess.hpp"
 
 namespace quelm::test {
 namespace {
@@ -56,10 +56,10 @@ class HostMonitorsTest : public ::testing::Test {
 
         folder = fs::temp_directory_path() / ("quelmix-monitors-test-" + std::to_string(getpid()));
         fs::create_directories(folder);
-        host = std::make_unique<PipedProcess>(
-            std::vector<std::string>{PipedProcess::built("QuelmHost", "quelmix-host"), "--headless",
+        host = std::make_unique<ChildProcess>(
+            std::vector<std::string>{ChildProcess::built("QuelmHost", "quelmix-host"), "--headless",
                                      "--allow-local", "--port", "0"},
-            environment());
+            piped());
         auto line = host->lineStarting("quelmix://127.0.0.1:", 10);
         ASSERT_TRUE(line) << host->errors();
         url = *line;
@@ -79,10 +79,17 @@ class HostMonitorsTest : public ::testing::Test {
                 "HOME=" + folder.string(), "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent",
                 "PATH=/usr/bin:/bin"};
     }
+    // A program of the test, its stdout and stderr read by the test.
+    ChildProcess::Options piped() const {
+        ChildProcess::Options options{environment()};
+        options.pipeStdout = true;
+        options.pipeStderr = true;
+        return options;
+    }
 
     std::vector<std::string> companionArgs(std::vector<std::string> more) const {
         more.insert(more.begin(), url);
-        more.insert(more.begin(), PipedProcess::built("QuelmCompanion", "quelmix-companion"));
+        more.insert(more.begin(), ChildProcess::built("QuelmCompanion", "quelmix-companion"));
         return more;
     }
 
@@ -91,15 +98,15 @@ class HostMonitorsTest : public ::testing::Test {
     std::uint32_t left = 0;
     std::uint32_t right = 0;
     fs::path folder;
-    std::unique_ptr<PipedProcess> host;
+    std::unique_ptr<ChildProcess> host;
     std::string url;
 };
 
 TEST_F(HostMonitorsTest, SwitchingDisplaysResendsTheHelloAndStreamsTheOtherMonitor) {
     const auto script = (folder / "script.jsonl").string();
     std::ofstream(script) << R"({"at": 1.0, "send": {"display": {"_0": )" << right << "}}}\n";
-    PipedProcess companion(companionArgs({"-s", "1280", "-v", "-q", "-T", "3", "--script", script}),
-                           environment());
+    ChildProcess companion(companionArgs({"-s", "1280", "-v", "-q", "-T", "3", "--script", script}),
+                           piped());
     auto lines = companion.allLines(10);
 
     std::vector<std::string> hellos;
@@ -125,15 +132,14 @@ TEST_F(HostMonitorsTest, SwitchingDisplaysResendsTheHelloAndStreamsTheOtherMonit
 }
 
 TEST_F(HostMonitorsTest, AMonitorThatGoesAwayStopsItsStream) {
-    PipedProcess companion(
-        companionArgs({"-s", "1280", "-v", "-q", "-T", "5", "-d", std::to_string(right)}),
-        environment());
+    ChildProcess companion(
+        companionArgs({"-s", "1280", "-v", "-q", "-T", "5", "-d", std::to_string(right)}), piped());
     auto first = companion.lineStarting("video seq=", 5);
     ASSERT_TRUE(first);
     EXPECT_NE(first->find("size=800x600"), std::string::npos) << *first;
     ASSERT_TRUE(server->xrandr("--output DUMMY1 --off"));
     EXPECT_TRUE(companion.lineStarting("error: captureStopped", 5));
-    EXPECT_TRUE(host->alive());
+    EXPECT_TRUE(host->running());
 }
 
 }  // namespace

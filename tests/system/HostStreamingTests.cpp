@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/fakes/PipedProcess.hpp"
+#include "tests/fakes/ChildProcess.hpp"
 #include "tests/fakes/PrivateXvfb.hpp"
 
 namespace quelm::test {
@@ -70,8 +70,8 @@ class HostStreamingTest : public ::testing::Test {
         if (!xvfb) {
             GTEST_SKIP() << "no X server for the test: " << why;
         }
-        for (const auto& program : {PipedProcess::built("QuelmHost", "quelmix-host"),
-                                    PipedProcess::built("QuelmCompanion", "quelmix-companion")}) {
+        for (const auto& program : {ChildProcess::built("QuelmHost", "quelmix-host"),
+                                    ChildProcess::built("QuelmCompanion", "quelmix-companion")}) {
             if (access(program.c_str(), X_OK) != 0) {
                 GTEST_SKIP() << "not built: " << program;
             }
@@ -93,10 +93,10 @@ class HostStreamingTest : public ::testing::Test {
         gc = XCreateGC(painter, window, 0, nullptr);
         movePointer(kWidth - 1, kHeight - 1);
 
-        host = std::make_unique<PipedProcess>(
-            std::vector<std::string>{PipedProcess::built("QuelmHost", "quelmix-host"), "--headless",
+        host = std::make_unique<ChildProcess>(
+            std::vector<std::string>{ChildProcess::built("QuelmHost", "quelmix-host"), "--headless",
                                      "--allow-local", "--port", "0"},
-            environment());
+            piped());
         ASSERT_TRUE(host->running());
         auto line = host->lineStarting("quelmix://127.0.0.1:", 10);
         ASSERT_TRUE(line) << host->errors();
@@ -120,12 +120,19 @@ class HostStreamingTest : public ::testing::Test {
                 "HOME=" + folder.string(), "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent",
                 "PATH=/usr/bin:/bin"};
     }
+    // A program of the test, its stdout and stderr read by the test.
+    ChildProcess::Options piped() const {
+        ChildProcess::Options options{environment()};
+        options.pipeStdout = true;
+        options.pipeStderr = true;
+        return options;
+    }
 
     // Runs quelmix-companion against the host until it ends; its stdout lines.
     std::vector<std::string> companion(std::vector<std::string> args, double limit = 20) {
         args.insert(args.begin(), url);
-        args.insert(args.begin(), PipedProcess::built("QuelmCompanion", "quelmix-companion"));
-        PipedProcess process(args, environment());
+        args.insert(args.begin(), ChildProcess::built("QuelmCompanion", "quelmix-companion"));
+        ChildProcess process(args, piped());
         auto lines = process.allLines(limit);
         process.wait(2);
         return lines;
@@ -189,7 +196,7 @@ class HostStreamingTest : public ::testing::Test {
     Display* painter = nullptr;
     Window window = 0;
     GC gc = nullptr;
-    std::unique_ptr<PipedProcess> host;
+    std::unique_ptr<ChildProcess> host;
     std::string url;
     std::atomic<bool> painting{false};
     std::thread painterThread;
@@ -303,8 +310,8 @@ TEST_F(HostStreamingTest, ACompanionThatStopsAcknowledgingGetsTwoFramesThenAKeyF
 
 TEST_F(HostStreamingTest, LosingTheXServerStopsTheStreamAndStreamsAgainOnceItIsBack) {
     const auto args = std::vector<std::string>{
-        PipedProcess::built("QuelmCompanion", "quelmix-companion"), url, "-v", "-q", "-T", "4"};
-    PipedProcess first(args, environment());
+        ChildProcess::built("QuelmCompanion", "quelmix-companion"), url, "-v", "-q", "-T", "4"};
+    ChildProcess first(args, piped());
     ASSERT_TRUE(first.lineStarting("video seq=", 5));
     XCloseDisplay(painter);
     painter = nullptr;
@@ -313,12 +320,12 @@ TEST_F(HostStreamingTest, LosingTheXServerStopsTheStreamAndStreamsAgainOnceItIsB
     first.wait(6);
 
     // Without a server: the companion is let in and hears of the last display known.
-    EXPECT_TRUE(host->alive());
+    EXPECT_TRUE(host->running());
     {
-        PipedProcess second(args, environment());
+        ChildProcess second(args, piped());
         EXPECT_TRUE(second.lineStarting("hello: ", 5));
     }
-    EXPECT_TRUE(host->alive());
+    EXPECT_TRUE(host->running());
 
     // The server back on the same display: the next start streams.
     std::string why;
@@ -334,10 +341,10 @@ TEST_F(HostStreamingTest, LosingTheXServerStopsTheStreamAndStreamsAgainOnceItIsB
     ASSERT_NE(painter, nullptr);
     gc = XCreateGC(painter, DefaultRootWindow(painter), 0, nullptr);
     movePointer(100, 100);
-    PipedProcess third({args[0], url, "-v", "-q", "-T", "3", "--script",
+    ChildProcess third({args[0], url, "-v", "-q", "-T", "3", "--script",
                         script(R"({"at": 1.0, "send": {"move": {"dx": 200, "dy": 100}}})"
                                "\n")},
-                       environment());
+                       piped());
     EXPECT_TRUE(third.lineStarting("video seq=", 5)) << host->errors();
     EXPECT_TRUE(third.lineStarting(R"(message: {"cursor")", 5)) << "no pointer report";
     third.wait(5);
@@ -352,7 +359,7 @@ TEST_F(HostStreamingTest, LosingTheXServerStopsTheStreamAndStreamsAgainOnceItIsB
                   &mask);
     EXPECT_GT(x, 100) << "the companion's move did not reach the new server";
     EXPECT_GT(y, 100);
-    EXPECT_TRUE(host->alive());
+    EXPECT_TRUE(host->running());
 }
 
 }  // namespace

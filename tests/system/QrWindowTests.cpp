@@ -17,8 +17,8 @@
 #include "QuelmHostKit/linux/x11/X11DisplayServices.hpp"
 #include "QuelmHostKit/linux/x11/X11EventPump.hpp"
 #include "QuelmHostKit/linux/x11/XShmCaptureStream.hpp"
+#include "tests/fakes/ChildProcess.hpp"
 #include "tests/fakes/PrivateXvfb.hpp"
-#include "tests/fakes/PumpedProcess.hpp"
 
 // Xlib last: its macros (None, Bool, Status, ClientMessage) clash with names above.
 #include <X11/Xlib.h>
@@ -130,7 +130,9 @@ TEST_F(QrWindowTest, TheShownCodeScansToTheURLAndItsRectangleIsNeverCaptured) {
 
     auto file = fs::temp_directory_path() / ("quelm-qr-" + std::to_string(getpid()) + ".png");
     ASSERT_TRUE(screenshot(rects[0], file));
-    test::PumpedProcess scan({"zbarimg", "--raw", "-q", file.string()});
+    test::ChildProcess::Options piped;
+    piped.pipeStdout = true;
+    test::ChildProcess scan({"zbarimg", "--raw", "-q", file.string()}, piped);
     EXPECT_EQ(scan.wait(20), 0);
     std::string decoded = scan.output();
     while (!decoded.empty() && (decoded.back() == '\n' || decoded.back() == '\r')) {

@@ -1,12 +1,9 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -21,9 +18,9 @@
 #include "QuelmHostKit/platform/ReplaceableEventPoster.hpp"
 #include "QuelmHostKit/streaming/DisplaySelection.hpp"
 #include "tests/fakes/CapturingLogSink.hpp"
+#include "tests/fakes/ChildProcess.hpp"
 #include "tests/fakes/ManualQueue.hpp"
 #include "tests/fakes/PrivateXvfb.hpp"
-#include "tests/fakes/ServerProcess.hpp"
 #include "tests/fakes/XHeldInput.hpp"
 
 namespace quelm::test {
@@ -57,105 +54,21 @@ bool eventually(Predicate predicate, std::chrono::milliseconds limit = 5s) {
     return true;
 }
 
-// A process of the test (a window manager, a dialog), stopped by its pid.
-struct Child {
-    pid_t pid = -1;
-    int output = -1;  // its standard output, when captured
-
-    Child() = default;
-    Child(Child&& other) noexcept
-        : pid(std::exchange(other.pid, -1)), output(std::exchange(other.output, -1)) {}
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-
-    // Spawned, not forked by hand: the test has threads, so nothing may run between fork and
-    // exec. Its errors go to `errors` for failure messages.
-    static Child start(const std::vector<std::string>& argv, const std::string& display,
-                       bool captureOutput, const std::string& errors = "/dev/null") {
-        int pipeFds[2] = {-1, -1};
-        if (captureOutput && pipe(pipeFds) != 0) {
-            return {};
-        }
-        std::vector<std::string> env{"DISPLAY=" + display, "NO_AT_BRIDGE=1"};
-        for (const char* keep : {"HOME", "PATH", "XDG_RUNTIME_DIR", "LANG"}) {
-            if (const char* value = std::getenv(keep)) {
-                env.push_back(std::string(keep) + "=" + value);
-            }
-        }
-        std::vector<char*> args;
-        std::vector<char*> envp;
-        for (const auto& a : argv) {
-            args.push_back(const_cast<char*>(a.c_str()));
-        }
-        args.push_back(nullptr);
-        for (const auto& e : env) {
-            envp.push_back(const_cast<char*>(e.c_str()));
-        }
-        envp.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        if (captureOutput) {
-            posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-            posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
-            posix_spawn_file_actions_addclose(&actions, pipeFds[1]);
-        } else {
-            posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        }
-        posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        Child child;
-        if (posix_spawnp(&child.pid, args[0], &actions, nullptr, args.data(), envp.data()) != 0) {
-            child.pid = -1;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        if (captureOutput) {
-            close(pipeFds[1]);
-            child.output = pipeFds[0];
-        }
-        return child;
-    }
-
-    // For failure messages.
-    std::string state() {
-        int status = 0;
-        const pid_t done = waitpid(pid, &status, WNOHANG);
-        if (done != pid) {
-            return "running";
-        }
-        pid = -1;
-        return WIFEXITED(status) ? "exited " + std::to_string(WEXITSTATUS(status))
-                                 : "killed by signal " + std::to_string(WTERMSIG(status));
-    }
-
-    // Everything it printed until it exits or `limit` passes.
-    std::string readAll(std::chrono::milliseconds limit) {
-        std::string text;
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (std::chrono::steady_clock::now() < deadline) {
-            pollfd fd{output, POLLIN, 0};
-            if (poll(&fd, 1, 50) <= 0) {
-                continue;
-            }
-            char buffer[512];
-            const ssize_t n = read(output, buffer, sizeof buffer);
-            if (n <= 0) {
-                break;
-            }
-            text.append(buffer, static_cast<std::size_t>(n));
-        }
-        return text;
-    }
-
-    ~Child() {
-        if (pid > 0) {
-            test::ServerProcess::stop(pid, 2s);
-        }
-        if (output >= 0) {
-            close(output);
+// A program of the test (a window manager, a dialog) on `display`; with `piped`, its stdout and
+// stderr read by the test.
+std::unique_ptr<test::ChildProcess> startOn(const std::string& display,
+                                            const std::vector<std::string>& argv, bool piped) {
+    test::ChildProcess::Options options;
+    options.environment = {"DISPLAY=" + display, "NO_AT_BRIDGE=1"};
+    for (const char* keep : {"HOME", "PATH", "XDG_RUNTIME_DIR", "LANG"}) {
+        if (const char* value = std::getenv(keep)) {
+            options.environment.push_back(std::string(keep) + "=" + value);
         }
     }
-};
+    options.pipeStdout = piped;
+    options.pipeStderr = piped;
+    return std::make_unique<test::ChildProcess>(argv, options);
+}
 
 // A window of the test covering the screen, with the focus, that records what reaches it.
 struct Recorder {
@@ -460,9 +373,8 @@ TEST_F(X11EventPosterTest, TextOnTheKeyboardLeavesItsMappingAloneAndSpareCodesGo
 
 TEST_F(X11EventPosterTest, TextTypedIntoAGtkEntryArrivesAsCharacters) {
     Recorder probe(server->name());
-    const std::string errors = testing::TempDir() + "quelm-zenity.log";
-    Child zenity = Child::start({"zenity", "--entry", "--text=type"}, server->name(), true, errors);
-    ASSERT_GT(zenity.pid, 0);
+    auto zenity = startOn(server->name(), {"zenity", "--entry", "--text=type"}, true);
+    ASSERT_TRUE(zenity->started());
     // Its window maps without a window manager; give it the focus.
     Window entryWindow = 0;
     ASSERT_TRUE(eventually(
@@ -493,8 +405,8 @@ TEST_F(X11EventPosterTest, TextTypedIntoAGtkEntryArrivesAsCharacters) {
             return entryWindow != 0;
         },
         20s))
-        << "zenity did not show its window: " << zenity.state() << " "
-        << test::ServerProcess::tail(errors);
+        << "zenity did not show its window: exit " << zenity->wait(0).value_or(-1) << " "
+        << zenity->errors();
     XUnmapWindow(probe.display, probe.window);
     XRaiseWindow(probe.display, entryWindow);
     XSetInputFocus(probe.display, entryWindow, RevertToPointerRoot, CurrentTime);
@@ -503,8 +415,8 @@ TEST_F(X11EventPosterTest, TextTypedIntoAGtkEntryArrivesAsCharacters) {
 
     const std::string typed = "日本語のテキスト café naïve Ωmega 😀👍 Hello, World! ~|{}\\ end";
     send(Msg::Text{typed + "\n"});
-    const std::string printed = zenity.readAll(10s);
-    EXPECT_EQ(printed, typed + "\n");
+    zenity->wait(10);
+    EXPECT_EQ(zenity->output(), typed + "\n");
 }
 
 class WorkspaceTest : public X11EventPosterTest {
@@ -514,8 +426,7 @@ class WorkspaceTest : public X11EventPosterTest {
         if (IsSkipped() || HasFatalFailure()) {
             return;
         }
-        openbox = std::make_unique<Child>(
-            Child::start({"openbox", "--sm-disable"}, server->name(), false));
+        openbox = startOn(server->name(), {"openbox", "--sm-disable"}, false);
         if (!eventually([&] { return poster->spaceSwitchSupported() && poster->spaceInfo(); },
                         10s)) {
             GTEST_SKIP() << "openbox did not start";
@@ -543,7 +454,7 @@ class WorkspaceTest : public X11EventPosterTest {
         XCloseDisplay(display);
         ASSERT_TRUE(ready) << "openbox does not switch workspaces";
     }
-    std::unique_ptr<Child> openbox;
+    std::unique_ptr<test::ChildProcess> openbox;
 };
 
 TEST_F(WorkspaceTest, SwitchesAreBoundedAndQuickOnesFollowThePrediction) {
