@@ -212,6 +212,7 @@ class TrayIconTest : public ::testing::TestWithParam<bool> {
         auto address = bus_->nextLine(10);
         ASSERT_TRUE(address) << "no session bus";
         environment_.push_back("DBUS_SESSION_BUS_ADDRESS=" + *address);
+        startSettingsDaemon();
 
         ChildProcess::Options panelOptions{environment_};
         panelOptions.stderrFile = (folder_ / "panel.log").string();
@@ -232,6 +233,7 @@ class TrayIconTest : public ::testing::TestWithParam<bool> {
     void TearDown() override {
         hostProcess_.reset();
         panel_.reset();
+        settings_.reset();
         bus_.reset();
         xvfb_.reset();
         std::error_code ignored;
@@ -257,6 +259,29 @@ class TrayIconTest : public ::testing::TestWithParam<bool> {
         return grab(xvfb_->name(), kPanelSize);
     }
 
+    // The panel's settings daemon as a child of the test, so that it ends by its pid instead of
+    // being left to the bus that would otherwise start it.
+    void startSettingsDaemon() {
+        std::ifstream service("/usr/share/dbus-1/services/org.xfce.Xfconf.service");
+        std::string line;
+        while (std::getline(service, line) && !line.starts_with("Exec=")) {
+        }
+        if (!line.starts_with("Exec=")) {
+            return;
+        }
+        settings_ = std::make_unique<ChildProcess>(std::vector<std::string>{line.substr(5)},
+                                                   ChildProcess::Options{environment_});
+        eventually(
+            [&] {
+                ChildProcess ask({"dbus-send", "--session", "--dest=org.freedesktop.DBus",
+                                  "--type=method_call", "--print-reply", "/org/freedesktop/DBus",
+                                  "org.freedesktop.DBus.GetNameOwner", "string:org.xfce.Xfconf"},
+                                 ChildProcess::Options{environment_});
+                return ask.wait(5) == 0;
+            },
+            std::chrono::seconds(10));
+    }
+
     std::string hostLog() const { return ChildProcess::tail((folder_ / "host.log").string()); }
 
     std::string host_;
@@ -264,6 +289,7 @@ class TrayIconTest : public ::testing::TestWithParam<bool> {
     fs::path folder_;
     std::vector<std::string> environment_;
     std::unique_ptr<ChildProcess> bus_;
+    std::unique_ptr<ChildProcess> settings_;
     std::unique_ptr<ChildProcess> panel_;
     std::unique_ptr<ChildProcess> hostProcess_;
     std::optional<Picture> bare_;
