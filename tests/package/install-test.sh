@@ -5,22 +5,48 @@
 # --help, a headless host on a private Xvfb admits quelmix-companion, whose PNG must show the
 # screen's colour, and `apt-get remove` must leave none of the package's files behind.
 #
-#   tests/package/install-test.sh PACKAGE.deb [--keep DIR]
+#   tests/package/install-test.sh PACKAGE.deb [--from DIR] [--keep DIR]
+#   tests/package/install-test.sh --bootstrap DIR
 #
-# Needs root (debootstrap, chroot) and Debian's archive ($QUELM_DEBIAN_MIRROR, default
-# deb.debian.org). Prints how long each step took. With --keep, the chroot stays in DIR
-# (unmounted) with the package installed again, and the PNG is DIR/screen.png.
+# --bootstrap only makes the fresh Debian in DIR, so that CI can make it ahead, while the tests
+# build; --from then takes that one (and removes it) instead of making its own. With --keep,
+# the chroot stays in DIR (unmounted) with the package installed again, and the PNG is
+# DIR/screen.png. Needs root (debootstrap, chroot) and Debian's archive ($QUELM_DEBIAN_MIRROR,
+# default deb.debian.org). Prints how long each step took.
 set -euo pipefail
 
-deb=$(realpath "$1")
-keep=""
-if [ "${2:-}" = "--keep" ]; then keep=$(realpath -m "$3"); fi
 mirror=${QUELM_DEBIAN_MIRROR:-http://deb.debian.org/debian}
 here=$(cd "$(dirname "$0")" && pwd)
 if [ "$(id -u)" -ne 0 ]; then
   echo "install-test: needs root (debootstrap and chroot)" >&2
   exit 1
 fi
+
+bootstrap() {
+  debootstrap --variant=minbase bookworm "$1" "$mirror" >"$1.log" 2>&1 || {
+    tail -n 20 "$1.log" >&2
+    return 1
+  }
+  rm -f "$1.log"
+}
+
+if [ "${1:-}" = "--bootstrap" ]; then
+  bootstrap "$(realpath -m "$2")"
+  exit 0
+fi
+
+deb=$(realpath "$1")
+shift
+keep=""
+from=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --keep) keep=$(realpath -m "$2") ;;
+    --from) from=$(realpath "$2") ;;
+    *) echo "install-test: unknown option $1" >&2; exit 2 ;;
+  esac
+  shift 2
+done
 
 work=$(mktemp -d /var/tmp/quelm-install-test.XXXXXX)
 root=$work/root
@@ -47,7 +73,7 @@ cleanup() {
     rm -rf "$keep"
     mv "$root" "$keep"
   fi
-  rm -rf "$work"
+  rm -rf --one-file-system "$work"
   echo "install-test: $([ "$status" -eq 0 ] && echo passed || echo FAILED) in $((SECONDS - started)) s" >&2
   exit "$status"
 }
@@ -58,11 +84,13 @@ in_root() { chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HO
 as_user() { chroot --userspec=tester:tester "$root" /usr/bin/env -i PATH=/usr/bin:/bin \
   HOME=/home/tester LANG=C.UTF-8 "$@"; }
 
-step "debootstrap --variant=minbase bookworm from $mirror"
-debootstrap --variant=minbase bookworm "$root" "$mirror" >"$work/debootstrap.log" 2>&1 || {
-  tail -n 20 "$work/debootstrap.log" >&2
-  exit 1
-}
+if [ -n "$from" ]; then
+  step "the fresh Debian made ahead in $from"
+  mv "$from" "$root"
+else
+  step "debootstrap --variant=minbase bookworm from $mirror"
+  bootstrap "$root"
+fi
 cat >"$root/etc/apt/sources.list" <<SOURCES
 deb $mirror bookworm main
 deb $mirror bookworm-updates main
