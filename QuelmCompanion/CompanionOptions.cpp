@@ -10,6 +10,7 @@
 
 #include "QuelmCore/ConnectionTarget.hpp"
 #include "QuelmCore/UrlComponents.hpp"
+#include "QuelmVersion.hpp"
 
 namespace quelm {
 namespace {
@@ -109,6 +110,7 @@ Run control:
                             when measuring the host on the same machine; no --png then)
       --script <file>       send the messages of a script, see below
   -h, --help                show this help and exit
+      --version             print the version and exit
 
 Script: one JSON object per line; empty lines and lines starting with '#' are skipped.
   {"at": 2.5, "send": {"refresh": {}}}       send at 2.5 s after the host's hello
@@ -245,6 +247,9 @@ std::variant<CompanionOptions, Message> CompanionOptions::parse(
         std::string arg = args[i];
         if (arg == "-h" || arg == "--help") {
             return Message{helpText(), true};
+        }
+        if (arg == "--version") {
+            return Message{"quelmix-companion " + std::string(kVersion) + "\n", true};
         }
         if (arg == "--no-ack") {
             options.acknowledge = false;

@@ -40,7 +40,8 @@ struct CompanionOptions {
     bool stats = true;
     bool verbose = false;
 
-    // The parsed options, or a message for the user: the help text (`help` true) or an error.
+    // The parsed options, or a message for the user: the help or version text (`help` true,
+    // for stdout) or an error.
     struct Message {
         std::string text;
         bool help = false;

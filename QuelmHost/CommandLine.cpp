@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "QuelmVersion.hpp"
+
 namespace quelm {
 
 std::variant<CommandLine, std::string> CommandLine::parse(std::span<const std::string_view> args) {
@@ -14,6 +16,8 @@ std::variant<CommandLine, std::string> CommandLine::parse(std::span<const std::s
             line.allowLocal = true;
         } else if (arg == "--help" || arg == "-h") {
             line.help = true;
+        } else if (arg == "--version") {
+            line.version = true;
         } else if (arg == "--port") {
             if (i + 1 == args.size()) {
                 return std::string("--port needs a number");
@@ -38,7 +42,12 @@ std::string CommandLine::usage() {
            "  --headless     no tray icon; print the status and the connection URL on stdout\n"
            "  --allow-local  also accept connections from this machine (127.0.0.1), for tests\n"
            "  --port N       TCP port to listen on (default 5290)\n"
-           "  --help         show this text\n";
+           "  --help         show this text\n"
+           "  --version      print the version\n";
+}
+
+std::string CommandLine::versionLine() {
+    return "quelmix-host " + std::string(kVersion) + "\n";
 }
 
 }  // namespace quelm

@@ -16,10 +16,13 @@ struct CommandLine {
     bool allowLocal = false;
     std::uint16_t port = Wire::defaultPort;
     bool help = false;
+    bool version = false;
 
     // The options after the program name, or an error text for the user.
     static std::variant<CommandLine, std::string> parse(std::span<const std::string_view> args);
     static std::string usage();
+    // "quelmix-host VERSION" and a newline.
+    static std::string versionLine();
 };
 
 }  // namespace quelm

@@ -37,6 +37,10 @@ int main(int argc, char** argv) {
         std::fputs(quelm::CommandLine::usage().c_str(), stdout);
         return 0;
     }
+    if (commandLine.version) {
+        std::fputs(quelm::CommandLine::versionLine().c_str(), stdout);
+        return 0;
+    }
 
     quelm::Log::setSink(std::make_shared<quelm::JournalLogSink>());
     // Writes to a closed socket report an error instead of ending the process.

@@ -36,3 +36,10 @@ function(quelm_forbid_includes target reason)
   endforeach()
   target_include_directories(${target} BEFORE PRIVATE "${dir}")
 endfunction()
+
+# QuelmVersion.hpp, generated so that the version is written in one place (project()). Only the
+# few targets that print it link this, so a new version rebuilds only them.
+configure_file(${PROJECT_SOURCE_DIR}/cmake/QuelmVersion.hpp.in
+  ${PROJECT_BINARY_DIR}/generated/QuelmVersion.hpp @ONLY)
+add_library(QuelmVersion INTERFACE)
+target_include_directories(QuelmVersion INTERFACE ${PROJECT_BINARY_DIR}/generated)

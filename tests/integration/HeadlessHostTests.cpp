@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "QuelmCore/WireCoder.hpp"
+#include "QuelmVersion.hpp"
 #include "tests/fakes/ChildProcess.hpp"
 #include "tests/fakes/PrivateXvfb.hpp"
 #include "tests/fakes/WsTestClient.hpp"
@@ -205,6 +206,17 @@ TEST(HeadlessHost, WithoutAnXDisplayTheHostSaysWhyAndStops) {
 TEST(HeadlessHost, BadOptionsAreRefused) {
     HostProcess wrong({"--port", "70000"}, "");
     EXPECT_EQ(wrong.stop(0), 2);
+}
+
+TEST(HeadlessHost, BothProgramsTellTheirVersionWithoutADisplay) {
+    for (std::string program : {QUELM_HOST_BINARY, QUELM_COMPANION_BINARY}) {
+        ChildProcess::Options options{{"PATH=/usr/bin:/bin"}};
+        options.pipeStdout = true;
+        ChildProcess run({program, "--version"}, options);
+        EXPECT_EQ(run.nextLine(),
+                  fs::path(program).filename().string() + " " + std::string(kVersion));
+        EXPECT_EQ(run.wait(5.0), 0) << program;
+    }
 }
 
 }  // namespace

@@ -70,6 +70,15 @@ TEST_F(SessionSettingsTest, TheAutostartEntryRunsThisProgramAndCanBeTakenBack) {
     EXPECT_FALSE(item.setEnabled(false));  // already off is no error
 }
 
+TEST(XdgAutostartLoginItem, AnExecutableReplacedByAnUpgradeIsStillTheOneToRun) {
+    using Item = XdgAutostartLoginItem;
+    EXPECT_EQ(Item::executableFromLink("/usr/bin/quelmix-host"), "/usr/bin/quelmix-host");
+    EXPECT_EQ(Item::executableFromLink("/usr/bin/quelmix-host (deleted)"), "/usr/bin/quelmix-host");
+    EXPECT_EQ(Item::executableFromLink("/opt/a (deleted) b/quelmix-host"),
+              "/opt/a (deleted) b/quelmix-host");
+    EXPECT_EQ(Item::executableFromLink(""), "");
+}
+
 TEST_F(SessionSettingsTest, AnAutostartFolderThatCannotBeMadeIsReported) {
     fs::create_directories(folder);
     std::ofstream(folder / "autostart") << "a file where the folder should be";

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 #include <system_error>
 
 #include "QuelmCore/AppIdentity.hpp"
@@ -42,8 +43,17 @@ XdgAutostartLoginItem XdgAutostartLoginItem::forCurrentUser() {
         config = fs::path(home) / ".config";
     }
     std::error_code error;
-    auto executable = fs::read_symlink("/proc/self/exe", error);
-    return XdgAutostartLoginItem(executable, config / "autostart");
+    auto link = fs::read_symlink("/proc/self/exe", error);
+    return XdgAutostartLoginItem(executableFromLink(link), config / "autostart");
+}
+
+fs::path XdgAutostartLoginItem::executableFromLink(const fs::path& link) {
+    constexpr std::string_view deleted = " (deleted)";
+    std::string text = link.string();
+    if (text.ends_with(deleted)) {
+        text.resize(text.size() - deleted.size());
+    }
+    return text;
 }
 
 fs::path XdgAutostartLoginItem::entryPath() const {

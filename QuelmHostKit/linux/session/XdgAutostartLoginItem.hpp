@@ -17,6 +17,9 @@ class XdgAutostartLoginItem final : public LoginItem {
     XdgAutostartLoginItem(std::filesystem::path executable, std::filesystem::path folder);
     // This process's executable in the user's autostart folder.
     static XdgAutostartLoginItem forCurrentUser();
+    // The program a /proc/PID/exe link names. A package upgrade replaces the file under a
+    // running host, and the kernel then appends " (deleted)"; the entry must run the new one.
+    static std::filesystem::path executableFromLink(const std::filesystem::path& link);
 
     bool isEnabled() const override;
     std::optional<std::string> setEnabled(bool enabled) override;
