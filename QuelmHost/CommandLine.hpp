@@ -16,6 +16,8 @@ struct CommandLine {
     bool allowLocal = false;
     std::uint16_t port = Wire::defaultPort;
     bool help = false;
+    // Print the connection URL and exit, instead of serving.
+    bool showUrl = false;
 
     // The options after the program name, or an error text for the user.
     static std::variant<CommandLine, std::string> parse(std::span<const std::string_view> args);

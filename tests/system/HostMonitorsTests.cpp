@@ -11,6 +11,7 @@
 #include "QuelmHostKit/linux/x11/X11DisplayServices.hpp"
 #include "QuelmHostKit/linux/x11/X11EventPump.hpp"
 #include "tests/fakes/DummyXorg.hpp"
+#include "tests/fakes/HostURL.hpp"
 #include "tests/fakes/PipedProcess.hpp"
 
 namespace quelm::test {
@@ -60,7 +61,8 @@ class HostMonitorsTest : public ::testing::Test {
             std::vector<std::string>{PipedProcess::built("QuelmHost", "quelmix-host"), "--headless",
                                      "--allow-local", "--port", "0"},
             environment());
-        auto line = host->lineStarting("quelmix://127.0.0.1:", 10);
+        auto line =
+            loopbackURL(*host, PipedProcess::built("QuelmHost", "quelmix-host"), environment());
         ASSERT_TRUE(line) << host->errors();
         url = *line;
     }

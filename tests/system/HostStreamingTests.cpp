@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/fakes/HostURL.hpp"
 #include "tests/fakes/PipedProcess.hpp"
 #include "tests/fakes/PrivateXvfb.hpp"
 
@@ -98,7 +99,8 @@ class HostStreamingTest : public ::testing::Test {
                                      "--allow-local", "--port", "0"},
             environment());
         ASSERT_TRUE(host->running());
-        auto line = host->lineStarting("quelmix://127.0.0.1:", 10);
+        auto line =
+            loopbackURL(*host, PipedProcess::built("QuelmHost", "quelmix-host"), environment());
         ASSERT_TRUE(line) << host->errors();
         url = *line;
     }
