@@ -1,5 +1,7 @@
 #include "QuelmHost/AppDelegate.hpp"
 
+#include <unistd.h>
+
 #include "QuelmHost/IdleInputHandling.hpp"
 #include "QuelmHostKit/codecs/AudioEncoder.hpp"
 #include "QuelmHostKit/codecs/VideoEncoder.hpp"
@@ -25,10 +27,7 @@ AppDelegate::AppDelegate(CommandLine commandLine, std::shared_ptr<SerialQueue> m
       mainQueue_(std::move(mainQueue)),
       environment_(std::move(environment)),
       selection_(std::make_shared<DisplaySelection>(environment_->displayServices())),
-      tokens_([] {
-          auto secrets = SecretStores::makeDefault();
-          return std::make_shared<TokenStore>(secrets.store, secrets.fallback, getrandomSource());
-      }()),
+      tokens_(makeTokenStore()),
       captureStartQueue_(std::make_shared<ThreadQueue>("quelmix.capture.start")),
       audioQueue_(std::make_shared<ThreadQueue>("quelmix.audio")),
       videoQueue_(std::make_shared<ThreadQueue>("quelmix.video")) {
@@ -42,6 +41,11 @@ AppDelegate::AppDelegate(CommandLine commandLine, std::shared_ptr<SerialQueue> m
 
 AppDelegate::~AppDelegate() {
     shutdown();
+}
+
+std::shared_ptr<TokenStore> AppDelegate::makeTokenStore() {
+    auto secrets = SecretStores::makeDefault();
+    return std::make_shared<TokenStore>(secrets.store, secrets.fallback, getrandomSource());
 }
 
 bool AppDelegate::launch() {
@@ -96,9 +100,14 @@ bool AppDelegate::launch() {
     services.selectDisplay = [selection = selection_](std::uint32_t id) { selection->select(id); };
     server_ = RemoteServer::create(io_.context(), options, std::move(services));
 
-    frontEnd_ = std::make_unique<HeadlessFrontEnd>([tokens = tokens_] { return tokens->token(); },
-                                                   [] { return Net::tailscaleIPv4(); }, stdout,
-                                                   commandLine_.headless);
+    // Only a terminal in headless mode shows the URL: the tray's output, like any file or pipe,
+    // may end up in the session's journal where other programs of the user can read it.
+    const bool terminal = isatty(fileno(stdout)) == 1;
+    frontEnd_ = std::make_unique<HeadlessFrontEnd>(
+        [tokens = tokens_] { return tokens->token(); }, [] { return Net::tailscaleIPv4(); },
+        commandLine_.headless && terminal ? HeadlessFrontEnd::UrlOutput::full
+                                          : HeadlessFrontEnd::UrlOutput::hint,
+        program, stdout);
     buildMenu();
     // Status reports run on the main queue, where this delegate lives until shutdown() (which
     // stops the server first) has returned.

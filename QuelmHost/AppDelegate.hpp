@@ -47,8 +47,13 @@ class AppDelegate final {
     // See the class comment; idempotent.
     void shutdown();
 
+    // The secret in the user's store (the keyring, else a private file).
+    static std::shared_ptr<TokenStore> makeTokenStore();
+
     // The user chose to quit from the tray.
     std::function<void()> onQuit;
+    // The host's command as started, for the line that says how to get the connection URL.
+    std::string program = "quelmix-host";
     // Where the QR window puts its rectangle while shown; the capture blacks it out.
     std::shared_ptr<NeverCaptureRegistry> neverCapture = std::make_shared<NeverCaptureRegistry>();
 

@@ -36,8 +36,10 @@ void AppDelegate::buildMenu() {
         }
     };
     services.regenerateSecret = [server, tokens = tokens_] {
+        // Only the random source can fail here: a store that cannot keep the new secret is
+        // logged by the token store, and the secret is used for this run all the same.
         if (!tokens->regenerate()) {
-            Log::info("secret not renewed: the store refused it");
+            Log::info("secret not renewed: the secure random source failed");
             return;
         }
         if (auto strong = server.lock()) {

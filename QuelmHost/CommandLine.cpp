@@ -14,6 +14,8 @@ std::variant<CommandLine, std::string> CommandLine::parse(std::span<const std::s
             line.headless = true;
         } else if (arg == "--allow-local") {
             line.allowLocal = true;
+        } else if (arg == "--show-url") {
+            line.showUrl = true;
         } else if (arg == "--help" || arg == "-h") {
             line.help = true;
         } else if (arg == "--version") {
@@ -39,7 +41,11 @@ std::variant<CommandLine, std::string> CommandLine::parse(std::span<const std::s
 
 std::string CommandLine::usage() {
     return "Usage: quelmix-host [--headless] [--allow-local] [--port N]\n"
-           "  --headless     no tray icon; print the status and the connection URL on stdout\n"
+           "       quelmix-host --show-url [--allow-local] [--port N]\n"
+           "  --headless     no tray icon; print the status on stdout, and the connection URL\n"
+           "                 when stdout is a terminal\n"
+           "  --show-url     print the connection URL (with --allow-local also the one for\n"
+           "                 this machine) and its QR code, then exit\n"
            "  --allow-local  also accept connections from this machine (127.0.0.1), for tests\n"
            "  --port N       TCP port to listen on (default 5290)\n"
            "  --help         show this text\n"

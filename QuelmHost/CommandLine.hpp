@@ -17,6 +17,8 @@ struct CommandLine {
     std::uint16_t port = Wire::defaultPort;
     bool help = false;
     bool version = false;
+    // Print the connection URL and exit, instead of serving.
+    bool showUrl = false;
 
     // The options after the program name, or an error text for the user.
     static std::variant<CommandLine, std::string> parse(std::span<const std::string_view> args);

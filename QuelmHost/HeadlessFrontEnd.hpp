@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <optional>
@@ -9,29 +10,44 @@
 
 namespace quelm {
 
-// The terminal front end: prints the status line at start and at every change, and the
-// connection URL for every address the server starts listening on, the Tailscale one also as
-// a QR code to scan. The secret appears only in those lines on `out`, never in the log.
-// Thread: main queue only.
+// The terminal front end: prints the status line at start and at every change, and a line for
+// every address the server starts listening on. The connection URL carries the secret, so it is
+// printed (with a QR code of the Tailscale one) only where the user watches a terminal; anywhere
+// else (a journal, a file, the tray's session) the line says how to ask for it. The secret is
+// never in the log. Thread: main queue only.
 class HeadlessFrontEnd final {
   public:
     using TextSource = std::function<std::optional<std::string>()>;
 
-    HeadlessFrontEnd(TextSource token, TextSource tailscaleAddress, std::FILE* out = stdout,
-                     bool showQrCode = true);
+    enum class UrlOutput {
+        full,  // the URL and its QR code
+        hint,  // the address and port, and the command that prints the URL
+    };
+
+    // `program` is the host's command as the user started it, for the hint.
+    HeadlessFrontEnd(TextSource token, TextSource tailscaleAddress, UrlOutput urlOutput,
+                     std::string program, std::FILE* out = stdout);
 
     void begin();
     void statusChanged(const RemoteServer::Status& status);
     void listening(const std::string& address, std::uint16_t port);
 
+    // The URLs a companion would use now, on demand: the Tailscale one and, with `local`, the
+    // loopback one; QR codes too when `qrCode`. Nothing printed, and the reason returned, without
+    // an address to print or without a secret.
+    static std::optional<std::string> printURLs(const TextSource& token,
+                                                const TextSource& tailscaleAddress,
+                                                std::uint16_t port, bool local, bool qrCode,
+                                                std::FILE* out);
+
   private:
     void printStatus();
-    void print(const std::string& line);
 
     TextSource token_;
     TextSource tailscaleAddress_;
+    UrlOutput urlOutput_;
+    std::string program_;
     std::FILE* out_;
-    bool showQrCode_;
     RemoteServer::Status status_ = RemoteServer::Waiting{};
 };
 

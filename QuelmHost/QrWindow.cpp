@@ -3,6 +3,7 @@
 #include <gtk/gtk.h>
 
 #include <algorithm>
+#include <cmath>
 
 #include "QuelmHost/QrCode.hpp"
 
@@ -10,8 +11,9 @@ namespace quelm {
 
 namespace {
 
-// One module of white around the code, as the platform generators draw it.
-constexpr int kBorder = 1;
+// The quiet zone the QR standard asks for: a camera finds a code with a narrower white margin
+// harder, above all against a dark desktop.
+constexpr int kBorder = 4;
 
 GdkPixbuf* pixbufOf(const QrCode& code) {
     int side = (code.size() + 2 * kBorder) * QrWindow::moduleScale;
@@ -127,10 +129,16 @@ int QrWindow::onDraw(GtkWidget* area, void* context, void* data) {
     if (!self->code_) {
         return FALSE;
     }
-    // Scaled proportionally to fit, with sharp module edges.
+    // Scaled proportionally to fit, with sharp module edges: a whole number of pixels per
+    // module where the window allows, so that every module has the same size.
     int side = gdk_pixbuf_get_width(self->code_);
     double scale = std::min(double(width) / side, double(height) / side);
-    cairo_translate(cr, (width - side * scale) / 2, (height - side * scale) / 2);
+    if (double pixels = std::floor(scale * QrWindow::moduleScale); pixels >= 1) {
+        scale = pixels / QrWindow::moduleScale;
+    }
+    // Whole pixels, or the module edges fall between them.
+    cairo_translate(cr, std::floor((width - side * scale) / 2),
+                    std::floor((height - side * scale) / 2));
     cairo_scale(cr, scale, scale);
     gdk_cairo_set_source_pixbuf(cr, self->code_, 0, 0);
     cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);

@@ -11,11 +11,11 @@ typedef struct _GdkPixbuf GdkPixbuf;
 
 namespace quelm {
 
-// The window that shows the connection URL as a QR code: modules of 10 pixels, content
-// 320 x 320, centred, closable. While it is on screen its frame rectangle is in the
-// never-capture registry, with a margin, so the secret never reaches a stream; it is
-// registered before the window is mapped and follows every move.
-// Thread: the GTK main thread only.
+// The window that shows the connection URL as a QR code with its quiet zone of four modules:
+// modules of 10 pixels scaled to fit the content of 320 x 320, centred, closable. While it is on
+// screen its frame rectangle is in the never-capture registry, with a margin, so the secret never
+// reaches a stream; it is registered before the window is mapped and follows every move. Thread:
+// the GTK main thread only.
 class QrWindow final {
   public:
     static constexpr int moduleScale = 10;

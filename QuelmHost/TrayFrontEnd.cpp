@@ -53,6 +53,9 @@ TrayFrontEnd::~TrayFrontEnd() {
     if (indicator_) {
         g_object_unref(indicator_);
     }
+    if (accelerators_) {
+        g_object_unref(accelerators_);
+    }
 }
 
 void TrayFrontEnd::begin() {
@@ -66,6 +69,8 @@ void TrayFrontEnd::begin() {
     app_indicator_set_title(indicator_, StatusMenu::iconDescription().c_str());
     app_indicator_set_status(indicator_, APP_INDICATOR_STATUS_ACTIVE);
     gtkMenu_ = gtk_menu_new();
+    accelerators_ = gtk_accel_group_new();
+    gtk_menu_set_accel_group(GTK_MENU(gtkMenu_), accelerators_);
     app_indicator_set_menu(indicator_, GTK_MENU(gtkMenu_));
     menu_->onChange = [this, alive = std::weak_ptr<bool>(alive_)] {
         if (alive.lock()) {
@@ -104,6 +109,11 @@ void TrayFrontEnd::render() {
             item = gtk_menu_item_new_with_label(entry.title.c_str());
         }
         gtk_widget_set_sensitive(item, entry.enabled);
+        if (entry.keyEquivalent.size() == 1) {
+            gtk_widget_add_accelerator(item, "activate", accelerators_,
+                                       gdk_unicode_to_keyval(entry.keyEquivalent[0]),
+                                       GDK_CONTROL_MASK, GTK_ACCEL_VISIBLE);
+        }
         g_object_set_data(G_OBJECT(item), "quelm-action",
                           GINT_TO_POINTER(static_cast<int>(entry.action)));
         if (!entry.separator && entry.action != StatusMenu::Action::none) {

@@ -9,6 +9,7 @@
 
 typedef struct _AppIndicator AppIndicator;
 typedef struct _GtkWidget GtkWidget;
+typedef struct _GtkAccelGroup GtkAccelGroup;
 
 namespace quelm {
 
@@ -31,6 +32,8 @@ class TrayFrontEnd final {
     void perform(StatusMenu::Action action);
 
     QrWindow& qrWindow() { return qr_; }
+    // The rendered menu, as the tray exports it.
+    GtkWidget* menu() const { return gtkMenu_; }
 
   private:
     void render();
@@ -45,6 +48,8 @@ class TrayFrontEnd final {
     QrWindow qr_;
     AppIndicator* indicator_ = nullptr;
     GtkWidget* gtkMenu_ = nullptr;
+    // The key equivalents ("q" for quit), as Control shortcuts the exported menu shows.
+    GtkAccelGroup* accelerators_ = nullptr;
     GtkWidget* dialog_ = nullptr;
     std::shared_ptr<RepeatingTimer> refresher_;
     bool rendering_ = false;

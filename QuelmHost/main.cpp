@@ -1,5 +1,6 @@
 #include <glib-unix.h>
 #include <glib.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include "QuelmHostKit/linux/gtk/GtkDisplay.hpp"
 #include "QuelmHostKit/linux/log/JournalLogSink.hpp"
 #include "QuelmHostKit/log/Log.hpp"
+#include "QuelmHostKit/server/Net.hpp"
 
 namespace {
 
@@ -43,6 +45,17 @@ int main(int argc, char** argv) {
     }
 
     quelm::Log::setSink(std::make_shared<quelm::JournalLogSink>());
+    if (commandLine.showUrl) {
+        auto tokens = quelm::AppDelegate::makeTokenStore();
+        auto failure = quelm::HeadlessFrontEnd::printURLs(
+            [&tokens] { return tokens->token(); }, [] { return quelm::Net::tailscaleIPv4(); },
+            commandLine.port, commandLine.allowLocal, isatty(fileno(stdout)) == 1, stdout);
+        if (failure) {
+            std::fprintf(stderr, "quelmix-host: %s\n", failure->c_str());
+            return 1;
+        }
+        return 0;
+    }
     // Writes to a closed socket report an error instead of ending the process.
     std::signal(SIGPIPE, SIG_IGN);
 
@@ -61,6 +74,7 @@ int main(int argc, char** argv) {
         quelm::AppDelegate app(commandLine, std::make_shared<quelm::GLibMainQueue>(), environment);
         app.neverCapture = neverCapture;
         app.onQuit = [loop] { g_main_loop_quit(loop); };
+        app.program = argv[0];
         if (!app.launch()) {
             // Without a screen there is nothing to offer a companion: say why and stop, rather
             // than greet companions with a display that does not exist.

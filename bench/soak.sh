@@ -73,11 +73,13 @@ host_pid=$!
 pids+=($host_pid)
 url=
 for _ in $(seq 100); do
-  url=$(grep -m1 -o "quelmix://127\.0\.0\.1:$port/#t=[^[:space:]]*" "$work/host.out" || true)
-  [[ -n $url ]] && break
+  if grep -q "^listening on 127\.0\.0\.1:$port;" "$work/host.out"; then
+    url=$("$host_bin" --show-url --allow-local --port "$port" | grep -m1 '^quelmix://127\.0\.0\.1:' || true)
+    break
+  fi
   sleep 0.1
 done
-[[ -n $url ]] || { echo "the host printed no local URL:"; cat "$work/host.out" "$work/host.err"; exit 1; } >&2
+[[ -n $url ]] || { echo "the host gave no local URL:"; cat "$work/host.out" "$work/host.err"; exit 1; } >&2
 
 seconds=$((minutes * 60))
 "$companion_bin" "$url" --audio 128 --duration "$seconds" --stats-interval "$sample" \

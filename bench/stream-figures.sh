@@ -67,17 +67,21 @@ run_size() {
   # The host, headless, local connections allowed, with a private data folder.
   local home="$work/home-$size"
   mkdir -p "$home"
-  env -i PATH=/usr/bin:/bin DISPLAY="$display" HOME="$home" XDG_DATA_HOME="$home" \
-    DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent \
-    "$build/QuelmHost/quelmix-host" --headless --allow-local --port 0 \
+  local environment=(PATH=/usr/bin:/bin DISPLAY="$display" HOME="$home" XDG_DATA_HOME="$home"
+    DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent)
+  env -i "${environment[@]}" "$build/QuelmHost/quelmix-host" --headless --allow-local --port 0 \
     >"$work/host-$size.out" 2>"$work/host-$size.log" &
   pids+=($!); local host=$!
-  local url=""
+  # The host prints its port; the URL with the secret comes from --show-url.
+  local listening="" url=""
   for _ in $(seq 50); do
-    url=$(grep -m1 '^quelmix://127.0.0.1' "$work/host-$size.out" || true)
-    [ -n "$url" ] && break; sleep 0.1
+    listening=$(grep -m1 '^listening on 127.0.0.1:' "$work/host-$size.out" || true)
+    [ -n "$listening" ] && break; sleep 0.1
   done
-  [ -n "$url" ] || { echo "host did not start" >&2; cat "$work/host-$size.log" >&2; exit 1; }
+  [ -n "$listening" ] || { echo "host did not start" >&2; cat "$work/host-$size.log" >&2; exit 1; }
+  local port=${listening#listening on 127.0.0.1:}
+  url=$(env -i "${environment[@]}" "$build/QuelmHost/quelmix-host" --show-url --allow-local \
+    --port "${port%%;*}" | grep -m1 '^quelmix://127.0.0.1' || true)
 
   "$build/QuelmCompanion/quelmix-companion" "$url" -s "$edge" -r "$fps" -b "$mbps" \
     -T $((seconds + 9)) >"$work/companion-$size.out" 2>&1 &

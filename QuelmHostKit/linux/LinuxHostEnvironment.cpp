@@ -16,6 +16,7 @@
 #include "QuelmHostKit/platform/ReplaceableCursorMonitor.hpp"
 #include "QuelmHostKit/platform/ReplaceableDisplayServices.hpp"
 #include "QuelmHostKit/platform/ReplaceableEventPoster.hpp"
+#include "QuelmHostKit/queues/ThreadQueue.hpp"
 
 namespace quelm {
 
@@ -53,6 +54,7 @@ LinuxHostEnvironment::LinuxHostEnvironment(std::string displayName,
     capture.displayName = displayName_;
     capture.displays = displays_;
     capture.audio = audio_;
+    capture.audioRetry = std::make_shared<ThreadQueue>("quelmix.audio.retry");
     capture.neverCapture = std::move(neverCapture);
     capture_ = std::make_shared<X11CaptureService>(std::move(capture));
     watchForLoss();

@@ -245,16 +245,17 @@ void ScreenCapture::audioArrived(std::uint64_t streamId, const AudioSamples& sam
         return;
     }
     std::vector<float> copy(samples.interleaved.begin(), samples.interleaved.end());
-    services_.audio->async(weakCallback(
-        shared_from_this(), [streamId, copy = std::move(copy), rate = samples.sampleRate,
-                             channels = samples.channels](ScreenCapture& self) {
-            self.audioBacklog_.fetch_sub(1);
-            self.encodeAudio(streamId, copy, rate, channels);
-        }));
+    services_.audio->async(
+        weakCallback(shared_from_this(),
+                     [streamId, copy = std::move(copy), rate = samples.sampleRate,
+                      channels = samples.channels, fresh = samples.fresh](ScreenCapture& self) {
+                         self.audioBacklog_.fetch_sub(1);
+                         AudioSamples moved{copy, rate, channels, fresh};
+                         self.encodeAudio(streamId, moved);
+                     }));
 }
 
-void ScreenCapture::encodeAudio(std::uint64_t streamId, const std::vector<float>& interleaved,
-                                int sampleRate, int channels) {
+void ScreenCapture::encodeAudio(std::uint64_t streamId, const AudioSamples& samples) {
     std::int64_t kbps = 0;
     PacketHandler handler;
     {
@@ -285,7 +286,9 @@ void ScreenCapture::encodeAudio(std::uint64_t streamId, const std::vector<float>
         audioMaxGap_ = 0;
     }
 
-    if (!encoder_ || encoder_->kbps() != kbps) {
+    // A new recording (the sound server came back) starts a new encoding: sequence numbers
+    // from 1 and the cookie first, as after a change of rate.
+    if (!encoder_ || encoder_->kbps() != kbps || samples.fresh) {
         encoder_.reset();
         if (services_.makeAudioEncoder) {
             encoder_ = services_.makeAudioEncoder(kbps);
@@ -294,7 +297,6 @@ void ScreenCapture::encodeAudio(std::uint64_t streamId, const std::vector<float>
             return;
         }
     }
-    AudioSamples samples{interleaved, sampleRate, channels};
     if (auto packet = encoder_->encode(samples)) {
         handler(std::move(*packet));
     }

@@ -87,8 +87,7 @@ class ScreenCapture final : public ScreenStreaming,
     CaptureStream::Receivers receiversFor(std::uint64_t streamId);
     void picture(std::uint64_t streamId, PixelBufferRef buffer);
     void audioArrived(std::uint64_t streamId, const AudioSamples& samples);
-    void encodeAudio(std::uint64_t streamId, const std::vector<float>& interleaved, int sampleRate,
-                     int channels);
+    void encodeAudio(std::uint64_t streamId, const AudioSamples& samples);
     void streamStopped(std::uint64_t streamId, const CaptureStatus& status);
     // Stops and releases a stream on the start-up queue, never on its own threads.
     void retire(std::shared_ptr<CaptureStream> stream);

@@ -67,6 +67,13 @@ class ChildProcess {
     // With a piped stderr: what it wrote so far, waiting briefly for more.
     std::string errors();
 
+    // Options with `environment` and both streams piped to the test.
+    static Options piped(std::vector<std::string> environment) {
+        Options options{std::move(environment)};
+        options.pipeStdout = true;
+        options.pipeStderr = true;
+        return options;
+    }
     // The full path of a program found on PATH, or empty.
     static std::string find(const std::string& name);
     // A program of this build tree, by its folder ("QuelmHost") and name.

@@ -1,4 +1,6 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -7,12 +9,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
+#include <regex>
 #include <string>
 #include <vector>
 
 #include "QuelmCore/WireCoder.hpp"
 #include "QuelmVersion.hpp"
 #include "tests/fakes/ChildProcess.hpp"
+#include "tests/fakes/HostURL.hpp"
 #include "tests/fakes/PrivateXvfb.hpp"
 #include "tests/fakes/WsTestClient.hpp"
 
@@ -26,7 +30,9 @@ namespace fs = std::filesystem;
 class HostProcess {
   public:
     HostProcess(std::vector<std::string> args, const std::string& display)
-        : folder_(makeFolder()), process_(command(std::move(args)), options(folder_, display)) {}
+        : folder_(makeFolder()),
+          environment_(environment(folder_, display)),
+          process_(command(std::move(args)), ChildProcess::piped(environment_)) {}
 
     ~HostProcess() {
         std::error_code ignored;
@@ -50,6 +56,19 @@ class HostProcess {
         return status;
     }
     std::string errors() { return process_.errors(); }
+    // Everything it wrote to stdout and stderr, once it has ended.
+    std::string everything() {
+        std::string all;
+        for (const auto& line : process_.allLines(5.0)) {
+            all += line + "\n";
+        }
+        return all + process_.errors();
+    }
+    // The loopback URL, asked for with --show-url as a user would.
+    std::optional<std::string> url() {
+        return loopbackURL(process_, QUELM_HOST_BINARY, environment_);
+    }
+    const std::vector<std::string>& env() const { return environment_; }
 
     // Waits up to `seconds` for `text` on stderr.
     bool waitForError(const std::string& text, double seconds = 5.0) {
@@ -66,7 +85,6 @@ class HostProcess {
     // True while the process has not exited.
     bool alive() { return process_.running(); }
 
-  private:
     static fs::path makeFolder() {
         auto folder = fs::temp_directory_path() / ("quelmix-host-test-" + std::to_string(getpid()));
         fs::create_directories(folder);
@@ -76,7 +94,8 @@ class HostProcess {
         args.insert(args.begin(), QUELM_HOST_BINARY);
         return args;
     }
-    static ChildProcess::Options options(const fs::path& folder, const std::string& display) {
+    static std::vector<std::string> environment(const fs::path& folder,
+                                                const std::string& display) {
         std::vector<std::string> env{
             "XDG_DATA_HOME=" + folder.string(), "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent",
             "HOME=" + folder.string(), "PATH=/usr/bin:/bin",
@@ -85,33 +104,34 @@ class HostProcess {
         if (!display.empty()) {
             env.push_back("DISPLAY=" + display);
         }
-        ChildProcess::Options options{env};
-        options.pipeStdout = true;
-        options.pipeStderr = true;
-        return options;
+        return env;
     }
 
+  private:
     fs::path folder_;
+    std::vector<std::string> environment_;
     ChildProcess process_;
 };
 
 // A host on a private X server, allowing local companions on a free port.
 class HeadlessHostTest : public ::testing::Test {
   protected:
+    virtual std::vector<std::string> arguments() const {
+        return {"--headless", "--allow-local", "--port", "0"};
+    }
+
     void SetUp() override {
         std::string why;
         xvfb_ = PrivateXvfb::start(why);
         if (!xvfb_) {
             GTEST_SKIP() << "Xvfb is not available: " << why;
         }
-        host_ = std::make_unique<HostProcess>(
-            std::vector<std::string>{"--headless", "--allow-local", "--port", "0"}, xvfb_->name());
+        host_ = std::make_unique<HostProcess>(arguments(), xvfb_->name());
         ASSERT_TRUE(host_->running());
         ASSERT_EQ(host_->nextLine(), "Tailscaleのアドレスが見つかりません");
-        const auto url = host_->nextLine();
-        ASSERT_TRUE(url);
+        const auto url = host_->url();
+        ASSERT_TRUE(url) << host_->errors();
         const std::string prefix = "quelmix://127.0.0.1:";
-        ASSERT_EQ(url->rfind(prefix, 0), 0u) << *url;
         const auto slash = url->find("/#t=");
         ASSERT_NE(slash, std::string::npos);
         port_ = static_cast<std::uint16_t>(
@@ -160,7 +180,13 @@ TEST_F(HeadlessHostTest, ServesACompanionTheDisplaysAndEndsCleanlyOnSigint) {
     EXPECT_EQ(host_->nextLine(), "Tailscaleのアドレスが見つかりません");
 
     EXPECT_EQ(host_->stop(SIGINT), 0);
-    EXPECT_EQ(host_->errors().find(token_), std::string::npos) << "the secret reached the log";
+    // Standard output is a pipe here (a journal, a file): the secret is in neither stream.
+    const auto output = host_->everything();
+    EXPECT_EQ(output.find(token_), std::string::npos) << output;
+    EXPECT_NE(output.find("the connection URL: " + std::string(QUELM_HOST_BINARY) +
+                          " --show-url --allow-local --port " + std::to_string(port_)),
+              std::string::npos)
+        << output;
     EXPECT_EQ(host_->errors().find("XIO"), std::string::npos) << host_->errors();
 }
 
@@ -195,6 +221,70 @@ TEST_F(HeadlessHostTest, LosingTheXServerLeavesTheHostAndItsCompanionRunning) {
     EXPECT_EQ(host_->errors().find("XIO"), std::string::npos) << host_->errors();
 }
 
+// The same host with its tray (no StatusNotifier host to show it, which changes nothing here).
+class TrayHostTest : public HeadlessHostTest {
+  protected:
+    std::vector<std::string> arguments() const override { return {"--allow-local", "--port", "0"}; }
+};
+
+TEST_F(TrayHostTest, NeitherOutputCarriesTheSecret) {
+    {
+        HostInfo info;
+        auto client = companion(info);
+        EXPECT_EQ(host_->nextLine(), "接続中: 127.0.0.1");
+    }
+    EXPECT_EQ(host_->stop(SIGTERM), 0);
+    const auto output = host_->everything();
+    EXPECT_EQ(output.find(token_), std::string::npos) << output;
+}
+
+TEST(HeadlessHost, OnATerminalTheURLIsPrinted) {
+    std::string why;
+    auto xvfb = PrivateXvfb::start(why);
+    if (!xvfb) {
+        GTEST_SKIP() << "Xvfb is not available: " << why;
+    }
+    const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(terminal, 0);
+    ASSERT_EQ(grantpt(terminal), 0);
+    ASSERT_EQ(unlockpt(terminal), 0);
+    const auto folder = HostProcess::makeFolder();
+    std::string output;
+    {
+        ChildProcess::Options options;
+        options.environment = HostProcess::environment(folder, xvfb->name());
+        options.stdoutFile = ptsname(terminal);
+        ChildProcess host({QUELM_HOST_BINARY, "--headless", "--allow-local", "--port", "0"},
+                          options);
+        ASSERT_TRUE(host.started());
+        static const std::regex url(R"(quelmix://127\.0\.0\.1:\d+/#t=[A-Za-z0-9_-]{32}\r?\n)");
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!std::regex_search(output, url) && std::chrono::steady_clock::now() < deadline) {
+            pollfd ready{terminal, POLLIN, 0};
+            char buffer[4096];
+            if (poll(&ready, 1, 100) > 0) {
+                const ssize_t n = read(terminal, buffer, sizeof buffer);
+                if (n <= 0) {
+                    break;
+                }
+                output.append(buffer, static_cast<std::size_t>(n));
+            }
+        }
+        host.terminate();
+    }
+    close(terminal);
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+    EXPECT_NE(output.find("quelmix://127.0.0.1:"), std::string::npos) << output;
+    EXPECT_EQ(output.find("--show-url"), std::string::npos) << output;
+}
+
+TEST(HeadlessHost, ShowUrlWithoutAnAddressToShowSaysWhy) {
+    HostProcess show({"--show-url"}, "");
+    EXPECT_EQ(show.stop(0), 1);
+    EXPECT_NE(show.errors().find("--allow-local"), std::string::npos) << show.errors();
+}
+
 TEST(HeadlessHost, WithoutAnXDisplayTheHostSaysWhyAndStops) {
     HostProcess host({"--headless"}, "");
     ASSERT_TRUE(host.running());
@@ -210,9 +300,7 @@ TEST(HeadlessHost, BadOptionsAreRefused) {
 
 TEST(HeadlessHost, BothProgramsTellTheirVersionWithoutADisplay) {
     for (std::string program : {QUELM_HOST_BINARY, QUELM_COMPANION_BINARY}) {
-        ChildProcess::Options options{{"PATH=/usr/bin:/bin"}};
-        options.pipeStdout = true;
-        ChildProcess run({program, "--version"}, options);
+        ChildProcess run({program, "--version"}, ChildProcess::piped({"PATH=/usr/bin:/bin"}));
         EXPECT_EQ(run.nextLine(),
                   fs::path(program).filename().string() + " " + std::string(kVersion));
         EXPECT_EQ(run.wait(5.0), 0) << program;

@@ -240,6 +240,23 @@ TEST_F(GtkPasteboardTest, CompanionTextLandsAndIsNotOfferedBack) {
     EXPECT_EQ(copies_, std::vector<std::string>{"next"});
 }
 
+TEST_F(GtkPasteboardTest, ASinglePixelFromTheCompanionLandsToo) {
+    bridge_->setFromPhoneImage(pngOf(1, 1, 0x0000ffff));
+    ASSERT_TRUE(pumpUntil(
+        [&] { return xclipPaste("TARGETS", false).find("image/png") != std::string::npos; }));
+    auto pasted = xclipPaste("image/png");
+    GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
+    ASSERT_TRUE(gdk_pixbuf_loader_write(loader, reinterpret_cast<const guchar*>(pasted.data()),
+                                        pasted.size(), nullptr));
+    gdk_pixbuf_loader_close(loader, nullptr);
+    GdkPixbuf* image = gdk_pixbuf_loader_get_pixbuf(loader);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(gdk_pixbuf_get_width(image), 1);
+    EXPECT_EQ(gdk_pixbuf_get_height(image), 1);
+    EXPECT_EQ(gdk_pixbuf_get_pixels(image)[2], 0xff);
+    g_object_unref(loader);
+}
+
 TEST_F(GtkPasteboardTest, CompanionImagesLandAsImagesAndAreNotOfferedBack) {
     bridge_->setFromPhoneImage(pngOf(40, 30, 0xff0000ff));
     ASSERT_TRUE(pumpUntil(

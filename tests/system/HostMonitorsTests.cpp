@@ -12,6 +12,7 @@
 #include "QuelmHostKit/linux/x11/X11EventPump.hpp"
 #include "tests/fakes/ChildProcess.hpp"
 #include "tests/fakes/DummyXorg.hpp"
+#include "tests/fakes/HostURL.hpp"
 
 namespace quelm::test {
 namespace {
@@ -60,7 +61,8 @@ class HostMonitorsTest : public ::testing::Test {
             std::vector<std::string>{ChildProcess::built("QuelmHost", "quelmix-host"), "--headless",
                                      "--allow-local", "--port", "0"},
             piped());
-        auto line = host->lineStarting("quelmix://127.0.0.1:", 10);
+        auto line =
+            loopbackURL(*host, ChildProcess::built("QuelmHost", "quelmix-host"), environment());
         ASSERT_TRUE(line) << host->errors();
         url = *line;
     }

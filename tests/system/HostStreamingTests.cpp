@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "tests/fakes/ChildProcess.hpp"
+#include "tests/fakes/HostURL.hpp"
 #include "tests/fakes/PrivateXvfb.hpp"
 
 namespace quelm::test {
@@ -98,7 +99,8 @@ class HostStreamingTest : public ::testing::Test {
                                      "--allow-local", "--port", "0"},
             piped());
         ASSERT_TRUE(host->running());
-        auto line = host->lineStarting("quelmix://127.0.0.1:", 10);
+        auto line =
+            loopbackURL(*host, ChildProcess::built("QuelmHost", "quelmix-host"), environment());
         ASSERT_TRUE(line) << host->errors();
         url = *line;
     }

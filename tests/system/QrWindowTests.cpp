@@ -141,6 +141,36 @@ TEST_F(QrWindowTest, TheShownCodeScansToTheURLAndItsRectangleIsNeverCaptured) {
     EXPECT_EQ(decoded, kURL);
     fs::remove(file);
 
+    // Four modules of white all round the code, inside the content.
+    DisplayRect inside{double(x), double(y), double(QrWindow::contentSize),
+                       double(QrWindow::contentSize)};
+    ASSERT_TRUE(screenshot(inside, file));
+    GdkPixbuf* shot = gdk_pixbuf_new_from_file(file.c_str(), nullptr);
+    fs::remove(file);
+    ASSERT_TRUE(shot);
+    int left = QrWindow::contentSize, top = QrWindow::contentSize, right = -1, bottom = -1;
+    const guchar* pixels = gdk_pixbuf_get_pixels(shot);
+    for (int row = 0; row < gdk_pixbuf_get_height(shot); ++row) {
+        for (int column = 0; column < gdk_pixbuf_get_width(shot); ++column) {
+            if (pixels[row * gdk_pixbuf_get_rowstride(shot) + column * 3] < 128) {
+                left = std::min(left, column);
+                right = std::max(right, column);
+                top = std::min(top, row);
+                bottom = std::max(bottom, row);
+            }
+        }
+    }
+    g_object_unref(shot);
+    auto code = QrCode::encode(kURL);
+    ASSERT_TRUE(code);
+    const int module = (right - left + 1) / code->size();
+    ASSERT_GE(module, 2);
+    EXPECT_EQ(right - left + 1, module * code->size());
+    for (int margin :
+         {left, top, QrWindow::contentSize - 1 - right, QrWindow::contentSize - 1 - bottom}) {
+        EXPECT_GE(margin, 4 * module);
+    }
+
     window.close();
     pumpFor(0.1);
     EXPECT_FALSE(window.isShown());

@@ -77,23 +77,25 @@ struct ImageJob {
     GdkPixbuf* pixbuf = nullptr;
 };
 
-void onPixbufSizePrepared(GdkPixbufLoader* loader, int width, int height, gpointer) {
+void onPixbufSizePrepared(GdkPixbufLoader* loader, int width, int height, gpointer tooLarge) {
     if (std::int64_t(width) * height > GdkPixbufImageCodec::maxPixels) {
+        *static_cast<bool*>(tooLarge) = true;
         gdk_pixbuf_loader_set_size(loader, 1, 1);  // refused below; keeps memory small
     }
 }
 
 GdkPixbuf* decodePixbuf(const Bytes& bytes) {
     GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
-    g_signal_connect(loader, "size-prepared", G_CALLBACK(onPixbufSizePrepared), nullptr);
+    // Said by the signal, not guessed from the result's size: a real picture may be 1 x 1.
+    bool tooLarge = false;
+    g_signal_connect(loader, "size-prepared", G_CALLBACK(onPixbufSizePrepared), &tooLarge);
     GError* error = nullptr;
     bool ok = gdk_pixbuf_loader_write(loader, bytes.data(), bytes.size(), &error);
     ok = gdk_pixbuf_loader_close(loader, ok ? &error : nullptr) && ok;
     GdkPixbuf* pixbuf = nullptr;
     if (ok) {
         pixbuf = gdk_pixbuf_loader_get_pixbuf(loader);
-        if (pixbuf &&
-            gdk_pixbuf_get_width(pixbuf) * std::int64_t(gdk_pixbuf_get_height(pixbuf)) > 1) {
+        if (pixbuf && !tooLarge) {
             g_object_ref(pixbuf);
         } else {
             pixbuf = nullptr;

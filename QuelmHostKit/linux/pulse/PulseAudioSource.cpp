@@ -81,7 +81,6 @@ struct PulseAudioSource::Session {
         }
         if (running && !ended) {
             ended = true;
-            Log::info("system audio stopped: " + description);
             if (onStop) {
                 onStop(std::move(description));
             }
@@ -105,8 +104,8 @@ CaptureStatus PulseAudioSource::start(SamplesHandler onSamples, StopHandler onSt
     Session* s = session.get();
     s->onSamples = std::move(onSamples);
     s->onStop = std::move(onStop);
+    // The caller logs the failure: it knows whether this is news or a retry.
     auto fail = [&](CaptureStatus::Kind kind, const std::string& description) {
-        Log::info("system audio unavailable: " + description);
         session_ = std::move(session);
         tearDown();
         return CaptureStatus::failure(kind, description);

@@ -11,7 +11,8 @@ namespace quelm {
 
 // System audio from a PulseAudio server (or PipeWire's pulse server): a record stream on the
 // monitor of the default output, 48 kHz stereo float, run by libpulse's threaded main loop.
-// The host itself plays nothing, so the monitor holds only other programs' sound.
+// The host itself plays nothing, so the monitor holds only other programs' sound. Failures and
+// losses are reported to the caller, not logged here (the caller knows a retry from news).
 //
 // Handlers run on the main loop's thread with the loop locked: they should hand the samples on
 // quickly, may call stop() but not start(), and must not wait for a lock that a caller of stop()

@@ -94,8 +94,10 @@ void onBus(GObject*, GAsyncResult* result, gpointer data) {
     }
     // The request's arguments are built before the callback takes the pending request over:
     // in one call the order in which arguments are evaluated is unspecified.
+    // "idle" only: it holds off the desktop's idle suspend, while a suspend the user asks for
+    // (the lid, the menu) still happens, which "sleep" would refuse.
     GVariant* arguments =
-        system ? g_variant_new("(ssss)", "idle:sleep", kWho, pending->reason.c_str(), "block")
+        system ? g_variant_new("(ssss)", "idle", kWho, pending->reason.c_str(), "block")
                : g_variant_new("(ss)", kWho, pending->reason.c_str());
     if (system) {
         g_dbus_connection_call_with_unix_fd_list(

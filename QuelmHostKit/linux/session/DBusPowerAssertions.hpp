@@ -8,11 +8,11 @@
 
 namespace quelm {
 
-// Power assertions over D-Bus: keeping the system awake is a logind inhibitor ("idle:sleep",
-// held as long as its file descriptor is open); keeping the display on is an idle inhibit of
-// the desktop's screen saver (org.freedesktop.ScreenSaver, given back with UnInhibit). Both
-// are asked for asynchronously; a missing bus or service is logged and the assertion simply
-// does nothing. Thread: the GLib main thread only.
+// Power assertions over D-Bus: keeping the system awake is a logind "idle" inhibitor (held as
+// long as its file descriptor is open; the user may still suspend by hand); keeping the display on
+// is an idle inhibit of the desktop's screen saver (org.freedesktop.ScreenSaver, given back with
+// UnInhibit). Both are asked for asynchronously; a missing bus or service is logged and the
+// assertion simply does nothing. Thread: the GLib main thread only.
 class DBusPowerAssertions final : public PowerAssertions,
                                   public std::enable_shared_from_this<DBusPowerAssertions> {
   public:

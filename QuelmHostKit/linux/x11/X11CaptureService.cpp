@@ -39,8 +39,8 @@ CaptureService::Stream X11CaptureService::createStream(const CaptureDisplay& dis
     receivers.onAudio = nullptr;
     auto stream =
         std::make_shared<XShmCaptureStream>(std::move(video), settings, std::move(receivers));
-    return std::make_shared<SystemAudioCaptureStream>(std::move(stream), options_.audio,
-                                                      settings.audio, std::move(onAudio));
+    return std::make_shared<SystemAudioCaptureStream>(
+        std::move(stream), options_.audio, settings.audio, std::move(onAudio), options_.audioRetry);
 }
 
 }  // namespace quelm

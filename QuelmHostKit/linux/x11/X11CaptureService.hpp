@@ -7,6 +7,7 @@
 #include "QuelmHostKit/platform/CaptureService.hpp"
 #include "QuelmHostKit/platform/DisplayServices.hpp"
 #include "QuelmHostKit/platform/SystemAudioSource.hpp"
+#include "QuelmHostKit/queues/SerialQueue.hpp"
 #include "QuelmHostKit/streaming/NeverCaptureRegistry.hpp"
 
 namespace quelm {
@@ -26,6 +27,8 @@ class X11CaptureService final : public CaptureService {
         std::shared_ptr<DisplayServices> displays;
         // May be null: audio then stays off.
         std::shared_ptr<SystemAudioSource> audio;
+        // Where a lost sound server is tried again; may block. Null: a lost source stays off.
+        std::shared_ptr<SerialQueue> audioRetry;
         std::shared_ptr<NeverCaptureRegistry> neverCapture;
     };
 
