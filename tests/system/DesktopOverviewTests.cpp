@@ -36,8 +36,8 @@ class DesktopOverviewTest : public ::testing::Test {
                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::create_directories(folder);
         address = "unix:path=" + (folder / "bus").string();
-        bus = std::make_unique<test::ChildProcess>(std::vector<std::string>{
-            daemon, "--session", "--nofork", "--address=" + address});
+        bus = std::make_unique<test::ChildProcess>(
+            std::vector<std::string>{daemon, "--session", "--nofork", "--address=" + address});
         const auto deadline = std::chrono::steady_clock::now() + 10s;
         while (!std::filesystem::exists(folder / "bus") &&
                std::chrono::steady_clock::now() < deadline) {
@@ -80,8 +80,8 @@ class DesktopOverviewTest : public ::testing::Test {
             nullptr);
         static const GDBusInterfaceVTable vtable{
             nullptr,
-            [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
-               GError**, gpointer) -> GVariant* { return g_variant_new_boolean(FALSE); },
+            [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GError**,
+               gpointer) -> GVariant* { return g_variant_new_boolean(FALSE); },
             [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
                GVariant* value, GError**, gpointer self) -> gboolean {
                 static_cast<DesktopOverviewTest*>(self)->overviewActive =

@@ -51,9 +51,8 @@ TEST_F(InputInjectorTest, DefaultShortcutButtonsDoOnLinuxWhatTheirTitlesSay) {
         {"find: Control+F", tap(3, kControl)},
         {"launcher and search: a tap of Super, not the input-method toggle", tap(55, 0)},
         {"switch windows: Alt+Tab, Alt held until the switcher is done",
-         concat({{FlagsChangedEvent{58, kAlt, {}}},
-                 tap(48, kAlt),
-                 {FlagsChangedEvent{58, 0, {}}}})},
+         concat(
+             {{FlagsChangedEvent{58, kAlt, {}}}, tap(48, kAlt), {FlagsChangedEvent{58, 0, {}}}})},
         {"close: Control+W", tap(13, kControl)},
         {"escape", tap(53, 0)},
         {"overview", {RecordingEventPoster::Overview{}}},
@@ -138,11 +137,11 @@ TEST_F(InputInjectorTest, WindowSwitcherStaysOpenBetweenTabsAndClosesAfterThem) 
     key(48, true);
     key(48, false);
     key(55, false);
-    EXPECT_EQ(poster->entries(), concat({{FlagsChangedEvent{55, 0x100008, {}},
-                                          FlagsChangedEvent{58, kAlt, {}}},
-                                         tap(48, kAlt),
-                                         tap(48, kAlt),
-                                         {FlagsChangedEvent{55, 0, {}}}}));
+    EXPECT_EQ(poster->entries(),
+              concat({{FlagsChangedEvent{55, 0x100008, {}}, FlagsChangedEvent{58, kAlt, {}}},
+                      tap(48, kAlt),
+                      tap(48, kAlt),
+                      {FlagsChangedEvent{55, 0, {}}}}));
 }
 
 TEST_F(InputInjectorTest, AShortcutKeyIsReleasedAsTheKeyItWasPressedAs) {
@@ -151,8 +150,8 @@ TEST_F(InputInjectorTest, AShortcutKeyIsReleasedAsTheKeyItWasPressedAs) {
     key(55, false);
     key(123, false);
     releaseAll();
-    EXPECT_EQ(poster->only<KeyEvent>(), (std::vector<KeyEvent>{{115, true, false, kFn, {}},
-                                                               {115, false, false, kFn, {}}}));
+    EXPECT_EQ(poster->only<KeyEvent>(),
+              (std::vector<KeyEvent>{{115, true, false, kFn, {}}, {115, false, false, kFn, {}}}));
 }
 
 TEST_F(InputInjectorTest, PointerMessagesWaitingTogetherCollapseIntoTheirNewestPosition) {
@@ -196,13 +195,14 @@ TEST_F(InputInjectorTest, PointerMessagesWaitingTogetherCollapseIntoTheirNewestP
 
 TEST_F(InputInjectorTest, ControlCharactersInTextBecomeKeysOrAreSkippedWithOneLine) {
     text(std::string("a\bb\x7F\x1B\x01\x02") + "c\x07");
-    EXPECT_EQ(poster->entries(), concat({{RecordingEventPoster::SelectASCII{}},
-                                         {UnicodeKeyEvent{u"a", true}, UnicodeKeyEvent{u"a", false}},
-                                         tap(51, 0),
-                                         {UnicodeKeyEvent{u"b", true}, UnicodeKeyEvent{u"b", false}},
-                                         tap(51, 0),
-                                         tap(53, 0),
-                                         {UnicodeKeyEvent{u"c", true}, UnicodeKeyEvent{u"c", false}}}));
+    EXPECT_EQ(poster->entries(),
+              concat({{RecordingEventPoster::SelectASCII{}},
+                      {UnicodeKeyEvent{u"a", true}, UnicodeKeyEvent{u"a", false}},
+                      tap(51, 0),
+                      {UnicodeKeyEvent{u"b", true}, UnicodeKeyEvent{u"b", false}},
+                      tap(51, 0),
+                      tap(53, 0),
+                      {UnicodeKeyEvent{u"c", true}, UnicodeKeyEvent{u"c", false}}}));
     EXPECT_EQ(log.sink().lines(),
               std::vector<std::string>{"text: control characters skipped, the first U+0001"});
 }

@@ -19,9 +19,8 @@ namespace quelm::test {
 struct InputInjectorTest : ::testing::Test {
     std::shared_ptr<ManualQueue> queue = std::make_shared<ManualQueue>();
     std::shared_ptr<RecordingEventPoster> poster = std::make_shared<RecordingEventPoster>();
-    std::shared_ptr<FakeDisplayServices> screens =
-        std::make_shared<FakeDisplayServices>(
-            std::vector{ActiveDisplay{.id = 1, .bounds = {0, 0, 1920, 1080}, .isPrimary = true}});
+    std::shared_ptr<FakeDisplayServices> screens = std::make_shared<FakeDisplayServices>(
+        std::vector{ActiveDisplay{.id = 1, .bounds = {0, 0, 1920, 1080}, .isPrimary = true}});
     std::shared_ptr<DisplaySelection> displays = std::make_shared<DisplaySelection>(screens);
     std::shared_ptr<InputInjector> injector = InputInjector::create(queue, poster, displays);
     CapturingLogSink::Scope log;
@@ -39,6 +38,5 @@ struct InputInjectorTest : ::testing::Test {
     }
     void text(const std::string& t) { send(ClientMessage::Text{t}); }
 };
-
 
 }  // namespace quelm::test
