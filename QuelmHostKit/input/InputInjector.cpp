@@ -76,15 +76,17 @@ InputInjector::InputInjector(std::shared_ptr<SerialQueue> queue,
     : queue_(std::move(queue)), poster_(std::move(poster)), displays_(std::move(displays)) {}
 
 void InputInjector::handle(const ClientMessage& message) {
-    if (backlog_.push(message)) {
-        queue_->async(weakCallback(shared_from_this(), [](InputInjector& self) { self.drain(); }));
-    }
+    enqueue(message);
 }
 
 void InputInjector::releaseAll() {
     // Through the backlog, so that it is acted on after the messages that came before it and
     // before those of the next companion.
-    if (backlog_.push(InputBacklog::Release{})) {
+    enqueue(InputBacklog::Release{});
+}
+
+void InputInjector::enqueue(const InputBacklog::Item& item) {
+    if (backlog_.push(item)) {
         queue_->async(weakCallback(shared_from_this(), [](InputInjector& self) { self.drain(); }));
     }
 }

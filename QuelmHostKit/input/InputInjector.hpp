@@ -70,6 +70,7 @@ class InputInjector final : public InputHandling,
     InputInjector(std::shared_ptr<SerialQueue> queue, std::shared_ptr<EventPoster> poster,
                   std::shared_ptr<const DisplaySelection> displays);
 
+    void enqueue(const InputBacklog::Item& item);
     void drain();
     void process(const ClientMessage& message);
     void releaseEverything();

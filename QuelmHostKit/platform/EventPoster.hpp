@@ -99,7 +99,8 @@ struct FlagsChangedEvent {
     friend bool operator==(const FlagsChangedEvent&, const FlagsChangedEvent&) = default;
 };
 
-// A key event that types these characters (UTF-16) instead of a key's, with no modifiers.
+// A key event that types these characters (UTF-16) instead of a key's, with no modifiers and
+// whatever the caps lock.
 struct UnicodeKeyEvent {
     std::u16string text;
     bool down = false;

@@ -347,6 +347,8 @@ TEST_F(X11EventPosterTest, ScrollingBecomesWheelClicksAndKeepsTheRest) {
     send(Msg::Scroll{0, 0.5 * click});   // one more up
     send(Msg::Scroll{-1 * click, 0});    // one right
     send(Msg::Scroll{0, -0.9 * click});  // nothing yet
+    injector->releaseAll();              // a new companion starts from nothing
+    send(Msg::Scroll{0, -0.5 * click});
     const auto presses = recorder.events([](const XEvent& e) { return isType(e, ButtonPress); });
     std::vector<unsigned> buttons;
     for (const auto& e : presses) {

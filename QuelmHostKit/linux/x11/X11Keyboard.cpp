@@ -164,7 +164,7 @@ void X11Keyboard::press(std::uint8_t code) {
     }
     XKeyboardState state{};
     XGetKeyboardControl(display, &state);
-    if ((state.auto_repeats[code / 8] >> (code % 8)) & 1) {
+    if ((static_cast<unsigned char>(state.auto_repeats[code / 8]) >> (code % 8)) & 1U) {
         XKeyboardControl control{};
         control.key = code;
         control.auto_repeat_mode = AutoRepeatModeOff;
