@@ -9,15 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "QuelmHostKit/input/InputInjector.hpp"
-#include "QuelmHostKit/linux/LinuxHostEnvironment.hpp"
-#include "QuelmHostKit/linux/x11/X11EventPoster.hpp"
-#include "QuelmHostKit/platform/ReplaceableEventPoster.hpp"
-#include "QuelmHostKit/streaming/DisplaySelection.hpp"
-#include "tests/fakes/CapturingLogSink.hpp"
 #include "tests/fakes/ChildProcess.hpp"
-#include "tests/fakes/ManualQueue.hpp"
-#include "tests/fakes/PrivateXvfb.hpp"
+#include "tests/system/X11InjectorTest.hpp"
 
 namespace quelm::test {
 // Named before Xlib defines ClientMessage as an event type.
@@ -59,13 +52,13 @@ struct KeyClient {
         std::string text;    // what it types with the state it came with
     };
 
-    KeyClient(const std::string& name, const char* windowClass, bool managed) {
+    KeyClient(const std::string& name, const char* windowClass) {
         display = XOpenDisplay(name.c_str());
         if (display == nullptr) {
             return;
         }
         XSetWindowAttributes attributes{};
-        attributes.override_redirect = managed ? False : True;
+        attributes.override_redirect = True;
         attributes.event_mask = KeyPressMask | KeyReleaseMask | FocusChangeMask;
         window = XCreateWindow(display, DefaultRootWindow(display), 0, 0, 640, 480, 0,
                                CopyFromParent, InputOutput, CopyFromParent,
@@ -85,18 +78,6 @@ struct KeyClient {
         XSetInputFocus(display, window, RevertToPointerRoot, CurrentTime);
         XSync(display, False);
     }
-    void activate() {
-        XEvent event{};
-        event.xclient.type = ClientMessage;
-        event.xclient.window = window;
-        event.xclient.message_type = XInternAtom(display, "_NET_ACTIVE_WINDOW", False);
-        event.xclient.format = 32;
-        event.xclient.data.l[0] = 2;
-        XSendEvent(display, DefaultRootWindow(display), False,
-                   SubstructureNotifyMask | SubstructureRedirectMask, &event);
-        XSync(display, False);
-    }
-
     // The key events that arrive within `limit`.
     std::vector<Key> keys(std::chrono::milliseconds limit = 400ms) {
         std::vector<Key> found;
@@ -147,28 +128,8 @@ struct KeyClient {
     }
 };
 
-class X11DesktopInputTest : public ::testing::Test {
+class X11DesktopInputTest : public test::X11InjectorTest {
   protected:
-    void SetUp() override {
-        std::string why;
-        server = test::PrivateXvfb::start(why);
-        if (!server) {
-            GTEST_SKIP() << "Xvfb is not available: " << why;
-        }
-        environment = std::make_unique<LinuxHostEnvironment>(server->name());
-        ASSERT_EQ(environment->unavailableReason(), "");
-        const auto replaceable =
-            std::dynamic_pointer_cast<ReplaceableEventPoster>(environment->eventPoster());
-        ASSERT_NE(replaceable, nullptr);
-        poster = std::dynamic_pointer_cast<X11EventPoster>(replaceable->current());
-        ASSERT_NE(poster, nullptr);
-        displays = std::make_shared<DisplaySelection>(environment->displayServices());
-        injector = InputInjector::create(queue, poster, displays);
-    }
-    void send(const Msg& message) {
-        injector->handle(message);
-        queue->runPending();
-    }
     void key(std::uint16_t code, bool down, bool isRepeat = false, Modifiers modifiers = {}) {
         send(Msg::Key{code, down, isRepeat, modifiers});
     }
@@ -191,20 +152,12 @@ class X11DesktopInputTest : public ::testing::Test {
         }
         return std::make_unique<test::ChildProcess>(args, options);
     }
-
-    test::CapturingLogSink::Scope log;
-    std::unique_ptr<test::PrivateXvfb> server;
-    std::unique_ptr<LinuxHostEnvironment> environment;
-    std::shared_ptr<X11EventPoster> poster;
-    std::shared_ptr<DisplaySelection> displays;
-    std::shared_ptr<test::ManualQueue> queue = std::make_shared<test::ManualQueue>();
-    std::shared_ptr<InputInjector> injector;
 };
 
 constexpr int kKeyA = 38;  // X key code of the A key (evdev 30)
 
 TEST_F(X11DesktopInputTest, AHeldKeyPressesOnceAndRepeatsOnlyWhenTheCompanionRepeats) {
-    KeyClient client(server->name(), "Editor", false);
+    KeyClient client(server->name(), "Editor");
     client.focus();
     client.keys(100ms);
     ASSERT_TRUE(client.autorepeats(kKeyA));
@@ -235,7 +188,7 @@ TEST_F(X11DesktopInputTest, AHeldKeyPressesOnceAndRepeatsOnlyWhenTheCompanionRep
 }
 
 TEST_F(X11DesktopInputTest, CapsLockBelongsToWhoeverChangedIt) {
-    KeyClient client(server->name(), "Editor", false);
+    KeyClient client(server->name(), "Editor");
     client.focus();
 
     // The local user's caps lock: keys follow it, text is typed as it is, and it stays.
@@ -267,7 +220,7 @@ TEST_F(X11DesktopInputTest, RightModifiersAreTheirOwnKeysAndRightOptionIsAltGr) 
     }
     ASSERT_EQ(layout->wait(10), 0);
     poster->keyboardType();  // a companion's arrival: the layout is read again
-    KeyClient client(server->name(), "Editor", false);
+    KeyClient client(server->name(), "Editor");
     client.focus();
 
     key(61, true);                         // right option
@@ -301,7 +254,7 @@ TEST_F(X11DesktopInputTest, KanaAndEisuAreTheKeysJapaneseInputMethodsActOn) {
         GTEST_SKIP() << "setxkbmap is not installed";
     }
     ASSERT_EQ(layout->wait(10), 0);
-    KeyClient client(server->name(), "Editor", false);
+    KeyClient client(server->name(), "Editor");
     client.focus();
     for (std::uint16_t code : {104, 102}) {  // kana, eisu
         key(code, true);
@@ -333,7 +286,7 @@ TEST_F(X11DesktopInputTest, CommandTabSwitchesWindowsUnderOpenbox) {
 
     // As the "app switch" button sends it. Alt stays down until openbox shows its switcher (a
     // window of its own over the others): a real person takes a second to let go.
-    KeyClient probe(server->name(), "Probe", false);
+    KeyClient probe(server->name(), "Probe");
     XUnmapWindow(probe.display, probe.window);
     const auto popups = [&] {
         std::vector<Window> found;
