@@ -5,6 +5,7 @@
 #include <utility>
 #include <variant>
 
+#include "QuelmHostKit/input/DesktopShortcuts.hpp"
 #include "QuelmHostKit/log/Log.hpp"
 #include "QuelmHostKit/streaming/DisplaySelection.hpp"
 
@@ -56,12 +57,6 @@ EventFlags modifierKeyFlags(std::uint16_t code) {
     }
 }
 
-bool isPointerMessage(const ClientMessage& message) {
-    return std::holds_alternative<ClientMessage::Move>(message) ||
-           std::holds_alternative<ClientMessage::MoveTo>(message) ||
-           std::holds_alternative<ClientMessage::Scroll>(message);
-}
-
 std::int64_t roundedDelta(double value) {
     return static_cast<std::int64_t>(std::round(value));  // halves away from zero
 }
@@ -81,33 +76,42 @@ InputInjector::InputInjector(std::shared_ptr<SerialQueue> queue,
     : queue_(std::move(queue)), poster_(std::move(poster)), displays_(std::move(displays)) {}
 
 void InputInjector::handle(const ClientMessage& message) {
-    // Moves and scrolls are the only messages a busy queue may lose: dropping a release or a
-    // key would leave input held.
-    const bool pointer = isPointerMessage(message);
-    if (pointer) {
-        if (pendingPointer_.load() >= maxPendingPointerMessages) {
-            if (!droppingPointer_.exchange(true)) {
-                Log::info("input queue full: dropping pointer messages");
-            }
-            return;
-        }
-        droppingPointer_ = false;
-        ++pendingPointer_;
-    }
-    queue_->async(weakCallback(shared_from_this(), [message, pointer](InputInjector& self) {
-        if (pointer) {
-            --self.pendingPointer_;
-        }
-        self.process(message);
-    }));
+    enqueue(message);
 }
 
 void InputInjector::releaseAll() {
-    queue_->async(
-        weakCallback(shared_from_this(), [](InputInjector& self) { self.releaseEverything(); }));
+    // Through the backlog, so that it is acted on after the messages that came before it and
+    // before those of the next companion.
+    enqueue(InputBacklog::Release{});
+}
+
+void InputInjector::enqueue(const InputBacklog::Item& item) {
+    if (backlog_.push(item)) {
+        queue_->async(weakCallback(shared_from_this(), [](InputInjector& self) { self.drain(); }));
+    }
+}
+
+void InputInjector::drain() {
+    for (auto items = backlog_.take(); !items.empty(); items = backlog_.take()) {
+        for (const auto& item : items) {
+            if (const auto* message = std::get_if<ClientMessage>(&item)) {
+                process(*message);
+            } else {
+                releaseEverything();
+            }
+        }
+    }
 }
 
 void InputInjector::process(const ClientMessage& message) {
+    // A window switcher stays open through moves, scrolls and its own keys only.
+    const bool keepsSwitcher = std::holds_alternative<ClientMessage::Move>(message) ||
+                               std::holds_alternative<ClientMessage::MoveTo>(message) ||
+                               std::holds_alternative<ClientMessage::Scroll>(message) ||
+                               std::holds_alternative<ClientMessage::Key>(message);
+    if (!keepsSwitcher) {
+        closeSwitcher();
+    }
     if (const auto* move = std::get_if<ClientMessage::Move>(&message)) {
         const ScreenPoint from = pointerLocation();
         const ScreenPoint target = clampedToShownDisplay({from.x + move->dx, from.y + move->dy});
@@ -139,12 +143,20 @@ double InputInjector::uptime() const {
     return queue_->now();
 }
 
-EventFlags InputInjector::heldFlags() const {
+EventFlags InputInjector::companionHeldFlags() const {
     EventFlags flags = capsLock_ ? EventFlag::maskAlphaShift : 0;
     for (std::uint16_t code : heldModifierKeys_) {
         flags |= modifierKeyFlags(code);
     }
     return flags;
+}
+
+EventFlags InputInjector::heldFlags() const {
+    const EventFlags flags = companionHeldFlags();
+    if (switcherFlags_ == 0) {
+        return flags;
+    }
+    return (flags & ~DesktopShortcuts::commandBits) | switcherFlags_;
 }
 
 ScreenPoint InputInjector::pointerLocation() {
@@ -252,7 +264,8 @@ void InputInjector::scroll(double dx, double dy) {
 }
 
 void InputInjector::releaseEverything() {
-    for (std::uint16_t code : heldKeys_) {
+    closeSwitcher();
+    for (const auto& [pressed, code] : heldKeys_) {
         KeyEvent event;
         event.code = code;
         event.down = false;
@@ -270,8 +283,8 @@ void InputInjector::releaseEverything() {
     for (std::uint16_t code : modifiers) {
         poster_->postFlagsChanged({code, heldFlags(), keySourceType_});
     }
-    // Caps lock is a state of the host's keyboard, not only a flag of our events: left on, it
-    // would outlive the session.
+    // Caps lock is a state of the desktop's keyboard, shared with its local user: a press gives
+    // back the state the companion's presses changed, and one it never changed stays as it is.
     if (locked) {
         poster_->postFlagsChanged({capsLockKey, heldFlags(), keySourceType_});
     }

@@ -1,14 +1,15 @@
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <limits>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
 #include <string>
 #include <string_view>
 
+#include "QuelmHostKit/input/InputBacklog.hpp"
 #include "QuelmHostKit/input/InputHandling.hpp"
 #include "QuelmHostKit/input/SpaceSwitcher.hpp"
 #include "QuelmHostKit/platform/EventPoster.hpp"
@@ -23,6 +24,12 @@ class DisplaySelection;
 // remainders, keys with held modifiers and caps lock, texts in short Unicode chunks, workspace
 // switches and the other system actions.
 //
+// What the desktop expects is decided here, above the poster, for every platform: command
+// combinations become the Linux desktop's (DesktopShortcuts), a window switcher's modifier stays
+// down between its tabs, caps lock is pressed only when the companion presses it (and pressed
+// back on release when the companion left it changed), and pointer moves waiting behind a busy
+// queue collapse into their newest position (InputBacklog) instead of being dropped.
+//
 // Thread: handle() and releaseAll() may be called from any thread and only enqueue; all state
 // lives on `queue` (serial, "quelmix.input"), which is the only place the poster is driven from.
 // The queue never waits on another queue. Ownership: created shared, kept by the application
@@ -30,8 +37,9 @@ class DisplaySelection;
 class InputInjector final : public InputHandling,
                             public std::enable_shared_from_this<InputInjector> {
   public:
-    // Messages that may wait on the queue before moves and scrolls are dropped.
-    static constexpr std::size_t maxPendingPointerMessages = 256;
+    // How long a window switcher opened by a command combination stays open after its last
+    // tab, when no command key is held: long enough to tap the button again.
+    static constexpr double switcherLinger = 1.0;
 
     static std::shared_ptr<InputInjector> create(std::shared_ptr<SerialQueue> queue,
                                                  std::shared_ptr<EventPoster> poster,
@@ -57,15 +65,22 @@ class InputInjector final : public InputHandling,
 
   private:
     static constexpr std::uint16_t capsLockKey = 57;
+    static constexpr std::uint16_t optionKey = 58;
 
     InputInjector(std::shared_ptr<SerialQueue> queue, std::shared_ptr<EventPoster> poster,
                   std::shared_ptr<const DisplaySelection> displays);
 
+    void enqueue(const InputBacklog::Item& item);
+    void drain();
     void process(const ClientMessage& message);
     void releaseEverything();
 
     // Pointer (InputInjector.cpp).
+    // The flags of held modifier keys and caps lock, with an open switcher's modifier in place
+    // of command: what the desktop is to hold.
     EventFlags heldFlags() const;
+    // The same as the companion holds them.
+    EventFlags companionHeldFlags() const;
     ScreenPoint pointerLocation();
     ScreenPoint clampedToShownDisplay(ScreenPoint point) const;
     void postMove(ScreenPoint to, ScreenPoint from);
@@ -75,6 +90,9 @@ class InputInjector final : public InputHandling,
 
     // Keyboard and text (InputInjectorKeyboard.cpp).
     void key(std::uint16_t code, bool down, bool isRepeat, EventFlags extra);
+    bool commandKeyHeld() const;
+    void keepSwitcherOpen(EventFlags modifier);
+    void closeSwitcher();
     void type(const std::string& text);
     void setLayout(std::optional<KeyboardLayoutKind> layout);
 
@@ -85,15 +103,22 @@ class InputInjector final : public InputHandling,
     std::shared_ptr<SerialQueue> queue_;
     std::shared_ptr<EventPoster> poster_;
     std::shared_ptr<const DisplaySelection> displays_;
-    std::atomic<std::size_t> pendingPointer_{0};
-    std::atomic<bool> droppingPointer_{false};
+    InputBacklog backlog_;
 
     SpaceSwitcher spaces_;
     // The keyboard type key codes are read with; none for the host's own keyboard.
     std::optional<std::int16_t> keySourceType_;
-    std::set<std::uint16_t> heldKeys_;
+    // Keys down, by the companion's code, with the code posted for it (a shortcut may post
+    // another key), so that the release lets go of what was pressed.
+    std::map<std::uint16_t, std::uint16_t> heldKeys_;
     std::set<std::uint16_t> heldModifierKeys_;
+    // The companion's caps-lock presses, counted modulo 2: set while they have changed the
+    // desktop's caps lock.
     bool capsLock_ = false;
+    // The desktop modifier kept down for an open window switcher; 0 when none is open.
+    EventFlags switcherFlags_ = 0;
+    // Moves on with every open and close, so that a stale linger timer does nothing.
+    std::uint64_t switcherToken_ = 0;
     // The last button pressed and still down: what moves drag with.
     std::optional<std::int64_t> buttonHeld_;
     // Every button down, so that a release of everything lets go of an earlier one too.

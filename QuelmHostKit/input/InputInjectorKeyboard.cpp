@@ -3,8 +3,11 @@
 #include <unicode/brkiter.h>
 #include <unicode/unistr.h>
 
+#include <cstdio>
 #include <memory>
+#include <utility>
 
+#include "QuelmHostKit/input/DesktopShortcuts.hpp"
 #include "QuelmHostKit/input/InputInjector.hpp"
 #include "QuelmHostKit/input/KeyboardTypes.hpp"
 #include "QuelmHostKit/log/Log.hpp"
@@ -15,6 +18,10 @@ namespace {
 
 constexpr std::uint16_t kReturnKey = 36;
 constexpr std::uint16_t kTabKey = 48;
+constexpr std::uint16_t kDeleteKey = 51;  // backspace
+constexpr std::uint16_t kEscapeKey = 53;
+constexpr std::uint16_t kLeftCommandKey = 55;
+constexpr std::uint16_t kRightCommandKey = 54;
 // Longest Unicode chunk, in UTF-16 code units.
 constexpr std::size_t kChunkUnits = 16;
 // Lets the input method settle before and after typing.
@@ -24,16 +31,27 @@ bool isModifierKey(std::uint16_t code) {
     return code >= 54 && code <= 63;
 }
 
-// ASCII other than tab, line feed and carriage return: what an input method would turn into
-// something else.
+// Printable ASCII: what an input method would turn into something else. Control characters
+// become keys or are skipped.
 bool needsASCIIInput(const icu::UnicodeString& text) {
     for (int32_t i = 0; i < text.length(); ++i) {
         const char16_t c = text.charAt(i);
-        if (c <= 127 && c != 9 && c != 10 && c != 13) {
+        if (c >= 0x20 && c < 0x7F) {
             return true;
         }
     }
     return false;
+}
+
+// C0 and C1 controls: no key types them.
+bool isControlCharacter(char16_t c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F);
+}
+
+std::string hex4(char16_t c) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04X", static_cast<unsigned>(c));
+    return text;
 }
 
 // The user-perceived characters of `text` as UTF-16 ranges [start, end); a carriage return with
@@ -115,17 +133,34 @@ void InputInjector::key(std::uint16_t code, bool down, bool isRepeat, EventFlags
             heldModifierKeys_.insert(code);
         } else {
             heldModifierKeys_.erase(code);
+            // Letting go of command ends the switch, as it does on the companion's platform.
+            if (switcherFlags_ != 0 && !commandKeyHeld()) {
+                switcherFlags_ = 0;
+                ++switcherToken_;
+            }
         }
         poster_->postFlagsChanged({code, heldFlags(), keySourceType_});
         return;
     }
+    const auto translation = DesktopShortcuts::translate(code, extra | companionHeldFlags());
+    if (down && translation.heldModifier == 0) {
+        closeSwitcher();
+    }
+    if (translation.heldModifier != 0) {
+        keepSwitcherOpen(translation.heldModifier);
+    }
+    // A key keeps the code it was pressed as until its release.
+    const auto held = heldKeys_.find(code);
     KeyEvent event;
-    event.code = code;
+    event.code = held != heldKeys_.end() ? held->second : translation.combination.code;
     event.down = down;
-    event.flags = extra | heldFlags();
-    if (isArrowKey(code)) {
+    event.flags = translation.combination.flags;
+    if (!down) {
+        event.flags |= switcherFlags_;
+    }
+    if (isArrowKey(event.code)) {
         event.flags |= EventFlag::maskNumericPad | EventFlag::maskSecondaryFn;
-    } else if (isFnKey(code)) {
+    } else if (isFnKey(event.code)) {
         event.flags |= EventFlag::maskSecondaryFn;
     }
     event.autorepeat = isRepeat && down;
@@ -134,10 +169,39 @@ void InputInjector::key(std::uint16_t code, bool down, bool isRepeat, EventFlags
         return;
     }
     if (down) {
-        heldKeys_.insert(code);
+        heldKeys_.emplace(code, event.code);
     } else {
         heldKeys_.erase(code);
     }
+}
+
+bool InputInjector::commandKeyHeld() const {
+    return heldModifierKeys_.contains(kLeftCommandKey) ||
+           heldModifierKeys_.contains(kRightCommandKey);
+}
+
+void InputInjector::keepSwitcherOpen(EventFlags modifier) {
+    const auto token = ++switcherToken_;
+    if (switcherFlags_ != modifier) {
+        switcherFlags_ = modifier;
+        poster_->postFlagsChanged({optionKey, heldFlags(), keySourceType_});
+    }
+    // Held command keys close it on their release; a combination sent whole closes it once the
+    // companion stops repeating it.
+    queue_->after(switcherLinger, weakCallback(shared_from_this(), [token](InputInjector& self) {
+                      if (self.switcherToken_ == token && !self.commandKeyHeld()) {
+                          self.closeSwitcher();
+                      }
+                  }));
+}
+
+void InputInjector::closeSwitcher() {
+    if (switcherFlags_ == 0) {
+        return;
+    }
+    switcherFlags_ = 0;
+    ++switcherToken_;
+    poster_->postFlagsChanged({optionKey, heldFlags(), keySourceType_});
 }
 
 void InputInjector::type(const std::string& text) {
@@ -166,6 +230,7 @@ void InputInjector::type(const std::string& text) {
         poster_->postKey({code, true, false, 0, std::nullopt});
         poster_->postKey({code, false, false, 0, std::nullopt});
     };
+    bool skippedControl = false;
     for (const auto& [start, end] : characters(units)) {
         const char16_t first = units.charAt(start);
         if (first == u'\n' || first == u'\r') {
@@ -174,6 +239,17 @@ void InputInjector::type(const std::string& text) {
         } else if (first == u'\t') {
             flush();
             tap(kTabKey);
+        } else if (first == 0x08 || first == 0x7F) {
+            // Backspace, and the delete character the companion's platform sends for it.
+            flush();
+            tap(kDeleteKey);
+        } else if (first == 0x1B) {
+            flush();
+            tap(kEscapeKey);
+        } else if (isControlCharacter(first)) {
+            if (!std::exchange(skippedControl, true)) {
+                Log::info("text: control characters skipped, the first U+" + hex4(first));
+            }
         } else {
             const auto length = static_cast<std::size_t>(end - start);
             if (chunk.size() + length > kChunkUnits) {

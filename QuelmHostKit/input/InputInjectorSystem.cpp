@@ -23,7 +23,6 @@ const std::set<std::string, std::less<>>& InputInjector::navigationApps() {
         "firefox",
         "firefox-esr",
         "org.mozilla.firefox",
-        "navigator",
         "librewolf",
         "waterfox",
         "floorp",
@@ -75,9 +74,11 @@ bool InputInjector::isNavigationApp(std::string_view windowClass) {
 void InputInjector::perform(SystemAction action) {
     switch (action) {
         case SystemAction::missionControl:
-            if (auto error = poster_->openOverview()) {
-                Log::info("overview did not open: " + *error);
-            }
+            poster_->openOverview([](std::optional<std::string> error) {
+                if (error) {
+                    Log::info("overview did not open: " + *error);
+                }
+            });
             break;
         case SystemAction::spaceLeft:
             spaces_.move(false, *poster_, uptime());

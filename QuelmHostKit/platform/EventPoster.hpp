@@ -70,7 +70,12 @@ struct ScrollEvent {
     friend bool operator==(const ScrollEvent&, const ScrollEvent&) = default;
 };
 
-// A key of the companion's platform by virtual key code (below 128).
+// A key of the companion's platform by virtual key code (below 128). Its flags never hold
+// command: the injector has already turned command combinations into the desktop's.
+//
+// A press holds the key until its release: the desktop must not repeat it by itself. A press
+// of a key that is already down (`autorepeat`, or not) reaches applications as exactly one more
+// keystroke.
 struct KeyEvent {
     std::uint16_t code = 0;
     bool down = false;
@@ -82,7 +87,10 @@ struct KeyEvent {
     friend bool operator==(const KeyEvent&, const KeyEvent&) = default;
 };
 
-// A modifier key changed: `flags` are all modifiers held from now on.
+// A modifier key changed: `flags` are all modifiers held from now on, their device bits telling
+// left keys from right ones (right option is the layout's AltGr where it has one; command
+// counts as Control). The caps-lock key (57) is different: each event of it is one press of
+// caps lock, which flips the desktop's caps lock; nothing else touches that state.
 struct FlagsChangedEvent {
     std::uint16_t code = 0;
     EventFlags flags = 0;
@@ -91,7 +99,8 @@ struct FlagsChangedEvent {
     friend bool operator==(const FlagsChangedEvent&, const FlagsChangedEvent&) = default;
 };
 
-// A key event that types these characters (UTF-16) instead of a key's, with no modifiers.
+// A key event that types these characters (UTF-16) instead of a key's, with no modifiers and
+// whatever the caps lock.
 struct UnicodeKeyEvent {
     std::u16string text;
     bool down = false;
@@ -126,7 +135,8 @@ class EventPoster {
     virtual bool postKey(const KeyEvent& event) = 0;
     virtual bool postFlagsChanged(const FlagsChangedEvent& event) = 0;
     virtual bool postUnicode(const UnicodeKeyEvent& event) = 0;
-    // The companion is gone: gives back whatever typing borrowed from the keyboard.
+    // The companion is gone: gives back whatever typing borrowed from the keyboard and drops
+    // the part of a scroll not yet posted.
     virtual void releaseTypingKeys() = 0;
 
     // Where the pointer is now; none when the platform cannot say.
@@ -151,9 +161,11 @@ class EventPoster {
     // The identifier of the frontmost application (on X11 the class of the active window's
     // WM_CLASS); none when there is none.
     virtual std::optional<std::string> frontmostApplication() = 0;
-    // Opens the overview of windows and workspaces. Returns the failure's description, or none
-    // when it opened.
-    virtual std::optional<std::string> openOverview() = 0;
+    // Called once with the failure's description, or none when the overview opened.
+    using OverviewDone = std::function<void(std::optional<std::string> failure)>;
+    // Opens the overview of windows and workspaces. Returns at once, without waiting for the
+    // desktop (a hung shell must not hold up input); `done` runs later, on any thread.
+    virtual void openOverview(OverviewDone done) = 0;
 
     // Whether this desktop can switch workspaces at all.
     virtual bool spaceSwitchSupported() = 0;

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <thread>
+#include <utility>
 
 namespace quelm {
 
@@ -85,9 +86,12 @@ std::optional<std::string> ReplaceableEventPoster::frontmostApplication() {
     return poster ? poster->frontmostApplication() : std::nullopt;
 }
 
-std::optional<std::string> ReplaceableEventPoster::openOverview() {
-    const auto poster = current();
-    return poster ? poster->openOverview() : std::optional<std::string>("no input service");
+void ReplaceableEventPoster::openOverview(OverviewDone done) {
+    if (const auto poster = current()) {
+        poster->openOverview(std::move(done));
+    } else {
+        done("no input service");
+    }
 }
 
 bool ReplaceableEventPoster::spaceSwitchSupported() {

@@ -32,7 +32,7 @@ class ReplaceableEventPoster final : public EventPoster, public Replaceable<Even
     void pause(double seconds) override;
 
     std::optional<std::string> frontmostApplication() override;
-    std::optional<std::string> openOverview() override;
+    void openOverview(OverviewDone done) override;
     bool spaceSwitchSupported() override;
     std::optional<SpaceInfo> spaceInfo() override;
     bool postSpaceSwitch(bool toRight) override;

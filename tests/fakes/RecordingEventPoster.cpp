@@ -48,10 +48,14 @@ std::optional<std::string> RecordingEventPoster::frontmostApplication() {
     return frontmost;
 }
 
-std::optional<std::string> RecordingEventPoster::openOverview() {
-    std::lock_guard lock(mutex_);
-    entries_.emplace_back(Overview{});
-    return overviewError;
+void RecordingEventPoster::openOverview(OverviewDone done) {
+    std::optional<std::string> error;
+    {
+        std::lock_guard lock(mutex_);
+        entries_.emplace_back(Overview{});
+        error = overviewError;
+    }
+    done(error);
 }
 
 bool RecordingEventPoster::spaceSwitchSupported() {

@@ -53,7 +53,7 @@ class RecordingEventPoster final : public EventPoster {
     void restoreInputMethod(const std::string& previous) override;
     void pause(double seconds) override;
     std::optional<std::string> frontmostApplication() override;
-    std::optional<std::string> openOverview() override;
+    void openOverview(OverviewDone done) override;
     bool spaceSwitchSupported() override;
     std::optional<SpaceInfo> spaceInfo() override;
     bool postSpaceSwitch(bool toRight) override;

@@ -12,16 +12,9 @@
 #include <utility>
 #include <vector>
 
-#include "QuelmHostKit/input/InputInjector.hpp"
-#include "QuelmHostKit/linux/LinuxHostEnvironment.hpp"
-#include "QuelmHostKit/linux/x11/X11EventPoster.hpp"
-#include "QuelmHostKit/platform/ReplaceableEventPoster.hpp"
-#include "QuelmHostKit/streaming/DisplaySelection.hpp"
-#include "tests/fakes/CapturingLogSink.hpp"
 #include "tests/fakes/ChildProcess.hpp"
-#include "tests/fakes/ManualQueue.hpp"
-#include "tests/fakes/PrivateXvfb.hpp"
 #include "tests/fakes/XHeldInput.hpp"
+#include "tests/system/X11InjectorTest.hpp"
 
 namespace quelm::test {
 // Named before Xlib defines ClientMessage as an event type.
@@ -39,8 +32,8 @@ namespace {
 using test::Msg;
 using namespace std::chrono_literals;
 
-constexpr int kWidth = 1280;
-constexpr int kHeight = 720;
+constexpr int kWidth = test::X11InjectorTest::kWidth;
+constexpr int kHeight = test::X11InjectorTest::kHeight;
 
 template <class Predicate>
 bool eventually(Predicate predicate, std::chrono::milliseconds limit = 5s) {
@@ -160,38 +153,7 @@ bool isType(const XEvent& e, int type) {
     return e.type == type;
 }
 
-class X11EventPosterTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        std::string why;
-        server = test::PrivateXvfb::start(why, kWidth, kHeight);
-        if (!server) {
-            GTEST_SKIP() << "Xvfb is not available: " << why;
-        }
-        environment = std::make_unique<LinuxHostEnvironment>(server->name());
-        ASSERT_EQ(environment->unavailableReason(), "");
-        // The environment hands out a poster that follows the server across restarts.
-        const auto replaceable =
-            std::dynamic_pointer_cast<ReplaceableEventPoster>(environment->eventPoster());
-        ASSERT_NE(replaceable, nullptr);
-        poster = std::dynamic_pointer_cast<X11EventPoster>(replaceable->current());
-        ASSERT_NE(poster, nullptr);
-        displays = std::make_shared<DisplaySelection>(environment->displayServices());
-        injector = InputInjector::create(queue, poster, displays);
-    }
-    void send(const Msg& message) {
-        injector->handle(message);
-        queue->runPending();
-    }
-
-    test::CapturingLogSink::Scope log;
-    std::unique_ptr<test::PrivateXvfb> server;
-    std::shared_ptr<X11EventPoster> poster;
-    std::unique_ptr<LinuxHostEnvironment> environment;
-    std::shared_ptr<DisplaySelection> displays;
-    std::shared_ptr<test::ManualQueue> queue = std::make_shared<test::ManualQueue>();
-    std::shared_ptr<InputInjector> injector;
-};
+class X11EventPosterTest : public test::X11InjectorTest {};
 
 TEST_F(X11EventPosterTest, PointerReachesTheDisplaysEdgesAndButtonsArrive) {
     Recorder recorder(server->name());
@@ -260,6 +222,8 @@ TEST_F(X11EventPosterTest, ScrollingBecomesWheelClicksAndKeepsTheRest) {
     send(Msg::Scroll{0, 0.5 * click});   // one more up
     send(Msg::Scroll{-1 * click, 0});    // one right
     send(Msg::Scroll{0, -0.9 * click});  // nothing yet
+    injector->releaseAll();              // a new companion starts from nothing
+    send(Msg::Scroll{0, -0.5 * click});
     const auto presses = recorder.events([](const XEvent& e) { return isType(e, ButtonPress); });
     std::vector<unsigned> buttons;
     for (const auto& e : presses) {

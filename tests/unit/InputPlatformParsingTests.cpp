@@ -111,8 +111,8 @@ TEST(InputPlatformParsingTest, KeyCodesFollowTheEvdevCodesPlusEight) {
                           Case{90, 198},           // F20
                           Case{93, 132},           // JIS yen
                           Case{94, 97},            // JIS underscore
-                          Case{102, 131},          // eisu
-                          Case{104, 130},          // kana
+                          Case{102, 102},          // eisu: Muhenkan
+                          Case{104, 101},          // kana: Hiragana_Katakana
                           Case{114, 118},          // help: insert
                           Case{63, std::nullopt},  // fn
                           Case{127, std::nullopt}, Case{500, std::nullopt}}) {

@@ -35,6 +35,9 @@ unsigned xButton(std::int64_t button) {
     }
 }
 
+// The caps-lock key of the companion's platform.
+constexpr std::uint16_t kCapsLockCode = 57;
+
 bool isPress(MouseEventType type) {
     return type == MouseEventType::leftMouseDown || type == MouseEventType::rightMouseDown;
 }
@@ -70,29 +73,6 @@ std::vector<char32_t> codePoints(const std::u16string& text) {
     }
     return points;
 }
-
-// The server's core keyboard mapping: `perCode` keysyms for each code from `minCode` up.
-struct CoreKeymap {
-    int minCode = 0;
-    int maxCode = -1;
-    int perCode = 0;
-    std::vector<KeySym> syms;
-
-    static CoreKeymap read(Display* display) {
-        CoreKeymap map;
-        XDisplayKeycodes(display, &map.minCode, &map.maxCode);
-        KeySym* syms = XGetKeyboardMapping(display, static_cast<KeyCode>(map.minCode),
-                                           map.maxCode - map.minCode + 1, &map.perCode);
-        if (syms == nullptr) {
-            map.maxCode = map.minCode - 1;
-            return map;
-        }
-        map.syms.assign(syms, syms + (map.maxCode - map.minCode + 1) * map.perCode);
-        XFree(syms);
-        return map;
-    }
-    KeySym at(int code, int column) const { return syms[(code - minCode) * perCode + column]; }
-};
 
 std::optional<std::vector<std::uint8_t>> byteProperty(Display* display, Window window,
                                                       Atom property) {
@@ -131,13 +111,14 @@ std::shared_ptr<X11EventPoster> X11EventPoster::connect(const std::string& displ
     auto poster = std::shared_ptr<X11EventPoster>(new X11EventPoster(std::move(connection)));
     std::lock_guard lock(poster->mutex_);
     poster->findKeys();
+    poster->findSpareKeys();
     poster->keyboardKind_ = poster->readKeyboardKind();
     poster->keyboardKindReadAt_ = monotonicSeconds();
     return poster;
 }
 
 X11EventPoster::X11EventPoster(std::unique_ptr<X11Connection> connection)
-    : connection_(std::move(connection)), workspaces_(*connection_) {
+    : connection_(std::move(connection)), workspaces_(*connection_), keyboard_(*connection_) {
     lostRegistration_ =
         connection_->onLost([] { Log::info("X server lost: input injection stopped"); });
 }
@@ -153,29 +134,23 @@ bool X11EventPoster::isLost() const {
 }
 
 void X11EventPoster::findKeys() {
-    Display* display = connection_->display();
     X11ErrorTrap trap(*connection_);
-    shiftKey_ = XKeysymToKeycode(display, XK_Shift_L);
-    controlKey_ = XKeysymToKeycode(display, XK_Control_L);
-    altKey_ = XKeysymToKeycode(display, XK_Alt_L);
-    capsLockKey_ = XKeysymToKeycode(display, XK_Caps_Lock);
-    superKey_ = XKeysymToKeycode(display, XK_Super_L);
-
-    // Spare key codes: no symbols, no modifier.
-    XModifierKeymap* modifiers = XGetModifierMapping(display);
-    if (modifiers != nullptr) {
-        for (int i = 0; i < 8 * modifiers->max_keypermod; ++i) {
-            modifierKeys_.insert(modifiers->modifiermap[i]);
-        }
-        XFreeModifiermap(modifiers);
+    keyboard_.findModifierKeys();
+    if (const X11Status status = trap.leave(); !status) {
+        Log::info("keyboard mapping unreadable: " + status.describe());
     }
-    const CoreKeymap map = CoreKeymap::read(display);
+}
+
+void X11EventPoster::findSpareKeys() {
+    X11ErrorTrap trap(*connection_);
+    // Spare key codes: no symbols, no modifier.
+    const X11CoreKeymap map = X11CoreKeymap::read(*connection_);
     for (int code = map.maxCode; code >= map.minCode; --code) {
         bool empty = true;
         for (int column = 0; column < map.perCode; ++column) {
             empty = empty && map.at(code, column) == NoSymbol;
         }
-        if (empty && !modifierKeys_.contains(code)) {
+        if (empty && !keyboard_.isModifierCode(code)) {
             spareKeys_.push_back({static_cast<std::uint8_t>(code)});
         }
     }
@@ -187,31 +162,10 @@ void X11EventPoster::findKeys() {
     }
 }
 
-void X11EventPoster::setModifier(std::uint8_t code, bool& down, bool wanted) {
-    if (code == 0 || down == wanted) {
-        return;
-    }
-    XTestFakeKeyEvent(connection_->display(), code, wanted ? True : False, CurrentTime);
-    down = wanted;
-}
-
-void X11EventPoster::syncModifiers(EventFlags flags, bool lock) {
-    setModifier(shiftKey_, shiftDown_, (flags & EventFlag::maskShift) != 0);
-    setModifier(controlKey_, controlDown_,
-                (flags & (EventFlag::maskControl | EventFlag::maskCommand)) != 0);
-    setModifier(altKey_, altDown_, (flags & EventFlag::maskAlternate) != 0);
-    if (!lock || capsLockKey_ == 0) {
-        return;
-    }
+bool X11EventPoster::capsLocked() {
     XkbStateRec state{};
-    if (XkbGetState(connection_->display(), XkbUseCoreKbd, &state) != Success) {
-        return;
-    }
-    const bool locked = (state.locked_mods & LockMask) != 0;
-    if (locked != ((flags & EventFlag::maskAlphaShift) != 0)) {
-        XTestFakeKeyEvent(connection_->display(), capsLockKey_, True, CurrentTime);
-        XTestFakeKeyEvent(connection_->display(), capsLockKey_, False, CurrentTime);
-    }
+    return XkbGetState(connection_->display(), XkbUseCoreKbd, &state) == Success &&
+           (state.locked_mods & LockMask) != 0;
 }
 
 bool X11EventPoster::postMouse(const MouseEvent& event) {
@@ -221,7 +175,7 @@ bool X11EventPoster::postMouse(const MouseEvent& event) {
     }
     Display* display = connection_->display();
     X11ErrorTrap trap(*connection_);
-    syncModifiers(event.flags, false);
+    keyboard_.syncModifiers(event.flags);
     XTestFakeMotionEvent(display, -1, static_cast<int>(std::lround(event.position.x)),
                          static_cast<int>(std::lround(event.position.y)), CurrentTime);
     const unsigned button = xButton(event.button);
@@ -231,7 +185,7 @@ bool X11EventPoster::postMouse(const MouseEvent& event) {
     } else if (isRelease(event.type)) {
         XTestFakeButtonEvent(display, button, False, CurrentTime);
         buttonsDown_.erase(button);
-        syncModifiers(heldFlags_, false);
+        keyboard_.syncModifiers(heldFlags_);
     }
     return trap.leave().ok();
 }
@@ -252,7 +206,7 @@ bool X11EventPoster::postScroll(const ScrollEvent& event) {
     }
     Display* display = connection_->display();
     X11ErrorTrap trap(*connection_);
-    syncModifiers(event.flags, false);
+    keyboard_.syncModifiers(event.flags);
     auto clicks = [display](unsigned button, double count) {
         for (int i = 0; i < static_cast<int>(std::abs(count)); ++i) {
             XTestFakeButtonEvent(display, button, True, CurrentTime);
@@ -272,13 +226,12 @@ bool X11EventPoster::postKey(const KeyEvent& event) {
         return false;
     }
     X11ErrorTrap trap(*connection_);
-    syncModifiers(event.flags, true);
-    XTestFakeKeyEvent(connection_->display(), *code, event.down ? True : False, CurrentTime);
+    keyboard_.syncModifiers(event.flags);
     if (event.down) {
-        keysDown_.insert(*code);
+        keyboard_.press(*code);
     } else {
-        keysDown_.erase(*code);
-        syncModifiers(heldFlags_, false);
+        keyboard_.release(*code);
+        keyboard_.syncModifiers(heldFlags_);
     }
     return trap.leave().ok();
 }
@@ -290,7 +243,10 @@ bool X11EventPoster::postFlagsChanged(const FlagsChangedEvent& event) {
     }
     heldFlags_ = event.flags;
     X11ErrorTrap trap(*connection_);
-    syncModifiers(event.flags, true);
+    keyboard_.syncModifiers(event.flags);
+    if (event.code == kCapsLockCode && keyboard_.capsLockKey() != 0) {
+        keyboard_.tap(keyboard_.capsLockKey());
+    }
     return trap.leave().ok();
 }
 
@@ -303,22 +259,36 @@ bool X11EventPoster::postUnicode(const UnicodeKeyEvent& event) {
         // The press typed the characters; the release has nothing left to do.
         return true;
     }
+    // The text is typed as it is: a caps lock of the desktop's is lifted meanwhile, then put back.
+    bool lifted = false;
     {
         X11ErrorTrap trap(*connection_);
-        syncModifiers(0, true);
+        keyboard_.syncModifiers(0);
+        if (keyboard_.capsLockKey() != 0 && capsLocked()) {
+            keyboard_.tap(keyboard_.capsLockKey());
+            lifted = true;
+        }
         if (!trap.leave()) {
             return false;
         }
     }
+    bool typed = true;
     for (char32_t c : codePoints(event.text)) {
         const auto keysym = keysymOf(c);
         if (keysym && !typeKeysym(*keysym, lock)) {
-            return false;
+            typed = false;
+            break;
         }
     }
+    if (connection_->isLost()) {
+        return false;
+    }
     X11ErrorTrap trap(*connection_);
-    setModifier(shiftKey_, shiftDown_, false);
-    return trap.leave().ok();
+    keyboard_.setShift(false);
+    if (lifted) {
+        keyboard_.tap(keyboard_.capsLockKey());
+    }
+    return trap.leave().ok() && typed;
 }
 
 std::optional<X11EventPoster::KeyPlace> X11EventPoster::placeOf(unsigned long keysym) {
@@ -329,11 +299,11 @@ std::optional<X11EventPoster::KeyPlace> X11EventPoster::placeOf(unsigned long ke
     if (XkbGetState(display, XkbUseCoreKbd, &state) != Success || state.group != 0) {
         return std::nullopt;
     }
-    const CoreKeymap map = CoreKeymap::read(display);
-    const int levels = std::min(map.perCode, shiftKey_ != 0 ? 2 : 1);
+    const X11CoreKeymap map = X11CoreKeymap::read(*connection_);
+    const int levels = std::min(map.perCode, 2);
     for (int level = 0; level < levels; ++level) {
         for (int code = map.minCode; code <= map.maxCode; ++code) {
-            if (map.at(code, level) == keysym && !modifierKeys_.contains(code)) {
+            if (map.at(code, level) == keysym && !keyboard_.isModifierCode(code)) {
                 return KeyPlace{static_cast<std::uint8_t>(code), level == 1};
             }
         }
@@ -347,9 +317,8 @@ bool X11EventPoster::typeKeysym(unsigned long keysym, std::unique_lock<std::mute
         X11ErrorTrap trap(*connection_);
         const auto place = placeOf(keysym);
         if (place) {
-            setModifier(shiftKey_, shiftDown_, place->shifted);
-            XTestFakeKeyEvent(display, place->code, True, CurrentTime);
-            XTestFakeKeyEvent(display, place->code, False, CurrentTime);
+            keyboard_.setShift(place->shifted);
+            keyboard_.tap(place->code);
         }
         if (!trap.leave()) {
             return false;
@@ -374,7 +343,7 @@ bool X11EventPoster::typeKeysym(unsigned long keysym, std::unique_lock<std::mute
         }
     }
     X11ErrorTrap trap(*connection_);
-    setModifier(shiftKey_, shiftDown_, false);
+    keyboard_.setShift(false);
     KeySym syms[2] = {keysym, keysym};
     XChangeKeyboardMapping(display, key.code, 2, syms, 1);
     XTestFakeKeyEvent(display, key.code, True, CurrentTime);
@@ -389,6 +358,8 @@ void X11EventPoster::releaseTypingKeys() {
     if (connection_->isLost()) {
         return;
     }
+    scrollX_ = 0;
+    scrollY_ = 0;
     X11ErrorTrap trap(*connection_);
     restoreSpareKeys();
     trap.leave();
@@ -410,16 +381,14 @@ void X11EventPoster::releaseEverything() {
     }
     Display* display = connection_->display();
     X11ErrorTrap trap(*connection_);
-    for (std::uint8_t code : keysDown_) {
-        XTestFakeKeyEvent(display, code, False, CurrentTime);
-    }
-    keysDown_.clear();
+    keyboard_.releaseAll();
     for (unsigned button : buttonsDown_) {
         XTestFakeButtonEvent(display, button, False, CurrentTime);
     }
     buttonsDown_.clear();
     heldFlags_ = 0;
-    syncModifiers(0, false);
+    scrollX_ = 0;
+    scrollY_ = 0;
     restoreSpareKeys();
     trap.leave();
 }
@@ -558,6 +527,9 @@ std::int16_t X11EventPoster::keyboardType() {
         keyboardKind_ = readKeyboardKind();
         keyboardKindReadAt_ = now;
     }
+    if (!connection_->isLost()) {
+        findKeys();
+    }
     return 0;
 }
 
@@ -606,29 +578,37 @@ std::optional<std::string> X11EventPoster::frontmostApplication() {
     return workspaces_.activeWindowClass();
 }
 
-std::optional<std::string> X11EventPoster::openOverview() {
-    std::string failure;
-    switch (overview_.open(failure)) {
-        case DesktopOverview::Result::opened:
-            return std::nullopt;
-        case DesktopOverview::Result::failed:
-            return failure;
-        case DesktopOverview::Result::noShell:
-            break;
-    }
+void X11EventPoster::openOverview(OverviewDone done) {
+    overview_.open([weak = weak_from_this(), done = std::move(done)](DesktopOverview::Result result,
+                                                                     const std::string& failure) {
+        switch (result) {
+            case DesktopOverview::Result::opened:
+                done(std::nullopt);
+                return;
+            case DesktopOverview::Result::failed:
+                done(failure);
+                return;
+            case DesktopOverview::Result::noShell:
+                break;
+        }
+        const auto self = weak.lock();
+        done(self ? self->tapSuper() : "the input service is gone");
+    });
+}
+
+std::optional<std::string> X11EventPoster::tapSuper() {
     // Other desktops open their overview, or their menu, with a tap of the Super key.
     std::lock_guard lock(mutex_);
     if (connection_->isLost()) {
         return "the X server is gone";
     }
-    if (superKey_ == 0) {
+    if (keyboard_.superKey() == 0) {
         return "no desktop shell and no Super key";
     }
     X11ErrorTrap trap(*connection_);
-    syncModifiers(0, false);
-    XTestFakeKeyEvent(connection_->display(), superKey_, True, CurrentTime);
-    XTestFakeKeyEvent(connection_->display(), superKey_, False, CurrentTime);
-    syncModifiers(heldFlags_, false);
+    keyboard_.syncModifiers(0);
+    keyboard_.tap(keyboard_.superKey());
+    keyboard_.syncModifiers(heldFlags_);
     if (const X11Status status = trap.leave(); !status) {
         return status.describe();
     }

@@ -11,6 +11,7 @@
 
 #include "QuelmHostKit/linux/input/DBusInputMethods.hpp"
 #include "QuelmHostKit/linux/input/DesktopOverview.hpp"
+#include "QuelmHostKit/linux/x11/X11Keyboard.hpp"
 #include "QuelmHostKit/linux/x11/X11Registration.hpp"
 #include "QuelmHostKit/linux/x11/X11Workspaces.hpp"
 #include "QuelmHostKit/platform/EventPoster.hpp"
@@ -21,13 +22,17 @@ class X11Connection;
 
 // Synthetic input on an X server through XTest, on a connection of its own.
 //
-// - Keys: virtual key codes become X key codes by place (X11KeyCodes). Before each event the
-//   modifier keys this poster holds are pressed or released so that the server's Shift, Control
-//   and Alt match the event's flags (command counts as Control, so that the companion's copy,
-//   paste, undo and save send Control shortcuts); key events also bring the Lock state in line
-//   with caps lock. After every release the modifiers fall back to those of held modifier keys
-//   (the last flags-changed event), so nothing stays pressed that no held key asks for. The fn
-//   and keypad flags mean nothing here and are dropped.
+// - Keys: virtual key codes become X key codes by place (X11KeyCodes). A held key does not
+//   repeat: the server's autorepeat is off for each key while the companion holds it and set back
+//   as it was on its release and when everything is released (X11Keyboard); repeats are the
+//   companion's own presses. Before each event the modifier keys this poster holds are pressed
+//   or released so that the server's Shift, Control, Alt and AltGr match the event's flags, left
+//   or right as their device bits say (command counts as Control). After every release the
+//   modifiers fall back to those of held modifier keys (the last flags-changed event), so
+//   nothing stays pressed that no held key asks for. The fn and keypad flags mean nothing here.
+// - Caps lock is shared with the local keyboard: it is pressed only for the companion's own
+//   caps-lock presses, never to match a flag. Text is typed as it is: a caps lock that is on is
+//   lifted while a chunk is typed and put back after it.
 // - Text: a character whose keysym the keyboard already has on the first group's plain or
 //   shifted level is typed with that key (and Shift), which leaves the keyboard mapping alone.
 //   Any other keysym is mapped onto a spare key code (one with no symbols), pressed and released.
@@ -38,12 +43,16 @@ class X11Connection;
 //   first (others ask for the lowest code of a keysym), and one is mapped anew only after
 //   `spareKeyMinimumAge`. The spare codes get their empty mapping back when everything is
 //   released, that is when a companion leaves.
-// - Scrolling: pixels become wheel clicks (buttons 4 to 7), the rest kept for the next scroll.
+// - Scrolling: pixels become wheel clicks (buttons 4 to 7), the rest kept for the next scroll
+//   and dropped when the companion leaves.
+// - The overview is asked of the desktop shell over D-Bus off the caller's thread
+//   (DesktopOverview); without a shell, Super is tapped.
 // - Click counts are the toolkits' business (they count by time and distance).
 // - A lost X server makes every post fail and every question answer nothing; the process lives.
 //
 // Thread-safe: one lock guards the connection; it is never held while waiting.
-class X11EventPoster final : public EventPoster {
+class X11EventPoster final : public EventPoster,
+                             public std::enable_shared_from_this<X11EventPoster> {
   public:
     static constexpr double pixelsPerWheelClick = 40;
     static constexpr double spareKeyMinimumAge = 0.1;
@@ -76,7 +85,7 @@ class X11EventPoster final : public EventPoster {
     void pause(double seconds) override;
 
     std::optional<std::string> frontmostApplication() override;
-    std::optional<std::string> openOverview() override;
+    void openOverview(OverviewDone done) override;
     bool spaceSwitchSupported() override;
     std::optional<SpaceInfo> spaceInfo() override;
     bool postSpaceSwitch(bool toRight) override;
@@ -102,9 +111,9 @@ class X11EventPoster final : public EventPoster {
 
     explicit X11EventPoster(std::unique_ptr<X11Connection> connection);
     void findKeys();
-    // Presses or releases our modifier keys to match `flags`; the Lock state too when `lock`.
-    void syncModifiers(EventFlags flags, bool lock);
-    void setModifier(std::uint8_t code, bool& down, bool wanted);
+    void findSpareKeys();
+    bool capsLocked();
+    std::optional<std::string> tapSuper();
     // Types one keysym: with a key that has it, else on a spare code. False on an X error.
     bool typeKeysym(unsigned long keysym, std::unique_lock<std::mutex>& lock);
     // Where the keyboard has `keysym` now: the first group's first or second level.
@@ -120,19 +129,10 @@ class X11EventPoster final : public EventPoster {
     X11Workspaces workspaces_;
     DBusInputMethods inputMethods_;
     DesktopOverview overview_;
+    X11Keyboard keyboard_;
 
-    std::uint8_t shiftKey_ = 0;
-    std::uint8_t controlKey_ = 0;
-    std::uint8_t altKey_ = 0;
-    std::uint8_t capsLockKey_ = 0;
-    std::uint8_t superKey_ = 0;
-    bool shiftDown_ = false;
-    bool controlDown_ = false;
-    bool altDown_ = false;
     EventFlags heldFlags_ = 0;
-    std::set<std::uint8_t> keysDown_;
     std::set<unsigned> buttonsDown_;
-    std::set<int> modifierKeys_;
     std::vector<SpareKey> spareKeys_;
     std::size_t nextSpare_ = 0;
     double scrollX_ = 0;

@@ -7,8 +7,10 @@ namespace quelm::X11KeyCodes {
 namespace {
 
 // Virtual key code -> evdev code (linux/input-event-codes.h); 0 for no key. Keys are matched by
-// place, as the companion's layouts are; the JIS keys are the codes an Apple JIS keyboard
-// produces on Linux (eisu LANG2 -> KEY_HANJA, kana LANG1 -> KEY_HANGEUL).
+// place, as the companion's layouts are. Eisu and kana are the exception: an Apple JIS
+// keyboard's own codes (KEY_HANJA, KEY_HANGEUL) are Hangul keys in every XKB layout, jp
+// included, which Japanese input methods ignore; a Japanese PC keyboard's Muhenkan and
+// Hiragana_Katakana keys are the ones they act on.
 constexpr std::array<std::uint16_t, 128> kEvdev = [] {
     std::array<std::uint16_t, 128> t{};
     auto set = [&t](int code, std::uint16_t evdev) { t[static_cast<std::size_t>(code)] = evdev; };
@@ -136,11 +138,11 @@ constexpr std::array<std::uint16_t, 128> kEvdev = [] {
     set(73, 114);  // volume down
     set(74, 113);  // mute
     // JIS.
-    set(93, 124);   // yen
-    set(94, 89);    // underscore (ro)
-    set(95, 121);   // keypad comma
-    set(102, 123);  // eisu: hanja (LANG2)
-    set(104, 122);  // kana: hangeul (LANG1)
+    set(93, 124);  // yen
+    set(94, 89);   // underscore (ro)
+    set(95, 121);  // keypad comma
+    set(102, 94);  // eisu: muhenkan
+    set(104, 93);  // kana: katakana/hiragana
     return t;
 }();
 
