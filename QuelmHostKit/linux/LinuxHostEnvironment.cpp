@@ -54,6 +54,11 @@ LinuxHostEnvironment::LinuxHostEnvironment(std::string displayName,
     capture.displays = displays_;
     capture.audio = audio_;
     capture.neverCapture = std::move(neverCapture);
+    capture.onPointer = [feed = pointerFeed_](PointerPosition position) {
+        if (auto monitor = feed->current()) {
+            monitor->report(position);
+        }
+    };
     capture_ = std::make_shared<X11CaptureService>(std::move(capture));
     watchForLoss();
     reconnector_ = std::thread([this] {
@@ -76,7 +81,9 @@ bool LinuxHostEnvironment::connect() {
         return false;
     }
     displays_->replace(displays);
-    cursor_->replace(X11CursorMonitor::create(pump));
+    auto cursor = X11CursorMonitor::create(pump);
+    pointerFeed_->replace(cursor);
+    cursor_->replace(std::move(cursor));
     // Input gets a connection of its own: it is driven from the input queue's thread.
     if (poster_) {
         poster_->replace(X11EventPoster::connect(displayName_));

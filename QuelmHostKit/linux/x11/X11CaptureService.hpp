@@ -5,6 +5,7 @@
 #include <string>
 
 #include "QuelmHostKit/platform/CaptureService.hpp"
+#include "QuelmHostKit/platform/CursorMonitor.hpp"
 #include "QuelmHostKit/platform/DisplayServices.hpp"
 #include "QuelmHostKit/platform/SystemAudioSource.hpp"
 #include "QuelmHostKit/streaming/NeverCaptureRegistry.hpp"
@@ -27,6 +28,8 @@ class X11CaptureService final : public CaptureService {
         // May be null: audio then stays off.
         std::shared_ptr<SystemAudioSource> audio;
         std::shared_ptr<NeverCaptureRegistry> neverCapture;
+        // Told the pointer positions capture reads; may be empty.
+        std::function<void(PointerPosition)> onPointer;
     };
 
     explicit X11CaptureService(Options options);
