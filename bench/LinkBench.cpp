@@ -189,6 +189,7 @@ class Companion {
     }
 
     std::size_t frames() const { return frames_; }
+    const Picture& last() const { return last_; }
     std::size_t bytes() const { return bytesIn_; }
     bool failed() const { return failed_; }
 
@@ -237,6 +238,7 @@ class Companion {
         picture.bytes = data.size();
         if (decode(*frame, picture)) {
             picture.at = now();
+            last_ = picture;
             pictures_.push_back(std::move(picture));
         }
         send(R"({"ack":{"seq":)" + std::to_string(frame->seq) + "}}");
@@ -288,6 +290,7 @@ class Companion {
     beast::flat_buffer buffer_;
     std::deque<std::string> outbox_;
     std::deque<Picture> pictures_;
+    Picture last_;
     AVCodecContext* decoder_ = nullptr;
     AVFrame* frame_ = nullptr;
     std::size_t frames_ = 0;
@@ -344,6 +347,17 @@ Figures measure(const EmulatedLink& link, const std::string& host, double mbps, 
         return f;
     }
     if (auto first = companion.until([](const Picture&) { return true; }, 5)) {
+        if (const char* dump = std::getenv("LINKBENCH_DUMP")) {
+            auto pgm = [&](const std::string& path, const std::vector<std::uint8_t>& luma) {
+                if (FILE* out = std::fopen(path.c_str(), "wb")) {
+                    std::fprintf(out, "P5 %d %d 255\n", x.width(), x.height());
+                    std::fwrite(luma.data(), 1, luma.size(), out);
+                    std::fclose(out);
+                }
+            };
+            pgm(std::string(dump) + "/screen.pgm", screen);
+            pgm(std::string(dump) + "/decoded.pgm", first->luma);
+        }
         f.connectToPicture = first->at - connectStart;
         f.connectKeyKB = first->bytes / 1024.0;
         f.connectFirstDb = psnr(first->luma, screen);
@@ -401,9 +415,7 @@ Figures measure(const EmulatedLink& link, const std::string& host, double mbps, 
     double firstDb = 0;
     refresh(40, f.detailToPicture, f.detailKeyKB, firstDb, f.detailTo40);
     companion.pump(1.5);
-    if (auto last = companion.until([](const Picture&) { return true; }, 0.1)) {
-        f.detailFinalDb = psnr(last->luma, screen);
-    }
+    f.detailFinalDb = psnr(companion.last().luma, screen);
     x.hideTexture();
     return f;
 }

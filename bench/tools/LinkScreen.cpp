@@ -111,8 +111,10 @@ void LinkScreen::drawLine(int row, int y) {
     XSetForeground(d, gc, WhitePixel(d, DefaultScreen(d)));
     XFillRectangle(d, text_, gc, 0, y, kTextW, kLine);
     XSetForeground(d, gc, BlackPixel(d, DefaultScreen(d)));
+    // Lines of a shell session: a prompt, then output of varied length, some empty.
+    const std::size_t length = mix(unsigned(row) * 31u) % 4 == 0 ? 0 : 20 + mix(unsigned(row)) % 90;
     std::string text = std::to_string(row) + "  ";
-    for (int word = 0; text.size() < 200; ++word) {
+    for (int word = 0; text.size() < length; ++word) {
         const std::uint32_t h = mix(unsigned(row) * 977u + unsigned(word));
         text += std::string(2 + h % 9, char('a' + h % 26)) + (h % 7 == 0 ? "() " : " ");
     }
