@@ -359,7 +359,7 @@ class VideoEncoder::Session {
     static constexpr double kQpPerDoubling = 6.0;
     // A key frame aims below its budget so that the model's error rarely costs a re-encode.
     static constexpr double kKeyTarget = 0.8;
-    static constexpr double kRefinementOverhead = 1.6;
+    static constexpr double kRefinementOverhead = 1.4;
 
     // The headers hold SPS, PPS and an SEI; keep SPS then PPS as bare NAL units.
     int readParameterSets(const x264_param_t& param) {
