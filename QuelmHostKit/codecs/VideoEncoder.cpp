@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <limits>
 #include <mutex>
+#include <tuple>
 
 extern "C" {
 #include <x264.h>
@@ -104,6 +105,18 @@ std::vector<std::pair<std::string, std::string>> streamProperties(const StreamCo
         {"repeat-headers", "0"},
     };
 }
+
+}  // namespace
+
+std::size_t VideoEncoder::frameBudgetBytes(double bitrateMbps) {
+    const double bytes = bitrateMbps * 1'000'000.0 / 8.0 * frameBudgetSeconds;
+    if (!std::isfinite(bytes) || bytes < 1) {
+        return 1;
+    }
+    return static_cast<std::size_t>(std::min(bytes, 1e12));
+}
+
+namespace {
 
 int sliceThreads(int requested) {
     if (requested > 0) {
@@ -200,7 +213,8 @@ class VideoEncoder::Session {
         if (encoder == nullptr) {
             return {nullptr, kOpenFailed};
         }
-        auto session = std::unique_ptr<Session>(new Session(encoder));
+        auto session =
+            std::unique_ptr<Session>(new Session(encoder, frameBudgetBytes(config.bitrateMbps)));
         if (const int status = session->readParameterSets(param); status != 0) {
             return {nullptr, status};
         }
@@ -212,6 +226,42 @@ class VideoEncoder::Session {
     Session& operator=(const Session&) = delete;
 
     EncodeOutcome encode(PixelBuffer& buffer, EncodeRequest request, std::int64_t pts) {
+        if (request.forceKey) {
+            return encodeKey(buffer, pts);
+        }
+        // After a large key frame, average-bit-rate control answers an unchanged picture with a
+        // coarse, all-skipped frame: a refinement instead goes finer than the frame before it.
+        std::optional<int> qp;
+        double predicted = 0;
+        if (request.refinement && lastQp_) {
+            std::tie(qp, predicted) = refinementQp(*lastQp_);
+        }
+        auto result = encodeOnce(buffer, X264_TYPE_AUTO, qp, pts);
+        if (predicted > 0 && result.size > predicted && complexity_) {
+            // The model learnt from the last key frame underestimated: follow what it cost. A
+            // refinement that came out cheaper (the first after a key frame usually does) does
+            // not make the next one bolder.
+            *complexity_ *= std::min(static_cast<double>(result.size) / predicted, 2.0);
+        }
+        return std::move(result.outcome);
+    }
+
+    // Bytes a key frame or a refinement may take: a short stretch of the link at the stream's
+    // rate, so that one frame never holds the link for long.
+    std::size_t frameBudget() const { return frameBudget_; }
+    const Bytes& sequenceParameterSet() const { return parameterSets_.front(); }
+
+  private:
+    Session(x264_t* encoder, std::size_t frameBudget)
+        : encoder_(encoder), frameBudget_(std::max<std::size_t>(frameBudget, 1)) {}
+
+    struct Attempt {
+        EncodeOutcome outcome;
+        std::size_t size = 0;  // 0 unless a frame came out
+        int qp = 0;
+    };
+
+    Attempt encodeOnce(PixelBuffer& buffer, int type, std::optional<int> qp, std::int64_t pts) {
         x264_picture_t input;
         x264_picture_init(&input);
         input.img.i_csp = X264_CSP_NV12;
@@ -220,13 +270,12 @@ class VideoEncoder::Session {
         input.img.i_stride[0] = buffer.lumaStride();
         input.img.plane[1] = buffer.chroma();
         input.img.i_stride[1] = buffer.chromaStride();
-        input.i_type = request.forceKey ? X264_TYPE_IDR : X264_TYPE_AUTO;
-        input.i_pts = pts;
-        // After a large key frame, average-bit-rate control answers an unchanged picture with a
-        // coarse, all-skipped frame: a refinement instead goes finer than the frame before it.
-        if (request.refinement && !request.forceKey && lastQp_) {
-            const int qp = std::max(finestRefinementQp, *lastQp_ - refinementQpStep);
-            input.i_qpplus1 = std::min(qp, *lastQp_) + 1;
+        input.i_type = type;
+        // A re-encode of a key frame needs its own, later time stamp.
+        input.i_pts = lastPts_ && pts <= *lastPts_ ? *lastPts_ + 1 : pts;
+        lastPts_ = input.i_pts;
+        if (qp) {
+            input.i_qpplus1 = *qp + 1;
         }
 
         x264_picture_t output;
@@ -234,10 +283,10 @@ class VideoEncoder::Session {
         int count = 0;
         const int size = x264_encoder_encode(encoder_, &nals, &count, &input, &output);
         if (size < 0) {
-            return EncodeOutcomes::Failed{size};
+            return {EncodeOutcomes::Failed{size}};
         }
         if (size == 0 || count == 0) {
-            return EncodeOutcomes::Dropped{};
+            return {EncodeOutcomes::Dropped{}};
         }
         if (output.i_qpplus1 > 0) {
             lastQp_ = output.i_qpplus1 - 1;
@@ -247,18 +296,70 @@ class VideoEncoder::Session {
         frame.isKey = output.b_keyframe != 0;
         frame.payload.assign(nals[0].p_payload, nals[0].p_payload + size);
         if (!walkUnits(frame.payload, kPrefixBytes, [](std::size_t, std::uint32_t) {})) {
-            return EncodeOutcomes::Failed{kEncoderMalfunction};
+            return {EncodeOutcomes::Failed{kEncoderMalfunction}};
         }
         if (frame.isKey) {
             frame.parameterSets = parameterSets_;
         }
-        return EncodeOutcomes::Frame{std::move(frame)};
+        return {EncodeOutcomes::Frame{std::move(frame)}, static_cast<std::size_t>(size),
+                lastQp_.value_or(0)};
     }
 
-    const Bytes& sequenceParameterSet() const { return parameterSets_.front(); }
+    // A key frame sized for the link, whatever the screen shows and whatever quantiser the
+    // refinements reached: the quantiser comes from the size the last key frame had, and an
+    // encode that overshoots the budget is done again coarser. An IDR replaces everything
+    // before it, so a discarded attempt leaves nothing behind for the decoder.
+    EncodeOutcome encodeKey(PixelBuffer& buffer, std::int64_t pts) {
+        int qp =
+            complexity_ ? qpForSize(kKeyTarget * static_cast<double>(frameBudget_)) : firstKeyQp;
+        bool wentFiner = false;
+        for (int attempt = 0;; ++attempt) {
+            auto result = encodeOnce(buffer, X264_TYPE_IDR, qp, pts);
+            if (result.size == 0) {
+                return std::move(result.outcome);
+            }
+            complexity_ = static_cast<double>(result.size) * std::exp2(qp / kQpPerDoubling);
+            const bool over = result.size > frameBudget_;
+            const bool wasteful = !over && !wentFiner && attempt == 0 &&
+                                  result.size * 2 < frameBudget_ && qp > finestKeyQp;
+            if ((!over && !wasteful) || attempt + 1 >= maxKeyAttempts || (over && qp >= 51)) {
+                return std::move(result.outcome);
+            }
+            const int next = qpForSize(kKeyTarget * static_cast<double>(frameBudget_));
+            wentFiner = wasteful;
+            qp = over ? std::max(next, qp + 2) : std::clamp(next, finestKeyQp, qp - 1);
+        }
+    }
 
-  private:
-    explicit Session(x264_t* encoder) : encoder_(encoder) {}
+    // The quantiser at which an intra picture of the learnt complexity takes `bytes`.
+    int qpForSize(double bytes) const {
+        const double qp = kQpPerDoubling * std::log2(*complexity_ / std::max(bytes, 1.0));
+        return std::clamp(static_cast<int>(std::ceil(qp)), finestRefinementQp, 51);
+    }
+
+    // The finest quantiser below `last` whose refinement should fit the frame budget, and the
+    // size predicted for it (0 without a model). A refinement pays roughly for the detail an
+    // intra picture at the finer quantiser has beyond one at the coarser.
+    std::pair<int, double> refinementQp(int last) const {
+        const int coarsest = std::max(finestRefinementQp, last - 1);
+        if (!complexity_) {
+            return {std::max(finestRefinementQp, last - refinementQpStep), 0.0};
+        }
+        auto intra = [&](int qp) { return *complexity_ * std::exp2(-qp / kQpPerDoubling); };
+        auto cost = [&](int qp) { return kRefinementOverhead * (intra(qp) - intra(last)); };
+        for (int qp = finestRefinementQp; qp < coarsest; ++qp) {
+            if (cost(qp) <= static_cast<double>(frameBudget_)) {
+                return {qp, cost(qp)};
+            }
+        }
+        return {std::min(coarsest, last), std::max(cost(coarsest), 0.0)};
+    }
+
+    // Size of an intra picture doubles about every six quantiser steps.
+    static constexpr double kQpPerDoubling = 6.0;
+    // A key frame aims below its budget so that the model's error rarely costs a re-encode.
+    static constexpr double kKeyTarget = 0.8;
+    static constexpr double kRefinementOverhead = 1.4;
 
     // The headers hold SPS, PPS and an SEI; keep SPS then PPS as bare NAL units.
     int readParameterSets(const x264_param_t& param) {
@@ -282,9 +383,14 @@ class VideoEncoder::Session {
     }
 
     x264_t* encoder_;
+    const std::size_t frameBudget_;
     std::vector<Bytes> parameterSets_;
     // Average quantiser of the last frame out; a refinement goes below it.
     std::optional<int> lastQp_;
+    std::optional<std::int64_t> lastPts_;
+    // Bytes an intra picture of the current screen would take at quantiser 0, learnt from the
+    // last key frame and corrected by the refinements after it.
+    std::optional<double> complexity_;
 };
 
 // The one-picture hand-off between the caller's queue and the worker thread.

@@ -56,6 +56,11 @@ LinuxHostEnvironment::LinuxHostEnvironment(std::string displayName,
     capture.audio = audio_;
     capture.audioRetry = std::make_shared<ThreadQueue>("quelmix.audio.retry");
     capture.neverCapture = std::move(neverCapture);
+    capture.onPointer = [feed = pointerFeed_](PointerPosition position) {
+        if (auto monitor = feed->current()) {
+            monitor->report(position);
+        }
+    };
     capture_ = std::make_shared<X11CaptureService>(std::move(capture));
     watchForLoss();
     reconnector_ = std::thread([this] {
@@ -78,7 +83,9 @@ bool LinuxHostEnvironment::connect() {
         return false;
     }
     displays_->replace(displays);
-    cursor_->replace(X11CursorMonitor::create(pump));
+    auto cursor = X11CursorMonitor::create(pump);
+    pointerFeed_->replace(cursor);
+    cursor_->replace(std::move(cursor));
     // Input gets a connection of its own: it is driven from the input queue's thread.
     if (poster_) {
         poster_->replace(X11EventPoster::connect(displayName_));

@@ -6,8 +6,10 @@
 #include <string>
 #include <thread>
 
+#include "QuelmHostKit/linux/x11/X11CursorMonitor.hpp"
 #include "QuelmHostKit/linux/x11/X11Registration.hpp"
 #include "QuelmHostKit/platform/HostEnvironment.hpp"
+#include "QuelmHostKit/platform/Replaceable.hpp"
 #include "QuelmHostKit/streaming/NeverCaptureRegistry.hpp"
 
 namespace quelm {
@@ -54,6 +56,9 @@ class LinuxHostEnvironment final : public HostEnvironment {
     std::string reason_;
     std::shared_ptr<ReplaceableDisplayServices> displays_;
     std::shared_ptr<ReplaceableCursorMonitor> cursor_;
+    // The same monitor as cursor_, for capture to feed while it reads the pointer anyway.
+    std::shared_ptr<Replaceable<X11CursorMonitor>> pointerFeed_ =
+        std::make_shared<Replaceable<X11CursorMonitor>>(nullptr);
     std::shared_ptr<ReplaceableEventPoster> poster_;
     std::shared_ptr<SystemAudioSource> audio_;
     std::shared_ptr<X11CaptureService> capture_;

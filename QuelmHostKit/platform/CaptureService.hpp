@@ -8,7 +8,7 @@
 
 #include "QuelmHostKit/platform/AudioSamples.hpp"
 #include "QuelmHostKit/platform/CaptureStatus.hpp"
-#include "QuelmHostKit/streaming/PixelBuffer.hpp"
+#include "QuelmHostKit/platform/PixelBuffer.hpp"
 
 namespace quelm {
 

@@ -13,26 +13,23 @@ namespace {
 
 class MeasuredEncoder final : public VideoEncoding {
   public:
-    MeasuredEncoder(std::unique_ptr<VideoEncoding> inner, std::weak_ptr<EncodeLatencyMeter> meter)
-        : inner_(std::move(inner)), meter_(std::move(meter)) {}
+    explicit MeasuredEncoder(std::unique_ptr<VideoEncoding> inner) : inner_(std::move(inner)) {}
 
     void encode(PixelBufferRef buffer, EncodeRequest request, Completion completion) override {
-        const double changedAt = buffer ? buffer->changedAt() : 0;
-        const double grabbedAt = buffer ? buffer->grabbedAt() : 0;
+        FrameTimes times = buffer ? buffer->times() : FrameTimes{};
         // Each picture is measured once, not again for its refinements.
-        const bool fresh = changedAt > 0 && grabbedAt != lastGrab_;
-        lastGrab_ = grabbedAt;
+        const bool fresh = times.changed > 0 && times.grabStarted != lastGrab_;
+        lastGrab_ = times.grabStarted;
         if (!fresh) {
             inner_->encode(std::move(buffer), request, std::move(completion));
             return;
         }
+        times.encodeIn = monotonicSeconds();
         inner_->encode(std::move(buffer), request,
-                       [meter = meter_, changedAt, grabbedAt,
-                        completion = std::move(completion)](EncodeOutcome outcome) {
-                           if (std::holds_alternative<EncodeOutcomes::Frame>(outcome)) {
-                               if (auto strong = meter.lock()) {
-                                   strong->record(changedAt, grabbedAt, monotonicSeconds());
-                               }
+                       [times, completion = std::move(completion)](EncodeOutcome outcome) mutable {
+                           if (auto* frame = std::get_if<EncodeOutcomes::Frame>(&outcome)) {
+                               frame->frame.times = times;
+                               frame->frame.times.encoded = monotonicSeconds();
                            }
                            completion(std::move(outcome));
                        });
@@ -42,7 +39,6 @@ class MeasuredEncoder final : public VideoEncoding {
 
   private:
     std::unique_ptr<VideoEncoding> inner_;
-    std::weak_ptr<EncodeLatencyMeter> meter_;
     double lastGrab_ = 0;
 };
 
@@ -60,43 +56,59 @@ std::shared_ptr<EncodeLatencyMeter> EncodeLatencyMeter::make() {
 
 VideoEncoderFactory EncodeLatencyMeter::wrap(VideoEncoderFactory factory) {
     return
-        [factory = std::move(factory), meter = weak_from_this()](
+        [factory = std::move(factory)](
             int width, int height, const StreamConfig& config) -> std::unique_ptr<VideoEncoding> {
             auto inner = factory ? factory(width, height, config) : nullptr;
             if (!inner) {
                 return nullptr;
             }
-            return std::make_unique<MeasuredEncoder>(std::move(inner), meter);
+            return std::make_unique<MeasuredEncoder>(std::move(inner));
         };
 }
 
-void EncodeLatencyMeter::record(double changedAt, double grabbedAt, double now) {
-    std::vector<double> change;
-    std::vector<double> grab;
+void EncodeLatencyMeter::record(const FrameTimes& t) {
+    if (t.changed <= 0 || t.encoded <= 0) {
+        return;
+    }
+    const double sent = t.sent > 0 ? t.sent : t.encoded;
+    const std::array<double, kSeries> values{
+        t.encoded - t.changed,     t.encoded - t.grabStarted, sent - t.changed,
+        t.grabStarted - t.changed, t.grabbed - t.grabStarted, t.converted - t.grabbed,
+        t.encodeIn - t.converted,  t.encoded - t.encodeIn,    sent - t.encoded,
+    };
+    std::array<std::vector<double>, kSeries> full;
     {
         std::lock_guard lock(mutex_);
-        sinceChange_.push_back(std::max(0.0, now - changedAt));
-        sinceGrab_.push_back(std::max(0.0, now - grabbedAt));
-        if (windowStart_ == 0) {
-            windowStart_ = now;
+        for (std::size_t i = 0; i < kSeries; ++i) {
+            series_[i].push_back(std::max(0.0, values[i]));
         }
-        if (now - windowStart_ < window) {
+        if (windowStart_ == 0) {
+            windowStart_ = sent;
+        }
+        if (sent - windowStart_ < window) {
             return;
         }
-        change.swap(sinceChange_);
-        grab.swap(sinceGrab_);
-        windowStart_ = now;
+        full.swap(series_);
+        windowStart_ = sent;
     }
-    auto percentiles = [](std::vector<double>& values) {
-        std::sort(values.begin(), values.end());
-        auto at = [&](double fraction) {
-            return values[std::min(values.size() - 1,
-                                   static_cast<std::size_t>(fraction * values.size()))];
-        };
-        return "p50 " + milliseconds(at(0.5)) + "ms, p95 " + milliseconds(at(0.95)) + "ms";
+    auto at = [](std::vector<double>& values, double fraction) {
+        return values[std::min(values.size() - 1,
+                               static_cast<std::size_t>(fraction * values.size()))];
     };
-    Log::info("video latency: change to encoded " + percentiles(change) + "; read to encoded " +
-              percentiles(grab) + "; " + std::to_string(change.size()) + " frames");
+    std::array<std::string, kSeries> p50;
+    std::array<std::string, kSeries> p95;
+    for (std::size_t i = 0; i < kSeries; ++i) {
+        std::sort(full[i].begin(), full[i].end());
+        p50[i] = milliseconds(at(full[i], 0.5));
+        p95[i] = milliseconds(at(full[i], 0.95));
+    }
+    auto pair = [&](std::size_t i) { return p50[i] + "/" + p95[i]; };
+    Log::info("video latency: change to encoded p50 " + p50[0] + "ms, p95 " + p95[0] +
+              "ms; read to encoded p50 " + p50[1] + "ms, p95 " + p95[1] +
+              "ms; change to sent p50 " + p50[2] + "ms, p95 " + p95[2] +
+              "ms; stages p50/p95 ms: wait " + pair(3) + ", grab " + pair(4) + ", convert " +
+              pair(5) + ", queue " + pair(6) + ", encode " + pair(7) + ", hand-over " + pair(8) +
+              "; " + std::to_string(full[0].size()) + " frames");
 }
 
 }  // namespace quelm

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -8,10 +9,10 @@
 
 namespace quelm {
 
-// Measures how long the host takes from noticing a screen change (and from reading the screen)
-// to having its frame encoded, and logs the medians and 95th percentiles every few seconds
-// ("video latency: "). Wraps the encoders the pipeline makes; refinements of a picture already
-// measured are not counted.
+// Measures how long the host takes from noticing a screen change to handing its frame to the
+// server, stage by stage, and logs the medians and 95th percentiles every few seconds
+// ("video latency: "). Wraps the encoders the pipeline makes, which stamp the frames they
+// return; refinements of a picture already measured are not counted.
 //
 // Thread-safe: completions arrive on encoder threads.
 class EncodeLatencyMeter final : public std::enable_shared_from_this<EncodeLatencyMeter> {
@@ -19,19 +20,21 @@ class EncodeLatencyMeter final : public std::enable_shared_from_this<EncodeLaten
     static constexpr double window = 5.0;
 
     static std::shared_ptr<EncodeLatencyMeter> make();
-    // Encoders of `factory` that report to this meter.
+    // Encoders of `factory` that stamp their frames with the picture's capture times and
+    // their own.
     VideoEncoderFactory wrap(VideoEncoderFactory factory);
 
-    // One measured frame: the picture's change was noticed at `changedAt`, the screen read at
-    // `grabbedAt`, the frame encoded at `now`.
-    void record(double changedAt, double grabbedAt, double now);
+    // One frame that went all the way; frames without a change time are ignored.
+    void record(const FrameTimes& times);
 
   private:
+    // change→encoded, read→encoded, change→sent, then one per stage.
+    static constexpr std::size_t kSeries = 9;
+
     EncodeLatencyMeter() = default;
 
     std::mutex mutex_;
-    std::vector<double> sinceChange_;
-    std::vector<double> sinceGrab_;
+    std::array<std::vector<double>, kSeries> series_;
     double windowStart_ = 0;
 };
 

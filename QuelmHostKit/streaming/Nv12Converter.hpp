@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "QuelmHostKit/streaming/PixelBuffer.hpp"
+#include "QuelmHostKit/platform/PixelBuffer.hpp"
 
 namespace quelm {
 

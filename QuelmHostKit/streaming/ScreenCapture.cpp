@@ -30,6 +30,10 @@ std::shared_ptr<ScreenCapture> ScreenCapture::make(Collaborators collaborators) 
             handler(std::move(frame));
         }
     }));
+    capture->pipeline_->setOnTimes([latency = capture->latency_](FrameTimes times) {
+        times.sent = monotonicSeconds();
+        latency->record(times);
+    });
     return capture;
 }
 
@@ -141,16 +145,22 @@ void ScreenCapture::begin(std::uint64_t ticket) {
     auto stream = std::get<std::shared_ptr<CaptureStream>>(std::move(created));
 
     // Second check, before the stream becomes the current one; a stale one was never started.
+    // An update or audio switch that came meanwhile found no stream to reconfigure: its
+    // settings are taken here, and the stream follows them once it runs.
+    CaptureSettings latest;
     {
         std::lock_guard lock(mutex_);
-        if (generation_ != ticket) {
+        if (generation_ != ticket || !config_) {
             return;
         }
         stream_ = stream;
         streamId_ = streamId;
         nativeSize_ = native;
+        config = *config_;
+        latest = settingsFor(native.width, native.height, config, audioKbps_ > 0);
+        // Enqueued under the lock, so that an update right after this cannot be overtaken.
+        pipeline_->configure(latest.width, latest.height, config);
     }
-    pipeline_->configure(settings.width, settings.height, config);
 
     auto started = stream->start();
     if (!started.ok()) {
@@ -176,13 +186,17 @@ void ScreenCapture::begin(std::uint64_t ticket) {
     }
     if (stale) {
         stream->stop();
+        return;
+    }
+    if (latest != settings) {
+        reconfigure(std::move(stream), streamId, latest, ticket, "capture update failed: ");
     }
 }
 
 void ScreenCapture::startFailed(const CaptureStatus& status, std::uint64_t ticket) {
     Log::info("screen capture could not start: " + status.description);
-    bool denied =
-        status.kind == CaptureStatus::Kind::denied || !services_.service->permissionGranted();
+    bool denied = status.kind == CaptureStatus::Kind::denied ||
+                  (services_.service && !services_.service->permissionGranted());
     fail(denied ? kDenied : kFailed, ticket);
 }
 
@@ -364,6 +378,7 @@ void ScreenCapture::update(const StreamConfig& config) {
     std::uint64_t ticket = 0;
     Size native;
     bool audio = false;
+    CaptureSettings settings;
     {
         std::lock_guard lock(mutex_);
         if (!stream_) {
@@ -379,9 +394,10 @@ void ScreenCapture::update(const StreamConfig& config) {
         ticket = generation_;
         native = nativeSize_;
         audio = audioKbps_ > 0;
+        settings = settingsFor(native.width, native.height, config, audio);
+        // Under the lock: pipeline configurations keep the order of the settings they follow.
+        pipeline_->configure(settings.width, settings.height, config);
     }
-    auto settings = settingsFor(native.width, native.height, config, audio);
-    pipeline_->configure(settings.width, settings.height, config);
     reconfigure(std::move(stream), streamId, settings, ticket, "capture update failed: ");
 }
 

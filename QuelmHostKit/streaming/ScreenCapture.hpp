@@ -30,7 +30,8 @@ class EncodeLatencyMeter;
 // platform calls (listing displays, creating, starting, updating and stopping a stream) run on
 // `startup`, a queue of their own; pictures are handed to the pipeline on the stream's capture
 // thread; audio is encoded on `audio`. `mutex_` guards the stream state and is never held
-// while calling out.
+// while calling out, but for enqueueing the pipeline's configuration, whose order must follow
+// the order of the settings.
 // Ownership: made by `make`, owned through a shared_ptr; everything handed out holds it weakly.
 // The caller keeps the queues alive at least as long as the capture.
 class ScreenCapture final : public ScreenStreaming,

@@ -8,7 +8,7 @@
 
 #include "QuelmCore/Bytes.hpp"
 #include "QuelmCore/StreamConfig.hpp"
-#include "QuelmHostKit/streaming/PixelBuffer.hpp"
+#include "QuelmHostKit/platform/PixelBuffer.hpp"
 
 namespace quelm {
 
@@ -19,6 +19,8 @@ struct EncodedFrame {
     std::vector<Bytes> parameterSets;
     // NAL units, each preceded by its length as 4 bytes big-endian.
     Bytes payload;
+    // Stamped by a measuring wrapper for latency figures; all 0 otherwise.
+    FrameTimes times;
 
     friend bool operator==(const EncodedFrame&, const EncodedFrame&) = default;
 };

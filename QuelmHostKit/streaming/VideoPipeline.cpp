@@ -46,6 +46,10 @@ void VideoPipeline::setOnFrame(FrameHandler onFrame) {
     enqueue([onFrame = std::move(onFrame)](VideoPipeline& self) { self.onFrame_ = onFrame; });
 }
 
+void VideoPipeline::setOnTimes(std::function<void(const FrameTimes&)> onTimes) {
+    enqueue([onTimes = std::move(onTimes)](VideoPipeline& self) { self.onTimes_ = onTimes; });
+}
+
 void VideoPipeline::configure(int width, int height, const StreamConfig& config) {
     enqueue([width, height, config](VideoPipeline& self) {
         self.resetState();
@@ -109,6 +113,7 @@ void VideoPipeline::resetState() {
     ++refinementToken_;
     refinementsLeft_ = 0;
     refinementDue_ = false;
+    nextRefinementDelay_ = refinementDelay;
 }
 
 void VideoPipeline::dropEncoder() {
@@ -212,6 +217,7 @@ void VideoPipeline::finished(EncodeOutcome outcome, std::uint64_t epoch, bool fr
         [&](auto& result) {
             using Result = std::decay_t<decltype(result)>;
             if constexpr (std::is_same_v<Result, EncodeOutcomes::Frame>) {
+                nextRefinementDelay_ = refinementSpacing(result.frame, fresh);
                 deliver(result.frame);
                 if (fresh) {
                     refinementsLeft_ = refinementPasses;
@@ -250,14 +256,33 @@ void VideoPipeline::deliver(const EncodedFrame& encoded) {
     }
     frame.payload = encoded.payload;
     onFrame_(std::move(frame));
+    if (onTimes_ && encoded.times.encoded > 0) {
+        onTimes_(encoded.times);
+    }
+}
+
+double VideoPipeline::refinementSpacing(const EncodedFrame& frame, bool fresh) const {
+    if (fresh && !frame.isKey) {
+        return refinementDelay;  // wait for the screen to stop changing
+    }
+    // A key frame or a refinement starts the sharpening of a still screen: the next pass
+    // follows once the link has carried this one, not later.
+    std::size_t bytes = frame.payload.size();
+    for (const auto& set : frame.parameterSets) {
+        bytes += set.size();
+    }
+    const double bitsPerSecond = std::max(config_->bitrateMbps, 0.01) * 1e6;
+    const double onTheLink = static_cast<double>(bytes) * 8.0 / bitsPerSecond;
+    return std::clamp(onTheLink, 1.0 / std::max<std::int64_t>(config_->fps, 1), refinementDelay);
 }
 
 void VideoPipeline::scheduleRefinement() {
     if (refinementsLeft_ < 1 || pending_) {
         return;  // a new picture will be encoded anyway
     }
+    const double delay = std::exchange(nextRefinementDelay_, refinementDelay);
     // Timers are never cancelled; a changed token makes this one void.
-    queue_->after(refinementDelay,
+    queue_->after(delay,
                   weakCallback(shared_from_this(), [token = refinementToken_](VideoPipeline& self) {
                       if (self.refinementToken_ != token || self.refinementsLeft_ < 1 ||
                           self.pending_ || !self.current_) {

@@ -8,8 +8,8 @@
 #include "QuelmCore/FrameGate.hpp"
 #include "QuelmCore/StreamConfig.hpp"
 #include "QuelmCore/VideoFrame.hpp"
+#include "QuelmHostKit/platform/PixelBuffer.hpp"
 #include "QuelmHostKit/queues/SerialQueue.hpp"
-#include "QuelmHostKit/streaming/PixelBuffer.hpp"
 #include "QuelmHostKit/streaming/VideoEncoding.hpp"
 
 namespace quelm {
@@ -34,7 +34,8 @@ class VideoPipeline final : public std::enable_shared_from_this<VideoPipeline> {
         friend bool operator==(const Size&, const Size&) = default;
     };
 
-    // Refinement encodes after each new picture, and their spacing.
+    // Refinement encodes after each new picture, and their spacing once the screen stopped
+    // changing; after a key frame they follow each other as fast as the link carries them.
     static constexpr int refinementPasses = 3;
     static constexpr double refinementDelay = 0.3;
     // Unacknowledged frames allowed, and how long the pipeline waits for an acknowledgement.
@@ -52,6 +53,8 @@ class VideoPipeline final : public std::enable_shared_from_this<VideoPipeline> {
 
     // Set by the owner before the first configure.
     void setOnFrame(FrameHandler onFrame);
+    // Called on `queue` after `onFrame` with the stage times of a measured frame.
+    void setOnTimes(std::function<void(const FrameTimes&)> onTimes);
     // Resets, takes the new size and settings, and makes an encoder.
     void configure(int width, int height, const StreamConfig& config);
     // Offers a captured picture; pictures of another size than configured are dropped.
@@ -79,6 +82,7 @@ class VideoPipeline final : public std::enable_shared_from_this<VideoPipeline> {
     void startEncode(PixelBufferRef picture, bool fresh, double now);
     void finished(EncodeOutcome outcome, std::uint64_t epoch, bool fresh, bool wasKey);
     void deliver(const EncodedFrame& encoded);
+    double refinementSpacing(const EncodedFrame& frame, bool fresh) const;
     void scheduleRefinement();
     void scheduleStallCheck();
 
@@ -87,6 +91,7 @@ class VideoPipeline final : public std::enable_shared_from_this<VideoPipeline> {
 
     // Everything below is touched only on queue_.
     FrameHandler onFrame_;
+    std::function<void(const FrameTimes&)> onTimes_;
     int width_ = 0;
     int height_ = 0;
     std::optional<StreamConfig> config_;
@@ -98,6 +103,7 @@ class VideoPipeline final : public std::enable_shared_from_this<VideoPipeline> {
     bool encoding_ = false;
     int refinementsLeft_ = 0;
     bool refinementDue_ = false;
+    double nextRefinementDelay_ = refinementDelay;
     std::uint64_t refinementToken_ = 0;
     bool stallCheckScheduled_ = false;
     std::uint64_t epoch_ = 0;

@@ -344,5 +344,28 @@ TEST_F(X11LayerTest, CursorMonitorFollowsThePointerWhileReadAndForgetsItWithTheS
     EXPECT_TRUE(eventually([&] { return !monitor->pointerPosition().has_value(); }));
 }
 
+// While capture reports the pointer it reads anyway, the monitor does not query the server
+// again; once the reports stop, its own poll takes over.
+TEST_F(X11LayerTest, CursorMonitorTakesReportedPositionsInsteadOfPolling) {
+    auto pump = X11EventPump::start(server_->name());
+    auto mover = X11Connection::open(server_->name());
+    ASSERT_TRUE(pump && mover);
+    Display* display = mover->display();
+    XWarpPointer(display, None, DefaultRootWindow(display), 0, 0, 0, 0, 300, 300);
+    XSync(display, False);
+
+    constexpr double kInterval = 0.5;
+    auto monitor = X11CursorMonitor::create(pump, kInterval);
+    const PointerPosition reported{5, 7};
+    monitor->report(reported);
+    EXPECT_EQ(monitor->pointerPosition(), reported);  // starts polling
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(monitor->pointerPosition(), reported) << "the poll read the server again";
+
+    EXPECT_TRUE(eventually([&] {
+        return monitor->pointerPosition() == PointerPosition{300, 300};
+    })) << "no poll after the reports stopped";
+}
+
 }  // namespace
 }  // namespace quelm

@@ -128,6 +128,10 @@ class XShmCaptureStreamTest : public ::testing::Test {
         options.displayId = displayId;
         options.displays = displays;
         options.neverCapture = std::move(registry);
+        options.onPointer = [this](PointerPosition position) {
+            std::lock_guard lock(pointerMutex);
+            pointers.push_back(position);
+        };
         stream = std::make_shared<XShmCaptureStream>(options, settings, receiver.receivers());
     }
 
@@ -151,6 +155,8 @@ class XShmCaptureStreamTest : public ::testing::Test {
     std::uint32_t displayId = 0;
     Receiver receiver;
     std::shared_ptr<XShmCaptureStream> stream;
+    std::mutex pointerMutex;
+    std::vector<PointerPosition> pointers;
 };
 
 TEST_F(XShmCaptureStreamTest, DeliversTheFirstPictureThenOnlyChangesAndEveryUpdate) {
@@ -232,6 +238,19 @@ TEST_F(XShmCaptureStreamTest, ThePointerIsDrawnWhereItIsAndItsMovesArePictures) 
     }
     EXPECT_LT(darkest, 100) << "no cursor around the pointer";
     EXPECT_NEAR(luma(*picture, 100, 300), 235, 1);
+
+    // The position it read went to whoever follows the pointer, and the picture carries when
+    // it passed each stage, in order.
+    {
+        std::lock_guard lock(pointerMutex);
+        ASSERT_FALSE(pointers.empty());
+        EXPECT_EQ(pointers.back(), (PointerPosition{320, 180}));
+    }
+    const auto& t = picture->times();
+    EXPECT_GT(t.changed, 0);
+    EXPECT_LE(t.changed, t.grabStarted);
+    EXPECT_LE(t.grabStarted, t.grabbed);
+    EXPECT_LE(t.grabbed, t.converted);
 }
 
 TEST_F(XShmCaptureStreamTest, LosingTheServerEndsTheStreamWithATemporaryStop) {

@@ -282,6 +282,65 @@ TEST_F(ScreenCaptureTest, UpdateWhileStartingOnlyReplacesTheSettingsBeginUses) {
     EXPECT_EQ(encoder.creations().back().config, (StreamConfig{640, 2.0, 10}));
 }
 
+// An update and an audio switch landing while the start lists the displays, creates the
+// stream or starts it: whichever window they hit, the stream and the pipeline end up with them.
+TEST_F(ScreenCaptureTest, SettingsChangedDuringEachStartWindowAreFollowed) {
+    enum class Window { listing, creating, starting };
+    for (const auto window : {Window::listing, Window::creating, Window::starting}) {
+        SCOPED_TRACE(static_cast<int>(window));
+        service = FakeCaptureService::make();
+        ScreenCapture::Collaborators collaborators;
+        collaborators.service = service;
+        collaborators.startup = queue;
+        collaborators.audio = queue;
+        collaborators.video = queue;
+        collaborators.makeVideoEncoder = encoder.factory();
+        collaborators.makeAudioEncoder = audioEncoder.factory();
+        collaborators.currentDisplay = [] { return 1u; };
+        capture = ScreenCapture::make(std::move(collaborators));
+
+        bool changed = false;
+        auto change = [&] {
+            if (!changed) {
+                changed = true;
+                capture->update(StreamConfig{640, 2.0, 10});
+                capture->setAudio(64, [](AudioPacket) {});
+            }
+        };
+        if (window == Window::listing) {
+            service->onDisplays(change);
+        } else if (window == Window::creating) {
+            service->onCreate(change);
+        } else {
+            service->onStart(change);
+        }
+        startAndRun();
+
+        auto stream = service->lastStream();
+        ASSERT_TRUE(stream);
+        const auto updates = stream->updates();
+        const auto effective = updates.empty() ? stream->settings() : updates.back();
+        EXPECT_EQ(effective, (CaptureSettings{640, 360, 10, true}));
+        EXPECT_EQ(encoder.creations().back().config, (StreamConfig{640, 2.0, 10}));
+        deliver(stream, 640, 360);
+        EXPECT_EQ(encoder.encodeAt(encoder.encodeCount() - 1).buffer->width(), 640);
+        EXPECT_TRUE(errors.empty());
+        capture->stop();
+        queue->runPending();
+    }
+}
+
+TEST_F(ScreenCaptureTest, AStartFailureWithoutACaptureServiceIsReported) {
+    ScreenCapture::Collaborators collaborators;
+    collaborators.startup = queue;
+    collaborators.audio = queue;
+    collaborators.video = queue;
+    collaborators.makeVideoEncoder = encoder.factory();
+    capture = ScreenCapture::make(std::move(collaborators));
+    startAndRun();
+    EXPECT_EQ(errors, std::vector<std::string>{"captureFailed"});
+}
+
 TEST_F(ScreenCaptureTest, UpdateAfterStopDoesNothing) {
     startAndRun();
     capture->stop();

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -437,6 +438,104 @@ TEST(VideoEncoder, RefinementsSharpenAStillPictureAfterAKeyFrame) {
                 << "refinement " << i << ", mid-stream " << midStream;
         }
         EXPECT_GT(psnr.back(), psnr.front() + 4.0) << "mid-stream " << midStream;
+    }
+}
+
+// A photograph-like texture: smooth value noise over six octaves, detail down to the pixel.
+PixelBufferRef photograph(int width, int height) {
+    auto hash = [](int x, int y, int octave) {
+        std::uint32_t h = unsigned(x) * 73856093u ^ unsigned(y) * 19349663u ^ unsigned(octave);
+        h ^= h >> 16;
+        h *= 0x7feb352dU;
+        h ^= h >> 15;
+        return (h & 0xFFFF) / 65535.0;
+    };
+    auto noise = [&](double x, double y, int octave) {
+        const int xi = static_cast<int>(std::floor(x));
+        const int yi = static_cast<int>(std::floor(y));
+        const double fx = x - xi, fy = y - yi;
+        const double sx = fx * fx * (3 - 2 * fx), sy = fy * fy * (3 - 2 * fy);
+        const double top =
+            hash(xi, yi, octave) + (hash(xi + 1, yi, octave) - hash(xi, yi, octave)) * sx;
+        const double bottom = hash(xi, yi + 1, octave) +
+                              (hash(xi + 1, yi + 1, octave) - hash(xi, yi + 1, octave)) * sx;
+        return top + (bottom - top) * sy;
+    };
+    auto picture = std::make_shared<PixelBuffer>(width, height);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            double value = 0, amplitude = 0.5, frequency = 1 / 48.0;
+            for (int octave = 0; octave < 6; ++octave) {
+                value += amplitude * noise(x * frequency, y * frequency, octave);
+                amplitude *= 0.6;
+                frequency *= 2.3;
+            }
+            picture->luma()[y * picture->lumaStride() + x] =
+                static_cast<std::uint8_t>(std::clamp(value * 380 - 60, 16.0, 235.0));
+        }
+    }
+    for (int y = 0; y < picture->chromaHeight(); ++y) {
+        for (int x = 0; x < width / 2; ++x) {
+            auto* pair = picture->chroma() + y * picture->chromaStride() + 2 * x;
+            pair[0] = static_cast<std::uint8_t>(100 + 60 * noise(x / 20.0, y / 20.0, 7));
+            pair[1] = static_cast<std::uint8_t>(100 + 60 * noise(x / 16.0, y / 16.0, 9));
+        }
+    }
+    return picture;
+}
+
+std::size_t frameBytes(const EncodedFrame& frame) {
+    std::size_t bytes = frame.payload.size();
+    for (const auto& set : frame.parameterSets) {
+        bytes += set.size();
+    }
+    return bytes;
+}
+
+// Whatever the rate, a key frame of a detailed screen fits its stretch of the link, the first
+// one, one forced after refinements reached a fine quantiser, and one of new content; the
+// refinements then bring the picture up within the same budget each.
+TEST(VideoEncoder, KeyFramesFitTheLinkAndRefinementsSharpenThem) {
+    constexpr int kW = 960;
+    constexpr int kH = 540;
+    const auto still = photograph(kW, kH);
+    const auto other = photograph(kW + 64, kH);
+    auto shifted = std::make_shared<PixelBuffer>(kW, kH);
+    for (int y = 0; y < kH; ++y) {
+        std::copy_n(other->luma() + y * other->lumaStride() + 64, kW,
+                    shifted->luma() + y * shifted->lumaStride());
+    }
+    std::copy_n(still->chroma(), still->chromaHeight() * still->chromaStride(), shifted->chroma());
+
+    for (const double mbps : {1.0, 3.0, 8.0}) {
+        SCOPED_TRACE(testing::Message() << mbps << " Mbit/s");
+        const StreamConfig config{.maxEdge = 1920, .bitrateMbps = mbps, .fps = 30};
+        const std::size_t budget = VideoEncoder::frameBudgetBytes(mbps);
+        auto encoder = VideoEncoder::create(kW, kH, config);
+        ASSERT_NE(encoder, nullptr);
+        Decoder decoder;
+        std::vector<PixelBufferRef> sources;
+        auto send = [&](const PixelBufferRef& picture, bool key, bool refinement) {
+            const auto frame = expectFrame(encodeAndWait(*encoder, picture, key, refinement));
+            EXPECT_EQ(frame.isKey, key);
+            EXPECT_LE(frameBytes(frame), budget) << "frame " << sources.size();
+            EXPECT_TRUE(decoder.decode(annexB(frame)));
+            sources.push_back(picture);
+        };
+        send(still, true, false);
+        for (int pass = 0; pass < 3; ++pass) {
+            send(still, false, true);
+        }
+        send(still, true, false);  // after the refinements went fine
+        send(shifted, true, false);
+        decoder.flush();
+        ASSERT_EQ(decoder.frames.size(), sources.size());
+        std::vector<double> psnr;
+        for (std::size_t i = 0; i < sources.size(); ++i) {
+            psnr.push_back(compare(*sources[i], *decoder.frames[i]).first);
+        }
+        EXPECT_GT(psnr[3], psnr[0] + 2.0) << "refinements sharpen the key frame";
+        EXPECT_GT(psnr[2], psnr[1]);
     }
 }
 

@@ -188,21 +188,48 @@ TEST_F(VideoPipelineTest, CompletionsFromOtherThreadsAndSynchronousOnesHopOntoTh
     EXPECT_EQ(frames[1].seq, 2u);
 }
 
-TEST_F(VideoPipelineTest, StillScreenGetsThreeRefinementsThreeTenthsApart) {
-    acknowledgeEveryFrame = true;
-    encoder.setAutoOutcome(ScriptedEncoder::frame(false));
-    configure();
-    auto still = submit();
-    queue->advance(10);
+// The first refinement waits for the screen to stop changing after a motion frame; after a key
+// frame, and between refinements, each follows once the link (6 Mbit/s here) carried the last
+// frame, at least a frame interval and at most the still-screen delay apart.
+TEST_F(VideoPipelineTest, StillScreenGetsThreeRefinementsPacedByTheLink) {
+    struct Case {
+        bool key;
+        std::size_t bytes;
+        double first;
+        double next;
+    };
+    const Case cases[] = {
+        {false, 5, VideoPipeline::refinementDelay, 1.0 / 30},
+        {true, 75'000, 0.1, 0.1},
+        {true, 30'000, 0.04, 0.04},
+        {true, 400'000, VideoPipeline::refinementDelay, VideoPipeline::refinementDelay},
+        {false, 75'000, VideoPipeline::refinementDelay, 0.1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "key " << c.key << ", " << c.bytes << " bytes");
+        ScriptedEncoder encoder;
+        auto pipeline = VideoPipeline::make(queue, encoder.factory());
+        std::vector<double> times;
+        pipeline->setOnFrame([&](VideoFrame) {
+            times.push_back(queue->now());
+            pipeline->acknowledge();
+        });
+        Bytes payload(c.bytes, 0x41);
+        encoder.setAutoOutcome(ScriptedEncoder::frame(c.key, payload));
+        pipeline->configure(kWidth, kHeight, config);
+        auto still = picture();
+        pipeline->submit(still);
+        queue->advance(10);
 
-    ASSERT_EQ(encoder.encodeCount(), 1u + VideoPipeline::refinementPasses);
-    ASSERT_EQ(frameTimes.size(), 4u);
-    EXPECT_FALSE(encoder.encodeAt(0).refinement);
-    for (std::size_t i = 1; i < 4; ++i) {
-        EXPECT_EQ(encoder.encodeAt(i).buffer, still);
-        EXPECT_FALSE(encoder.encodeAt(i).forceKey);
-        EXPECT_TRUE(encoder.encodeAt(i).refinement) << "the encoder is told to sharpen it";
-        EXPECT_NEAR(frameTimes[i] - frameTimes[i - 1], VideoPipeline::refinementDelay, 1e-9);
+        ASSERT_EQ(encoder.encodeCount(), 1u + VideoPipeline::refinementPasses);
+        ASSERT_EQ(times.size(), 4u);
+        EXPECT_FALSE(encoder.encodeAt(0).refinement);
+        for (std::size_t i = 1; i < 4; ++i) {
+            EXPECT_EQ(encoder.encodeAt(i).buffer, still);
+            EXPECT_FALSE(encoder.encodeAt(i).forceKey);
+            EXPECT_TRUE(encoder.encodeAt(i).refinement) << "the encoder is told to sharpen it";
+            EXPECT_NEAR(times[i] - times[i - 1], i == 1 ? c.first : c.next, 1e-9) << i;
+        }
     }
 }
 
@@ -210,7 +237,7 @@ TEST_F(VideoPipelineTest, RefinementsCountFromTheirOwnPicturesOutcomeNotFromAnOl
     acknowledgeEveryFrame = true;
     configure();
     submit();
-    complete(ScriptedEncoder::frame(true));  // the old picture's first refinement is due at +0.3
+    complete(ScriptedEncoder::frame(false));  // the old picture's first refinement is due at +0.3
     queue->advance(0.1);
     auto fresh = submit();
     queue->advance(0.05);
@@ -223,7 +250,7 @@ TEST_F(VideoPipelineTest, RefinementsCountFromTheirOwnPicturesOutcomeNotFromAnOl
     ASSERT_EQ(frameTimes.size(), 5u);
     for (std::size_t i = 0; i < 3; ++i) {
         EXPECT_EQ(encoder.encodeAt(2 + i).buffer, fresh);
-        EXPECT_NEAR(frameTimes[2 + i] - outcome, 0.3 * double(i + 1), 1e-9) << "refinement " << i;
+        EXPECT_NEAR(frameTimes[2 + i] - outcome, 0.3 + double(i) / 30, 1e-9) << "refinement " << i;
     }
 }
 
@@ -252,8 +279,8 @@ TEST_F(VideoPipelineTest, NewPictureCancelsTheRemainingRefinementsOfTheOldOne) {
     encoder.setAutoOutcome(ScriptedEncoder::frame(false));
     configure();
     auto old = submit();
-    queue->advance(0.3);  // one refinement of the old picture
-    queue->advance(0.1);
+    queue->advance(0.3);   // one refinement of the old picture
+    queue->advance(0.01);  // the next would follow a frame interval later
     auto fresh = submit();
     queue->advance(10);
 

@@ -35,6 +35,7 @@ CaptureService::Stream X11CaptureService::createStream(const CaptureDisplay& dis
     video.displayId = display.id;
     video.displays = options_.displays;
     video.neverCapture = options_.neverCapture;
+    video.onPointer = options_.onPointer;
     auto onAudio = receivers.onAudio;
     receivers.onAudio = nullptr;
     auto stream =

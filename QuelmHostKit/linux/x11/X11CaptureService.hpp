@@ -5,6 +5,7 @@
 #include <string>
 
 #include "QuelmHostKit/platform/CaptureService.hpp"
+#include "QuelmHostKit/platform/CursorMonitor.hpp"
 #include "QuelmHostKit/platform/DisplayServices.hpp"
 #include "QuelmHostKit/platform/SystemAudioSource.hpp"
 #include "QuelmHostKit/queues/SerialQueue.hpp"
@@ -30,6 +31,8 @@ class X11CaptureService final : public CaptureService {
         // Where a lost sound server is tried again; may block. Null: a lost source stays off.
         std::shared_ptr<SerialQueue> audioRetry;
         std::shared_ptr<NeverCaptureRegistry> neverCapture;
+        // Told the pointer positions capture reads; may be empty.
+        std::function<void(PointerPosition)> onPointer;
     };
 
     explicit X11CaptureService(Options options);

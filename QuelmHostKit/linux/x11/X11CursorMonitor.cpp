@@ -10,6 +10,8 @@ namespace {
 
 // Polling stops after this long without a reader.
 constexpr double kIdleSeconds = 2.0;
+// Reports younger than this many intervals stand for a poll.
+constexpr double kReportedFreshness = 2.0;
 
 }  // namespace
 
@@ -48,6 +50,14 @@ std::optional<PointerPosition> X11CursorMonitor::pointerPosition() {
     return position_;
 }
 
+void X11CursorMonitor::report(PointerPosition position) {
+    std::lock_guard lock(mutex_);
+    if (!lost_) {
+        position_ = position;
+        reportedAt_ = monotonicSeconds();
+    }
+}
+
 void X11CursorMonitor::startPolling() {
     timer_ = pump_->every(interval_, [weak = weak_from_this()](X11Connection& connection) {
         if (auto self = weak.lock()) {
@@ -59,10 +69,14 @@ void X11CursorMonitor::startPolling() {
 void X11CursorMonitor::poll(X11Connection& connection) {
     {
         std::lock_guard lock(mutex_);
-        if (monotonicSeconds() - lastRead_ > kIdleSeconds) {
+        const double now = monotonicSeconds();
+        if (now - lastRead_ > kIdleSeconds) {
             polling_ = false;
             timer_.reset();
             return;
+        }
+        if (now - reportedAt_ < kReportedFreshness * interval_) {
+            return;  // capture reads it at the same pace
         }
     }
     Display* display = connection.display();

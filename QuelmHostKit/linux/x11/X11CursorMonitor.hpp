@@ -15,7 +15,8 @@ namespace quelm {
 // The core protocol reports pointer motion only over windows one selects on, so a cheap poll
 // is what follows the pointer everywhere. Polling starts at the first read and stops after two
 // seconds without one; a read after such a pause gives the position of the pause (the next
-// tick brings it up to date). Nothing once the server is lost.
+// tick brings it up to date). Nothing once the server is lost. While screen capture reads the
+// pointer itself and reports it, the poll leaves the server alone.
 //
 // Thread-safe.
 class X11CursorMonitor final : public CursorMonitor,
@@ -27,6 +28,8 @@ class X11CursorMonitor final : public CursorMonitor,
     X11CursorMonitor& operator=(const X11CursorMonitor&) = delete;
 
     std::optional<PointerPosition> pointerPosition() override;
+    // A position read elsewhere (by capture, on its own connection); any thread.
+    void report(PointerPosition position);
 
   private:
     X11CursorMonitor(std::shared_ptr<X11EventPump> pump, double interval);
@@ -39,6 +42,7 @@ class X11CursorMonitor final : public CursorMonitor,
     std::mutex mutex_;
     std::optional<PointerPosition> position_;
     double lastRead_ = 0;
+    double reportedAt_ = -1e9;
     bool polling_ = false;
     bool lost_ = false;
     X11Registration lostListener_;

@@ -435,6 +435,9 @@ void XShmCaptureStream::Session::queryPointer() {
     if (!XQueryPointer(display_, root_, &rootReturn, &child, &x, &y, &windowX, &windowY, &mask)) {
         return;
     }
+    if (options_.onPointer) {
+        options_.onPointer(PointerPosition{double(x), double(y)});
+    }
     if (x == pointerX_ && y == pointerY_) {
         return;
     }
@@ -459,7 +462,8 @@ bool XShmCaptureStream::Session::grab(const std::function<void(PixelBufferRef)>&
     if (!image_ || !pool_) {
         return false;
     }
-    const double grabbedAt = monotonicSeconds();
+    FrameTimes times;
+    times.grabStarted = monotonicSeconds();
     if (!XShmGetImage(display_, root_, image_, monitor_.x, monitor_.y, AllPlanes)) {
         return false;
     }
@@ -480,12 +484,15 @@ bool XShmCaptureStream::Session::grab(const std::function<void(PixelBufferRef)>&
             ScreenOverlay::blackOut(picture, left, top, right - left, bottom - top);
         }
     }
+    times.grabbed = monotonicSeconds();
     PixelBufferRef buffer = pool_->acquire();
     BgraImage source{picture.pixels, picture.width, picture.height, picture.stride};
     if (!converter_.convert(source, *buffer)) {
         return false;
     }
-    buffer->setTimes(noticedAt_ > 0 ? noticedAt_ : grabbedAt, grabbedAt);
+    times.converted = monotonicSeconds();
+    times.changed = noticedAt_ > 0 ? noticedAt_ : times.grabStarted;
+    buffer->setTimes(times);
     noticedAt_ = 0;
     deliver(std::move(buffer));
     return true;

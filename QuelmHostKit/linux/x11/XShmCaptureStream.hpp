@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "QuelmHostKit/platform/CaptureService.hpp"
+#include "QuelmHostKit/platform/CursorMonitor.hpp"
 #include "QuelmHostKit/platform/DisplayServices.hpp"
 #include "QuelmHostKit/streaming/NeverCaptureRegistry.hpp"
 
@@ -43,6 +44,9 @@ class XShmCaptureStream final : public CaptureStream {
         std::shared_ptr<DisplayServices> displays;
         // May be null.
         std::shared_ptr<NeverCaptureRegistry> neverCapture;
+        // Told every pointer position the stream reads, so that nobody else needs to read it
+        // while capture runs; may be empty. Runs on the capture thread.
+        std::function<void(PointerPosition)> onPointer;
     };
 
     // Pictures of the pool kept for reuse: the pipeline's pending, current and

@@ -1,4 +1,4 @@
-#include "QuelmHostKit/streaming/PixelBuffer.hpp"
+#include "QuelmHostKit/platform/PixelBuffer.hpp"
 
 namespace quelm {
 
