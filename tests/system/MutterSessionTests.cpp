@@ -5,18 +5,22 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <regex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "QuelmHostKit/linux/wayland/mutter/MutterHostEnvironment.hpp"
+#include "tests/fakes/ChildProcess.hpp"
 #include "tests/fakes/PipedProcess.hpp"
 
 namespace quelm::test {
@@ -60,6 +64,24 @@ int videoFrames(const std::vector<std::string>& lines) {
 std::string moveTo(double at, double x, double y) {
     return R"({"at": )" + std::to_string(at) + R"(, "send": {"moveTo": {"x": )" +
            std::to_string(x) + R"(, "y": )" + std::to_string(y) + "}}}\n";
+}
+
+std::string scriptLine(const std::string& at, const std::string& message) {
+    return "{" + at + R"(, "send": )" + message + "}\n";
+}
+
+std::string click(double at) {
+    return scriptLine(R"("at": )" + std::to_string(at),
+                      R"({"button": {"right": false, "down": true, "modifiers": 0}})") +
+           scriptLine(R"("after": 0.05)",
+                      R"({"button": {"right": false, "down": false, "modifiers": 0}})");
+}
+
+std::string keyTap(double at, int code) {
+    const std::string key = R"({"key": {"code": )" + std::to_string(code) + R"(, "down": )";
+    return scriptLine(R"("at": )" + std::to_string(at),
+                      key + R"(true, "isRepeat": false, "modifiers": 0}})") +
+           scriptLine(R"("after": 0.05)", key + R"(false, "isRepeat": false, "modifiers": 0}})");
 }
 
 // A fresh headless mutter (with its own bus and PipeWire), the tests' pattern client full-screen
@@ -154,6 +176,9 @@ class MutterSessionTest : public ::testing::Test {
             std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
         while (std::chrono::steady_clock::now() < until) {
             auto line = client->nextLine(0.2);
+            if (line) {
+                clientLines += *line + "\n";
+            }
             if (line && std::regex_search(*line, wanted)) {
                 return true;
             }
@@ -163,6 +188,8 @@ class MutterSessionTest : public ::testing::Test {
 
     fs::path folder;
     std::string commands;
+    // What the client said so far, for failure messages.
+    std::string clientLines;
     std::vector<std::string> session;
     int mutterPid = 0;
     std::unique_ptr<PipedProcess> compositor;
@@ -205,6 +232,119 @@ TEST_F(MutterSessionTest, TheDecodedPictureIsTheClientsPattern) {
 TEST_F(MutterSessionTest, AStillScreenGivesOnePictureAndItsRefinements) {
     auto lines = companion({"-s", "960", "-v", "-q", "-T", "6"});
     EXPECT_EQ(videoFrames(lines), 4) << host->errors();
+}
+
+TEST_F(MutterSessionTest, PointerKeysAndTextReachTheClient) {
+    // Mutter can drop the first key of a new session: "b" goes first and may be lost.
+    const std::string text = "日本語 café 😀";
+    companion({"-s", "640", "-q", "-T", "7", "--script",
+               script(moveTo(0.5, 0.25, 0.5) + click(0.8) + keyTap(1.2, 11) + keyTap(2.0, 0) +
+                      R"({"at": 2.5, "send": {"text": {"_0": ")" + text + "\"}}}\n")});
+    EXPECT_TRUE(clientSays(R"(^motion 480 540$)")) << host->errors();
+    EXPECT_TRUE(clientSays(R"(^button 1 press 480 540$)"));
+    EXPECT_TRUE(clientSays(R"(^key a$)"));
+    EXPECT_TRUE(clientSays("^text b?a" + text + "$", 8)) << clientLines;
+}
+
+TEST_F(MutterSessionTest, LosingTheCompositorStopsTheStreamAndTheHostLivesOn) {
+    const auto args = std::vector<std::string>{
+        PipedProcess::built("QuelmCompanion", "quelmix-companion"), url, "-v", "-q", "-T", "12"};
+    PipedProcess first(args, environment());
+    ASSERT_TRUE(first.lineStarting("video seq=", 10)) << host->errors();
+    ASSERT_EQ(kill(mutterPid, SIGKILL), 0);
+    EXPECT_TRUE(first.lineStarting("error: captureStopped", 5)) << host->errors();
+    first.wait(12);
+    EXPECT_TRUE(host->alive());
+    {
+        PipedProcess second(args, environment());
+        EXPECT_TRUE(second.lineStarting("hello: ", 5));
+    }
+    EXPECT_TRUE(host->alive());
+
+    // A new compositor in the same session: the host follows it and streams again.
+    PipedProcess mutter(
+        {ChildProcess::find("mutter"), "--wayland", "--no-x11", "--headless", "--virtual-monitor",
+         std::to_string(kWidth) + "x" + std::to_string(kHeight)},
+        environment());
+    const auto back = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (host->errors().find("remote desktop session started") ==
+               host->errors().rfind("remote desktop session started") &&
+           std::chrono::steady_clock::now() < back) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    PipedProcess third(args, environment());
+    EXPECT_TRUE(third.lineStarting("video seq=", 10)) << host->errors() << mutter.errors();
+    third.signal(SIGINT);
+    third.wait(5);
+    EXPECT_TRUE(host->alive());
+    mutter.signal(SIGTERM);
+    mutter.wait(5);
+}
+
+// In the host's own process: the capture service of the session, with the QR window's rectangle
+// registered and then removed.
+TEST_F(MutterSessionTest, NoPictureOfTheScreenWhileTheSecretIsShown) {
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved;
+    for (const auto& assignment : session) {
+        const auto name = assignment.substr(0, assignment.find('='));
+        const char* old = std::getenv(name.c_str());
+        saved.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+        setenv(name.c_str(), assignment.substr(name.size() + 1).c_str(), 1);
+    }
+    auto registry = std::make_shared<NeverCaptureRegistry>();
+    const auto secret = registry->add(DisplayRect{760, 340, 400, 400});
+    {
+        MutterHostEnvironment environment(registry);
+        auto capture = environment.captureService();
+        auto displays = std::get<std::vector<CaptureDisplay>>(capture->displays());
+        ASSERT_EQ(displays.size(), 1u);
+        std::mutex mutex;
+        std::vector<double> means;
+        CaptureStream::Receivers receivers;
+        receivers.onPicture = [&](PixelBufferRef picture) {
+            double sum = 0;
+            const std::size_t size = std::size_t(picture->width()) * picture->height();
+            for (std::size_t i = 0; i < size; ++i) {
+                sum += picture->luma()[i];
+            }
+            std::lock_guard lock(mutex);
+            means.push_back(sum / size);
+        };
+        auto stream = std::get<std::shared_ptr<CaptureStream>>(
+            capture->createStream(displays[0], CaptureSettings{640, 360, 30, false}, receivers));
+        ASSERT_TRUE(stream->start().ok());
+        // The first picture may take a while on a busy machine: wait for it, then lift the
+        // secret and wait for the next.
+        const auto waitForPictures = [&](std::size_t count) {
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (std::chrono::steady_clock::now() < until) {
+                {
+                    std::lock_guard lock(mutex);
+                    if (means.size() >= count) {
+                        return;
+                    }
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+        };
+        waitForPictures(1);
+        registry->remove(secret);
+        waitForPictures(2);
+        stream->stop();
+        environment.shutdown();
+        std::lock_guard lock(mutex);
+        ASSERT_GE(means.size(), 2u);
+        // Black in the video range, then the pattern.
+        EXPECT_LT(means.front(), 17.0);
+        EXPECT_GT(means.back(), 40.0);
+    }
+    for (const auto& [name, value] : saved) {
+        if (value) {
+            setenv(name.c_str(), value->c_str(), 1);
+        } else {
+            unsetenv(name.c_str());
+        }
+    }
 }
 
 }  // namespace

@@ -61,6 +61,7 @@ class PipeWireCaptureStream::Loop {
     static void onProcess(void* data);
     static void onCoreError(void* data, std::uint32_t id, int, int result, const char* message);
     static void onTimer(void* data, std::uint64_t);
+    static void onGlobalRemove(void* data, std::uint32_t id);
 
     void takeCursor(spa_buffer* buffer);
     bool takePicture(spa_buffer* buffer);
@@ -75,7 +76,10 @@ class PipeWireCaptureStream::Loop {
     pw_context* context_ = nullptr;
     pw_core* core_ = nullptr;
     pw_stream* stream_ = nullptr;
+    pw_registry* registry_ = nullptr;
     spa_source* timer_ = nullptr;
+    spa_hook registryListener_{};
+    pw_registry_events registryEvents_{};
     spa_hook streamListener_{};
     spa_hook coreListener_{};
     pw_stream_events streamEvents_{};
@@ -124,6 +128,11 @@ CaptureStatus PipeWireCaptureStream::Loop::start() {
     coreEvents_.version = PW_VERSION_CORE_EVENTS;
     coreEvents_.error = onCoreError;
     pw_core_add_listener(core_, &coreListener_, &coreEvents_, this);
+    // The stream may wait for a new target when its node goes: the node's removal ends it.
+    registry_ = pw_core_get_registry(core_, PW_VERSION_REGISTRY, 0);
+    registryEvents_.version = PW_VERSION_REGISTRY_EVENTS;
+    registryEvents_.global_remove = onGlobalRemove;
+    pw_registry_add_listener(registry_, &registryListener_, &registryEvents_, this);
 
     stream_ = pw_stream_new(core_, "quelmix-screen",
                             pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY,
@@ -212,6 +221,11 @@ void PipeWireCaptureStream::Loop::stop() {
         spa_hook_remove(&streamListener_);
         pw_stream_destroy(stream_);
         stream_ = nullptr;
+    }
+    if (registry_) {
+        spa_hook_remove(&registryListener_);
+        pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry_));
+        registry_ = nullptr;
     }
     if (core_) {
         spa_hook_remove(&coreListener_);
@@ -330,6 +344,16 @@ void PipeWireCaptureStream::Loop::onCoreError(void* data, std::uint32_t id, int,
         self->failed_ = true;
         self->failure_ = "PipeWire went away";
         self->end(temporary("PipeWire went away"));
+        pw_thread_loop_signal(self->threadLoop_, false);
+    }
+}
+
+void PipeWireCaptureStream::Loop::onGlobalRemove(void* data, std::uint32_t id) {
+    auto* self = static_cast<Loop*>(data);
+    if (id == self->options_.nodeId) {
+        self->failed_ = true;
+        self->failure_ = "the screen cast's node went away";
+        self->end(temporary("the screen cast's node went away"));
         pw_thread_loop_signal(self->threadLoop_, false);
     }
 }
