@@ -200,13 +200,21 @@ void MutterPasteboard::onSignal(const std::string& signal, GVariant* parameters)
         gboolean sessionIsOwner = FALSE;
         g_variant_lookup(options, "session-is-owner", "b", &sessionIsOwner);
         std::vector<std::string> types;
-        GVariantIter* iter = nullptr;
-        if (g_variant_lookup(options, "mime-types", "as", &iter)) {
-            const char* mime = nullptr;
-            while (g_variant_iter_next(iter, "&s", &mime)) {
-                types.emplace_back(mime);
+        // Mutter wraps the list in a tuple ("(as)"); a bare list is read too.
+        if (GVariant* list = g_variant_lookup_value(options, "mime-types", nullptr)) {
+            GVariant* strings = g_variant_is_of_type(list, G_VARIANT_TYPE("(as)"))
+                                    ? g_variant_get_child_value(list, 0)
+                                    : g_variant_ref(list);
+            if (g_variant_is_of_type(strings, G_VARIANT_TYPE_STRING_ARRAY)) {
+                GVariantIter iter;
+                g_variant_iter_init(&iter, strings);
+                const char* mime = nullptr;
+                while (g_variant_iter_next(&iter, "&s", &mime)) {
+                    types.emplace_back(mime);
+                }
             }
-            g_variant_iter_free(iter);
+            g_variant_unref(strings);
+            g_variant_unref(list);
         }
         g_variant_unref(options);
         if (sessionIsOwner) {
