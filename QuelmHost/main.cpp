@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
             commandLine.headless = true;
         }
         auto neverCapture = std::make_shared<quelm::NeverCaptureRegistry>();
-        auto environment = std::make_shared<quelm::LinuxHostEnvironment>("", neverCapture);
+        auto environment = quelm::LinuxHostEnvironment::forSession(neverCapture);
         quelm::AppDelegate app(commandLine, std::make_shared<quelm::GLibMainQueue>(), environment);
         app.neverCapture = neverCapture;
         app.onQuit = [loop] { g_main_loop_quit(loop); };

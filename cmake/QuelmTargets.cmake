@@ -17,7 +17,8 @@ set(QUELM_HEADERS_X11
 set(QUELM_HEADERS_DESKTOP
   gtk/gtk.h gdk/gdk.h gdk/gdkx.h glib.h glib-unix.h glib-object.h gio/gio.h
   gdk-pixbuf/gdk-pixbuf.h libayatana-appindicator/app-indicator.h qrencode.h
-  pulse/pulseaudio.h pulse/simple.h pulse/context.h pulse/stream.h
+  pulse/pulseaudio.h pulse/simple.h pulse/context.h pulse/stream.h pipewire/pipewire.h
+  gio/gunixfdlist.h
   libsecret/secret.h systemd/sd-journal.h systemd/sd-bus.h systemd/sd-daemon.h)
 set(QUELM_HEADERS_MEDIA
   x264.h libavcodec/avcodec.h libavutil/avutil.h libavutil/mem.h libavutil/channel_layout.h

@@ -6,7 +6,11 @@
 #include <cstdlib>
 #include <utility>
 
+#include "QuelmHostKit/linux/LinuxSession.hpp"
 #include "QuelmHostKit/linux/pulse/PulseAudioSource.hpp"
+#include "QuelmHostKit/linux/wayland/WlrootsSession.hpp"
+#include "QuelmHostKit/linux/wayland/mutter/MutterDesktop.hpp"
+#include "QuelmHostKit/linux/wayland/mutter/MutterHostEnvironment.hpp"
 #include "QuelmHostKit/linux/x11/X11CaptureService.hpp"
 #include "QuelmHostKit/linux/x11/X11CursorMonitor.hpp"
 #include "QuelmHostKit/linux/x11/X11DisplayServices.hpp"
@@ -19,6 +23,48 @@
 #include "QuelmHostKit/queues/ThreadQueue.hpp"
 
 namespace quelm {
+
+namespace {
+
+// A session the host cannot serve: says why, offers nothing.
+class UnavailableEnvironment final : public HostEnvironment {
+  public:
+    explicit UnavailableEnvironment(std::string reason) : reason_(std::move(reason)) {}
+    std::string unavailableReason() const override { return reason_; }
+    std::shared_ptr<DisplayServices> displayServices() override { return nullptr; }
+    std::shared_ptr<CursorMonitor> cursorMonitor() override { return nullptr; }
+    void shutdown() override {}
+
+  private:
+    const std::string reason_;
+};
+
+}  // namespace
+
+std::shared_ptr<HostEnvironment> LinuxHostEnvironment::forSession(
+    std::shared_ptr<NeverCaptureRegistry> neverCapture) {
+    const auto facts = LinuxSession::observe([](const char* name) { return std::getenv(name); },
+                                             MutterDesktop::present, WlrootsSession::present);
+    const auto kind = LinuxSession::choose(facts);
+    Log::info(LinuxSession::describe(kind, facts));
+    switch (kind) {
+        case LinuxSessionKind::gnomeWayland:
+            return std::make_shared<MutterHostEnvironment>(std::move(neverCapture));
+        case LinuxSessionKind::wlrootsWayland:
+            if (auto environment = WlrootsSession::create(neverCapture)) {
+                return environment;
+            }
+            return std::make_shared<UnavailableEnvironment>(
+                "the wlroots compositor's protocols could not be used");
+        case LinuxSessionKind::unsupportedWayland:
+            return std::make_shared<UnavailableEnvironment>(
+                "no supported desktop: this Wayland compositor offers neither mutter's remote "
+                "desktop nor wlroots' protocols, and there is no X display to fall back on");
+        case LinuxSessionKind::x11:
+            break;
+    }
+    return std::make_shared<LinuxHostEnvironment>("", std::move(neverCapture));
+}
 
 LinuxHostEnvironment::LinuxHostEnvironment(std::string displayName,
                                            std::shared_ptr<NeverCaptureRegistry> neverCapture)

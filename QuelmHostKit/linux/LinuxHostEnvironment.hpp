@@ -35,6 +35,11 @@ class LinuxHostEnvironment final : public HostEnvironment {
     // Captured pictures are blacked out where `neverCapture` says (may be null).
     explicit LinuxHostEnvironment(std::string displayName = "",
                                   std::shared_ptr<NeverCaptureRegistry> neverCapture = nullptr);
+
+    // The services of the session this process runs in: GNOME's or a wlroots compositor's on
+    // Wayland, else X11 ($DISPLAY). The log says which. Check unavailableReason() afterwards.
+    static std::shared_ptr<HostEnvironment> forSession(
+        std::shared_ptr<NeverCaptureRegistry> neverCapture);
     ~LinuxHostEnvironment() override;
 
     std::string unavailableReason() const override { return reason_; }

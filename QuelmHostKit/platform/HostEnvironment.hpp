@@ -7,6 +7,7 @@
 #include "QuelmHostKit/platform/CursorMonitor.hpp"
 #include "QuelmHostKit/platform/DisplayServices.hpp"
 #include "QuelmHostKit/platform/EventPoster.hpp"
+#include "QuelmHostKit/platform/Pasteboard.hpp"
 #include "QuelmHostKit/platform/SystemAudioSource.hpp"
 
 namespace quelm {
@@ -34,6 +35,9 @@ class HostEnvironment {
     virtual std::shared_ptr<SystemAudioSource> systemAudioSource() { return nullptr; }
     // Synthetic input; nullptr where the platform cannot inject it.
     virtual std::shared_ptr<EventPoster> eventPoster() { return nullptr; }
+    // The clipboard, where the session has one of its own; nullptr leaves the choice to the
+    // application. Main thread only, like every Pasteboard.
+    virtual std::shared_ptr<Pasteboard> pasteboard() { return nullptr; }
 
     // Stops the platform's threads. The services stay callable and answer from what they last
     // knew; nothing they call back runs any more.

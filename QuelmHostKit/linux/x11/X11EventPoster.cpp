@@ -11,6 +11,7 @@
 #include <cmath>
 #include <thread>
 
+#include "QuelmHostKit/linux/input/CodePoints.hpp"
 #include "QuelmHostKit/linux/x11/X11Connection.hpp"
 #include "QuelmHostKit/linux/x11/X11ErrorTrap.hpp"
 #include "QuelmHostKit/linux/x11/X11KeyCodes.hpp"
@@ -56,22 +57,6 @@ std::optional<KeySym> keysymOf(char32_t c) {
         return std::nullopt;
     }
     return static_cast<KeySym>(0x1000000 + c);
-}
-
-std::vector<char32_t> codePoints(const std::u16string& text) {
-    std::vector<char32_t> points;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char16_t unit = text[i];
-        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            points.push_back(0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) +
-                             (static_cast<char32_t>(text[i + 1]) - 0xDC00));
-            ++i;
-        } else {
-            points.push_back(unit);
-        }
-    }
-    return points;
 }
 
 std::optional<std::vector<std::uint8_t>> byteProperty(Display* display, Window window,

@@ -1,0 +1,402 @@
+#include "QuelmHostKit/linux/wayland/mutter/MutterPasteboard.hpp"
+
+#include <gdk-pixbuf/gdk-pixbuf.h>
+#include <gio/gio.h>
+#include <gio/gunixinputstream.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+
+#include "QuelmCore/ClipboardPolicy.hpp"
+#include "QuelmHostKit/linux/gtk/GLibHandOff.hpp"
+#include "QuelmHostKit/log/Log.hpp"
+
+namespace quelm {
+
+namespace {
+
+// What a text item is offered as: GTK and Qt on Wayland ask for the first, X clients through
+// XWayland for the others.
+constexpr std::array<const char*, 3> kTextMimeTypes = {"text/plain;charset=utf-8", "UTF8_STRING",
+                                                       "text/plain"};
+
+bool isTextType(const std::string& type) {
+    return std::find(ClipboardPolicy::textTypes.begin(), ClipboardPolicy::textTypes.end(), type) !=
+           ClipboardPolicy::textTypes.end();
+}
+
+std::string mimeForType(const std::string& type) {
+    if (type == "public.png") {
+        return "image/png";
+    }
+    if (type == "public.jpeg") {
+        return "image/jpeg";
+    }
+    if (type == "public.tiff") {
+        return "image/tiff";
+    }
+    if (type == "public.file-url") {
+        return "text/uri-list";
+    }
+    return type;
+}
+
+bool writeAll(int fd, const Bytes& data) {
+    std::size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t written = write(fd, data.data() + done, data.size() - done);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return false;
+        }
+        done += static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+// A pipe read to its end on the main loop, in chunks.
+struct PipeRead {
+    GInputStream* stream = nullptr;
+    GCancellable* cancellable = nullptr;
+    guint timeout = 0;
+    Bytes data;
+    std::function<void(std::optional<Bytes>)> done;
+
+    void finish(std::optional<Bytes> result) {
+        if (timeout) {
+            g_source_remove(timeout);
+        }
+        g_object_unref(stream);
+        g_object_unref(cancellable);
+        auto handler = std::move(done);
+        delete this;
+        handler(std::move(result));
+    }
+    void next() {
+        g_input_stream_read_bytes_async(stream, 64 * 1024, G_PRIORITY_DEFAULT, cancellable, onChunk,
+                                        this);
+    }
+    static void onChunk(GObject* source, GAsyncResult* result, gpointer data) {
+        auto* read = static_cast<PipeRead*>(data);
+        GBytes* chunk = g_input_stream_read_bytes_finish(G_INPUT_STREAM(source), result, nullptr);
+        if (!chunk) {
+            read->finish(std::nullopt);
+            return;
+        }
+        gsize size = 0;
+        const auto* bytes = static_cast<const std::uint8_t*>(g_bytes_get_data(chunk, &size));
+        if (size == 0) {
+            g_bytes_unref(chunk);
+            read->finish(std::move(read->data));
+            return;
+        }
+        read->data.insert(read->data.end(), bytes, bytes + size);
+        g_bytes_unref(chunk);
+        if (read->data.size() > MutterPasteboard::maximumRead) {
+            Log::info("clipboard content too large: not read");
+            read->finish(std::nullopt);
+            return;
+        }
+        read->next();
+    }
+};
+
+// An image from the companion, checked on a worker thread.
+struct ImageJob {
+    std::weak_ptr<MutterPasteboard> owner;
+    Bytes encoded;
+    std::function<void(bool)> done;
+    std::uint64_t countAtStart = 0;
+    // PNG or JPEG bytes as offered, or empty when they do not decode.
+    Bytes offered;
+    std::string type;
+};
+
+void checkImage(GTask* task, gpointer, gpointer data, GCancellable*) {
+    auto* job = static_cast<ImageJob*>(data);
+    GLibHandOff::receive(job);
+    GInputStream* input = g_memory_input_stream_new_from_data(job->encoded.data(),
+                                                              gssize(job->encoded.size()), nullptr);
+    GdkPixbuf* pixbuf = gdk_pixbuf_new_from_stream(input, nullptr, nullptr);
+    g_object_unref(input);
+    if (pixbuf) {
+        const auto& e = job->encoded;
+        const bool png = e.size() > 4 && e[0] == 0x89 && e[1] == 'P' && e[2] == 'N' && e[3] == 'G';
+        const bool jpeg = e.size() > 2 && e[0] == 0xFF && e[1] == 0xD8;
+        if (png || jpeg) {
+            job->offered = e;
+            job->type = png ? "public.png" : "public.jpeg";
+        } else {
+            gchar* buffer = nullptr;
+            gsize size = 0;
+            if (gdk_pixbuf_save_to_buffer(pixbuf, &buffer, &size, "png", nullptr, nullptr)) {
+                job->offered.assign(buffer, buffer + size);
+                job->type = "public.png";
+                g_free(buffer);
+            }
+        }
+        g_object_unref(pixbuf);
+    }
+    GLibHandOff::send(job);
+    g_task_return_boolean(task, TRUE);
+}
+
+}  // namespace
+
+std::shared_ptr<MutterPasteboard> MutterPasteboard::create(std::shared_ptr<MutterDesktop> desktop) {
+    std::shared_ptr<MutterPasteboard> pasteboard(new MutterPasteboard(desktop));
+    std::weak_ptr<MutterPasteboard> weak = pasteboard;
+    desktop->onSessionSignal([weak](const std::string& signal, GVariant* parameters) {
+        if (auto strong = weak.lock()) {
+            strong->onSignal(signal, parameters);
+        }
+    });
+    desktop->onSessionChange([desktop = desktop.get()](bool started) {
+        if (started) {
+            GVariantBuilder options;
+            g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
+            if (GVariant* reply =
+                    desktop->callSession("EnableClipboard", g_variant_new("(a{sv})", &options))) {
+                g_variant_unref(reply);
+            }
+        }
+    });
+    return pasteboard;
+}
+
+MutterPasteboard::MutterPasteboard(std::shared_ptr<MutterDesktop> desktop)
+    : desktop_(std::move(desktop)) {}
+
+std::vector<std::pair<std::string, std::size_t>> MutterPasteboard::offeredMimeTypes(
+    const std::vector<Item>& items) {
+    std::vector<std::pair<std::string, std::size_t>> out;
+    bool text = false;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (isTextType(items[i].type)) {
+            if (!text) {
+                for (const char* mime : kTextMimeTypes) {
+                    out.emplace_back(mime, i);
+                }
+                text = true;
+            }
+            continue;
+        }
+        const auto mime = mimeForType(items[i].type);
+        if (std::none_of(out.begin(), out.end(), [&](const auto& o) { return o.first == mime; })) {
+            out.emplace_back(mime, i);
+        }
+    }
+    return out;
+}
+
+void MutterPasteboard::onSignal(const std::string& signal, GVariant* parameters) {
+    if (signal == "SelectionOwnerChanged") {
+        GVariant* options = nullptr;
+        g_variant_get(parameters, "(@a{sv})", &options);
+        gboolean sessionIsOwner = FALSE;
+        g_variant_lookup(options, "session-is-owner", "b", &sessionIsOwner);
+        std::vector<std::string> types;
+        // Mutter wraps the list in a tuple ("(as)"); a bare list is read too.
+        if (GVariant* list = g_variant_lookup_value(options, "mime-types", nullptr)) {
+            GVariant* strings = g_variant_is_of_type(list, G_VARIANT_TYPE("(as)"))
+                                    ? g_variant_get_child_value(list, 0)
+                                    : g_variant_ref(list);
+            if (g_variant_is_of_type(strings, G_VARIANT_TYPE_STRING_ARRAY)) {
+                GVariantIter iter;
+                g_variant_iter_init(&iter, strings);
+                const char* mime = nullptr;
+                while (g_variant_iter_next(&iter, "&s", &mime)) {
+                    types.emplace_back(mime);
+                }
+            }
+            g_variant_unref(strings);
+            g_variant_unref(list);
+        }
+        g_variant_unref(options);
+        if (sessionIsOwner) {
+            return;
+        }
+        {
+            std::lock_guard lock(mutex_);
+            ours_ = false;
+            offer_.clear();
+            ownerTypes_ = std::move(types);
+        }
+        ++changeCount_;
+    } else if (signal == "SelectionTransfer") {
+        const char* mime = nullptr;
+        std::uint32_t serial = 0;
+        g_variant_get(parameters, "(&su)", &mime, &serial);
+        serve(mime, serial);
+    }
+}
+
+void MutterPasteboard::serve(const std::string& mime, std::uint32_t serial) {
+    std::optional<Bytes> content;
+    {
+        std::lock_guard lock(mutex_);
+        if (auto found = offer_.find(mime); ours_ && found != offer_.end()) {
+            content = found->second;
+        }
+    }
+    bool ok = false;
+    if (content) {
+        int fd = -1;
+        if (GVariant* reply =
+                desktop_->callSession("SelectionWrite", g_variant_new("(u)", serial), &fd)) {
+            g_variant_unref(reply);
+        }
+        if (fd >= 0) {
+            ok = writeAll(fd, *content);
+            close(fd);
+        }
+    }
+    desktop_->notify("SelectionWriteDone", g_variant_new("(ub)", serial, ok));
+}
+
+std::vector<std::string> MutterPasteboard::mimeTypes() {
+    std::lock_guard lock(mutex_);
+    if (!ours_) {
+        return ownerTypes_;
+    }
+    std::vector<std::string> out;
+    for (const auto& [mime, data] : offer_) {
+        out.push_back(mime);
+    }
+    return out;
+}
+
+void MutterPasteboard::read(const std::string& mime,
+                            std::function<void(std::optional<Bytes>)> done) {
+    {
+        std::lock_guard lock(mutex_);
+        if (ours_) {
+            auto found = offer_.find(mime);
+            done(found != offer_.end() ? std::optional<Bytes>(found->second) : std::nullopt);
+            return;
+        }
+    }
+    std::weak_ptr<MutterPasteboard> weak = weak_from_this();
+    desktop_->callSessionAsync(
+        "SelectionRead", g_variant_new("(s)", mime.c_str()),
+        [weak, done = std::move(done)](GVariant*, int fd) mutable {
+            if (!weak.lock() || fd < 0) {
+                if (fd >= 0) {
+                    close(fd);
+                }
+                if (weak.lock()) {
+                    done(std::nullopt);
+                }
+                return;
+            }
+            auto* read = new PipeRead;
+            read->stream = g_unix_input_stream_new(fd, TRUE);
+            read->cancellable = g_cancellable_new();
+            read->done = [weak, done = std::move(done)](std::optional<Bytes> data) {
+                if (weak.lock()) {
+                    done(std::move(data));
+                }
+            };
+            // An owner that never closes its end must not hold the read forever.
+            read->timeout = g_timeout_add(
+                readTimeoutMs,
+                [](gpointer data) -> gboolean {
+                    auto* pending = static_cast<PipeRead*>(data);
+                    pending->timeout = 0;
+                    g_cancellable_cancel(pending->cancellable);
+                    return G_SOURCE_REMOVE;
+                },
+                read);
+            read->next();
+        });
+}
+
+void MutterPasteboard::readTypes(TypesHandler handler) {
+    handler(ClipboardPolicy::typesForTargets(mimeTypes()));
+}
+
+void MutterPasteboard::readText(TextHandler handler) {
+    const auto types = mimeTypes();
+    for (const char* mime : kTextMimeTypes) {
+        if (std::find(types.begin(), types.end(), mime) != types.end()) {
+            read(mime, [handler = std::move(handler)](std::optional<Bytes> data) {
+                handler(data ? std::optional<std::string>(std::string(data->begin(), data->end()))
+                             : std::nullopt);
+            });
+            return;
+        }
+    }
+    handler(std::nullopt);
+}
+
+void MutterPasteboard::readData(const std::string& type, DataHandler handler) {
+    const auto mimes = mimeTypes();
+    const auto types = ClipboardPolicy::typesForTargets(mimes);
+    auto found = std::find(types.begin(), types.end(), type);
+    if (found == types.end() || static_cast<std::size_t>(found - types.begin()) >= mimes.size()) {
+        handler(std::nullopt);
+        return;
+    }
+    read(mimes[static_cast<std::size_t>(found - types.begin())], std::move(handler));
+}
+
+void MutterPasteboard::clear() {
+    writeItems({});
+}
+
+void MutterPasteboard::writeText(const std::string& text) {
+    writeItems({{"public.utf8-plain-text", Bytes(text.begin(), text.end())}});
+}
+
+void MutterPasteboard::writeItems(std::vector<Item> items) {
+    const auto offered = offeredMimeTypes(items);
+    GVariantBuilder mimes;
+    g_variant_builder_init(&mimes, G_VARIANT_TYPE_STRING_ARRAY);
+    {
+        std::lock_guard lock(mutex_);
+        offer_.clear();
+        for (const auto& [mime, index] : offered) {
+            offer_[mime] = items[index].data;
+            g_variant_builder_add(&mimes, "s", mime.c_str());
+        }
+        ours_ = true;
+    }
+    ++changeCount_;
+    GVariantBuilder options;
+    g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
+    g_variant_builder_add(&options, "{sv}", "mime-types", g_variant_builder_end(&mimes));
+    if (!desktop_->notify("SetSelection", g_variant_new("(a{sv})", &options))) {
+        Log::info("clipboard write failed: mutter's remote desktop session is not running");
+    }
+}
+
+void MutterPasteboard::writeImage(Bytes encoded, std::function<void(bool written)> done) {
+    auto* job = new ImageJob{
+        weak_from_this(), std::move(encoded), std::move(done), changeCount_.load(), {}, {}};
+    GTask* task = g_task_new(
+        nullptr, nullptr,
+        [](GObject*, GAsyncResult*, gpointer data) {
+            std::unique_ptr<ImageJob> job(static_cast<ImageJob*>(data));
+            GLibHandOff::receive(job.get());
+            auto self = job->owner.lock();
+            if (!self) {
+                return;
+            }
+            const bool written = !job->offered.empty() && self->changeCount_ == job->countAtStart;
+            if (written) {
+                self->writeItems({{job->type, std::move(job->offered)}});
+            }
+            job->done(written);
+        },
+        job);
+    g_task_set_task_data(task, job, nullptr);
+    GLibHandOff::send(job);
+    g_task_run_in_thread(task, checkImage);
+    g_object_unref(task);
+}
+
+}  // namespace quelm
