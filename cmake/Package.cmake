@@ -25,5 +25,5 @@ set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
 # time: a font for the Japanese menu texts, and gdk-pixbuf's loader for the phone's HEIF images.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-  "fonts-noto-cjk | fonts-ipafont-gothic | fonts-vlgothic, heif-gdk-pixbuf")
+  "fonts-ipafont-gothic | fonts-noto-cjk | fonts-vlgothic, heif-gdk-pixbuf")
 include(CPack)
