@@ -4,6 +4,7 @@
 #include "QuelmHostKit/linux/wayland/wlr/WlrCaptureService.hpp"
 #include "QuelmHostKit/linux/wayland/wlr/WlrEventPoster.hpp"
 #include "QuelmHostKit/linux/wayland/wlr/WlrOutputs.hpp"
+#include "QuelmHostKit/linux/wayland/wlr/WlrPasteboard.hpp"
 #include "QuelmHostKit/linux/wayland/wlr/WlrPointerPosition.hpp"
 #include "QuelmHostKit/log/Log.hpp"
 
@@ -48,6 +49,10 @@ std::shared_ptr<CaptureService> WlrSession::captureService() {
 
 std::shared_ptr<EventPoster> WlrSession::eventPoster() {
     return poster_;
+}
+
+std::shared_ptr<Pasteboard> WlrSession::createPasteboard(std::shared_ptr<SerialQueue> mainQueue) {
+    return WlrPasteboard::create(connection_, std::move(mainQueue));
 }
 
 bool WlrSession::isLost() const {

@@ -7,7 +7,9 @@
 #include "QuelmHostKit/platform/CursorMonitor.hpp"
 #include "QuelmHostKit/platform/DisplayServices.hpp"
 #include "QuelmHostKit/platform/EventPoster.hpp"
+#include "QuelmHostKit/platform/Pasteboard.hpp"
 #include "QuelmHostKit/platform/SystemAudioSource.hpp"
+#include "QuelmHostKit/queues/SerialQueue.hpp"
 #include "QuelmHostKit/streaming/NeverCaptureRegistry.hpp"
 
 namespace quelm {
@@ -43,6 +45,9 @@ class WlrSession {
     std::shared_ptr<CaptureService> captureService();
     // Null when the compositor offers neither virtual pointer nor virtual keyboard.
     std::shared_ptr<EventPoster> eventPoster();
+    // The clipboard through wlr-data-control, answering on `mainQueue`; null where the
+    // compositor has no data control.
+    std::shared_ptr<Pasteboard> createPasteboard(std::shared_ptr<SerialQueue> mainQueue);
     bool isLost() const;
 
     // Ends the connection's thread; the services keep their last answers.
