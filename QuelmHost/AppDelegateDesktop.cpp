@@ -15,8 +15,12 @@
 namespace quelm {
 
 void AppDelegate::buildMenu() {
-    // The GTK clipboard needs GTK on a display (main() opened it when there is one).
-    auto pasteboard = GtkPasteboard::create();
+    // The session's own clipboard where it has one (wlroots); else the GTK clipboard, which
+    // needs GTK on a display (main() opened it when there is one).
+    std::shared_ptr<Pasteboard> pasteboard = environment_->createPasteboard(mainQueue_);
+    if (!pasteboard) {
+        pasteboard = GtkPasteboard::create();
+    }
     std::weak_ptr<RemoteServer> server = server_;
 
     StatusMenu::Services services;

@@ -69,8 +69,7 @@ std::unique_ptr<HeadlessSway> HeadlessSway::start(std::string& why) {
     sway->session_ = std::make_unique<PipedProcess>(
         sway->asUser({ChildProcess::find("dbus-run-session"), "--", ChildProcess::find("sway"),
                       "-c", config},
-                     {"WLR_BACKENDS=headless", "WLR_LIBINPUT_NO_DEVICES=1",
-                      "WLR_RENDERER=pixman"}),
+                     {"WLR_BACKENDS=headless", "WLR_LIBINPUT_NO_DEVICES=1", "WLR_RENDERER=pixman"}),
         std::vector<std::string>{});
     if (!sway->session_->running() || !sway->waitForSockets(10)) {
         why = "sway did not come up: " + sway->session_->errors();

@@ -25,7 +25,8 @@ std::unique_ptr<SwayTestDesktop> SwayTestDesktop::start(std::string& why) {
         return nullptr;
     }
     desktop->client_ = std::make_unique<PipedProcess>(
-        desktop->sway_->asUser({program, desktop->fifo_}, {"GDK_BACKEND=wayland", "NO_AT_BRIDGE=1"}),
+        desktop->sway_->asUser({program, desktop->fifo_},
+                               {"GDK_BACKEND=wayland", "NO_AT_BRIDGE=1"}),
         std::vector<std::string>{});
     // The entry is placed before the window is first drawn; either may come first.
     bool ready = false;
@@ -37,8 +38,8 @@ std::unique_ptr<SwayTestDesktop> SwayTestDesktop::start(std::string& why) {
         }
         ready = ready || line->starts_with("ready ");
         if (line->starts_with("entry ")) {
-            std::sscanf(line->c_str(), "entry %d %d %d %d", &desktop->entry_.x,
-                        &desktop->entry_.y, &desktop->entry_.width, &desktop->entry_.height);
+            std::sscanf(line->c_str(), "entry %d %d %d %d", &desktop->entry_.x, &desktop->entry_.y,
+                        &desktop->entry_.width, &desktop->entry_.height);
         }
     }
     return desktop;

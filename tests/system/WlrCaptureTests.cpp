@@ -68,8 +68,8 @@ double lumaPsnr(const PixelBuffer& picture, const WindowRect& skip) {
             if (skip.contains(x, y)) {
                 continue;
             }
-            const double expected = videoLuma(
-                testPatternPixel(x, y, HeadlessSway::width, HeadlessSway::height));
+            const double expected =
+                videoLuma(testPatternPixel(x, y, HeadlessSway::width, HeadlessSway::height));
             const double difference =
                 picture.luma()[static_cast<std::size_t>(y) * picture.lumaStride() + x] - expected;
             squares += difference * difference;

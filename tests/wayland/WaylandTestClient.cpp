@@ -66,11 +66,14 @@ gboolean announce(gpointer window) {
         return G_SOURCE_CONTINUE;
     }
     announced = true;
-    g_timeout_add(300, [](gpointer widget) {
-        say("ready " + std::to_string(gtk_widget_get_allocated_width(GTK_WIDGET(widget))) + " " +
-            std::to_string(gtk_widget_get_allocated_height(GTK_WIDGET(widget))));
-        return G_SOURCE_REMOVE;
-    }, window);
+    g_timeout_add(
+        300,
+        [](gpointer widget) {
+            say("ready " + std::to_string(gtk_widget_get_allocated_width(GTK_WIDGET(widget))) +
+                " " + std::to_string(gtk_widget_get_allocated_height(GTK_WIDGET(widget))));
+            return G_SOURCE_REMOVE;
+        },
+        window);
     return G_SOURCE_REMOVE;
 }
 
@@ -117,8 +120,8 @@ gboolean key(GtkWidget*, GdkEventKey* event, gpointer) {
 void entryAllocated(GtkWidget* widget, GdkRectangle* area, gpointer) {
     int x = 0, y = 0;
     gtk_widget_translate_coordinates(widget, gtk_widget_get_toplevel(widget), 0, 0, &x, &y);
-    say("entry " + std::to_string(x) + " " + std::to_string(y) + " " +
-        std::to_string(area->width) + " " + std::to_string(area->height));
+    say("entry " + std::to_string(x) + " " + std::to_string(y) + " " + std::to_string(area->width) +
+        " " + std::to_string(area->height));
 }
 
 gboolean command(GIOChannel* channel, GIOCondition, gpointer) {

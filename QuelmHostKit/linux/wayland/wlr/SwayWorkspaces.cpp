@@ -30,7 +30,8 @@ bool transfer(int fd, void* data, std::size_t size, bool sending, int timeoutMs)
         if (poll(&wait, 1, timeoutMs) <= 0) {
             return false;
         }
-        const ssize_t done = sending ? send(fd, bytes, size, MSG_NOSIGNAL) : recv(fd, bytes, size, 0);
+        const ssize_t done =
+            sending ? send(fd, bytes, size, MSG_NOSIGNAL) : recv(fd, bytes, size, 0);
         if (done <= 0) {
             return false;
         }

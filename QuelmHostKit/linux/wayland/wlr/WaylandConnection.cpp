@@ -67,7 +67,8 @@ void WaylandConnection::onGlobal(void* data, wl_registry* registry, std::uint32_
     auto& g = self->globals_;
     const std::string_view kind(interface);
     if (kind == wl_output_interface.name) {
-        self->outputs_->add(name, bind<wl_output>(registry, name, &wl_output_interface, version, 4));
+        self->outputs_->add(name,
+                            bind<wl_output>(registry, name, &wl_output_interface, version, 4));
     } else if (kind == wl_seat_interface.name && !g.seat) {
         g.seat = bind<wl_seat>(registry, name, &wl_seat_interface, version, 5);
     } else if (kind == wl_shm_interface.name) {

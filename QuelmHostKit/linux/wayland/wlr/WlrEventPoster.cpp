@@ -10,8 +10,8 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
-#include <thread>
 #include <set>
+#include <thread>
 #include <vector>
 
 #include "QuelmHostKit/linux/wayland/wlr/SwayWorkspaces.hpp"
@@ -134,9 +134,9 @@ struct WlrEventPoster::Devices {
     }
 
     void key(std::uint32_t code, bool down) {
-        zwp_virtual_keyboard_v1_key(keyboard, milliseconds(), code,
-                                    down ? WL_KEYBOARD_KEY_STATE_PRESSED
-                                         : WL_KEYBOARD_KEY_STATE_RELEASED);
+        zwp_virtual_keyboard_v1_key(
+            keyboard, milliseconds(), code,
+            down ? WL_KEYBOARD_KEY_STATE_PRESSED : WL_KEYBOARD_KEY_STATE_RELEASED);
         if (down) {
             keysDown.insert(code);
         } else {
@@ -178,28 +178,31 @@ std::shared_ptr<WlrEventPoster> WlrEventPoster::create(
     }
     std::shared_ptr<WlrEventPoster> poster(
         new WlrEventPoster(std::move(connection), std::move(pointer)));
-    const bool made = poster->connection_->call<bool>([raw = poster.get()] {
-        auto devices = std::make_unique<Devices>();
-        const auto& g = raw->connection_->globals();
-        if (g.virtualPointer) {
-            devices->pointer =
-                zwlr_virtual_pointer_manager_v1_create_virtual_pointer(g.virtualPointer, g.seat);
-        }
-        if (g.virtualKeyboard && g.seat && devices->keymap.valid()) {
-            devices->keyboard =
-                zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(g.virtualKeyboard, g.seat);
-            devices->sendKeymap();
-            // The compositor drops the first key of a new keyboard: give it one that types
-            // nothing.
-            if (auto silent = devices->keymap.silentCode()) {
-                devices->key(*silent, true);
-                devices->key(*silent, false);
-            }
-        }
-        raw->devices_ = std::move(devices);
-        raw->connection_->flush();
-        return true;
-    }).value_or(false);
+    const bool made =
+        poster->connection_
+            ->call<bool>([raw = poster.get()] {
+                auto devices = std::make_unique<Devices>();
+                const auto& g = raw->connection_->globals();
+                if (g.virtualPointer) {
+                    devices->pointer = zwlr_virtual_pointer_manager_v1_create_virtual_pointer(
+                        g.virtualPointer, g.seat);
+                }
+                if (g.virtualKeyboard && g.seat && devices->keymap.valid()) {
+                    devices->keyboard = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(
+                        g.virtualKeyboard, g.seat);
+                    devices->sendKeymap();
+                    // The compositor drops the first key of a new keyboard: give it one that types
+                    // nothing.
+                    if (auto silent = devices->keymap.silentCode()) {
+                        devices->key(*silent, true);
+                        devices->key(*silent, false);
+                    }
+                }
+                raw->devices_ = std::move(devices);
+                raw->connection_->flush();
+                return true;
+            })
+            .value_or(false);
     return made ? poster : nullptr;
 }
 
@@ -248,10 +251,11 @@ bool WlrEventPoster::postMouse(const MouseEvent& event) {
         const double y = std::clamp(event.position.y - bounds.y, 0.0, bounds.height - 1);
         const auto time = milliseconds();
         if (!d.last || !(*d.last == event.position)) {
-            zwlr_virtual_pointer_v1_motion_absolute(
-                d.pointer, time, static_cast<std::uint32_t>(std::lround(x)),
-                static_cast<std::uint32_t>(std::lround(y)),
-                static_cast<std::uint32_t>(bounds.width), static_cast<std::uint32_t>(bounds.height));
+            zwlr_virtual_pointer_v1_motion_absolute(d.pointer, time,
+                                                    static_cast<std::uint32_t>(std::lround(x)),
+                                                    static_cast<std::uint32_t>(std::lround(y)),
+                                                    static_cast<std::uint32_t>(bounds.width),
+                                                    static_cast<std::uint32_t>(bounds.height));
             d.last = event.position;
         }
         std::optional<bool> press;
@@ -269,9 +273,9 @@ bool WlrEventPoster::postMouse(const MouseEvent& event) {
         }
         if (press) {
             const auto button = evdevButton(event.button);
-            zwlr_virtual_pointer_v1_button(d.pointer, time, button,
-                                           *press ? WL_POINTER_BUTTON_STATE_PRESSED
-                                                  : WL_POINTER_BUTTON_STATE_RELEASED);
+            zwlr_virtual_pointer_v1_button(
+                d.pointer, time, button,
+                *press ? WL_POINTER_BUTTON_STATE_PRESSED : WL_POINTER_BUTTON_STATE_RELEASED);
             if (*press) {
                 d.buttonsDown.insert(button);
             } else {
@@ -389,7 +393,7 @@ KeyboardLayoutKind WlrEventPoster::physicalKeyboard() {
     // Compositors configured through XKB_DEFAULT_* (sway reads them) say their layout there.
     const char* layout = std::getenv("XKB_DEFAULT_LAYOUT");
     return layout && std::string(layout).rfind("jp", 0) == 0 ? KeyboardLayoutKind::jis
-                                                              : KeyboardLayoutKind::us;
+                                                             : KeyboardLayoutKind::us;
 }
 
 std::optional<std::string> WlrEventPoster::selectASCIICapableInputMethod() {

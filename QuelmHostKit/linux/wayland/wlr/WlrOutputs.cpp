@@ -170,8 +170,8 @@ std::vector<ActiveDisplay> WlrOutputs::activeDisplays() {
 std::vector<ActiveDisplay> WlrOutputs::describe(const std::vector<Snapshot>& outputs) {
     std::vector<ActiveDisplay> list;
     for (const auto& output : outputs) {
-        list.push_back(ActiveDisplay{output.id, output.bounds, false,
-                                     isBuiltInName(output.name), 0});
+        list.push_back(
+            ActiveDisplay{output.id, output.bounds, false, isBuiltInName(output.name), 0});
     }
     auto atOrigin = std::find_if(list.begin(), list.end(), [](const ActiveDisplay& display) {
         return display.bounds.x == 0 && display.bounds.y == 0;

@@ -342,8 +342,7 @@ void WlrPasteboard::writeItems(std::vector<Item> items) {
                     return;
                 }
                 fcntl(fd, F_SETFL, O_NONBLOCK);
-                s->owner->transfers_->async(
-                    [fd, bytes = found->second] { writeAll(fd, *bytes); });
+                s->owner->transfers_->async([fd, bytes = found->second] { writeAll(fd, *bytes); });
             },
             [](void* data, zwlr_data_control_source_v1* source) {
                 auto* s = static_cast<State*>(data);
@@ -368,8 +367,8 @@ void WlrPasteboard::writeImage(Bytes encoded, std::function<void(bool written)> 
     static const std::uint8_t png[] = {0x89, 'P', 'N', 'G'};
     static const std::uint8_t jpeg[] = {0xFF, 0xD8, 0xFF};
     const auto startsWith = [&encoded](const auto& magic) {
-        return encoded.size() > sizeof magic && std::equal(std::begin(magic), std::end(magic),
-                                                           encoded.begin());
+        return encoded.size() > sizeof magic &&
+               std::equal(std::begin(magic), std::end(magic), encoded.begin());
     };
     const char* type = startsWith(png) ? "public.png" : startsWith(jpeg) ? "public.jpeg" : nullptr;
     if (type) {

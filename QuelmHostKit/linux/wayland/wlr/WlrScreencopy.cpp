@@ -103,8 +103,8 @@ void WlrScreencopy::copy() {
 }
 
 bool WlrScreencopy::ensureBuffer() {
-    if (buffer_ && bufferFormat_ == format_ && bufferWidth_ == width_ &&
-        bufferHeight_ == height_ && bufferStride_ == stride_) {
+    if (buffer_ && bufferFormat_ == format_ && bufferWidth_ == width_ && bufferHeight_ == height_ &&
+        bufferStride_ == stride_) {
         return true;
     }
     releaseBuffer();

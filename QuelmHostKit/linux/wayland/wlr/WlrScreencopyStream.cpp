@@ -46,8 +46,9 @@ class WlrScreencopyStream::Converter {
         }
         PixelBufferRef buffer = pool_->acquire();
         if (blank) {
-            std::memset(buffer->luma(), 16, static_cast<std::size_t>(buffer->lumaStride()) *
-                                                static_cast<std::size_t>(buffer->height()));
+            std::memset(buffer->luma(), 16,
+                        static_cast<std::size_t>(buffer->lumaStride()) *
+                            static_cast<std::size_t>(buffer->height()));
             std::memset(buffer->chroma(), 128,
                         static_cast<std::size_t>(buffer->chromaStride()) *
                             static_cast<std::size_t>(buffer->chromaHeight()));

@@ -26,7 +26,8 @@ std::unique_ptr<WlrSession> WlrSession::open(Options options) {
         connection, std::move(options.audio), std::move(options.neverCapture)});
     session->poster_ = WlrEventPoster::create(connection, session->pointer_);
     if (!session->poster_) {
-        Log::info("the compositor offers no virtual pointer or keyboard: no input from the companion");
+        Log::info(
+            "the compositor offers no virtual pointer or keyboard: no input from the companion");
     }
     return session;
 }

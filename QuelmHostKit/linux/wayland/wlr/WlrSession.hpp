@@ -21,8 +21,9 @@ class WlrPointerPosition;
 // The platform services of a wlroots desktop (sway and its kin), all on one Wayland
 // connection: outputs from xdg-output, capture with wlr-screencopy, the pointer position the
 // host's virtual pointer set, input through
-// the virtual pointer and keyboard protocols, workspaces through sway's IPC. When the compositor goes away the services go quiet (capture
-// ends with a temporary status, posts fail) and answer from what they last knew.
+// the virtual pointer and keyboard protocols, workspaces through sway's IPC. When the compositor
+// goes away the services go quiet (capture ends with a temporary status, posts fail) and answer
+// from what they last knew.
 class WlrSession {
   public:
     struct Options {
