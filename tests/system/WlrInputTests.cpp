@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "QuelmHostKit/linux/wayland/wlr/WlrSession.hpp"
@@ -18,6 +19,8 @@ class WlrInputTest : public ::testing::Test {
         if (!desktop) {
             GTEST_SKIP() << why;
         }
+        // Workspaces are sway's: the poster finds its IPC where the session says.
+        setenv("SWAYSOCK", desktop->sway().swaySocket().c_str(), 1);
         session = WlrSession::open({desktop->sway().socketPath(), nullptr, nullptr});
         ASSERT_NE(session, nullptr);
         poster = session->eventPoster();
@@ -79,6 +82,17 @@ TEST_F(WlrInputTest, KeysByCodeFollowTheFlagsAndTextOfAnyScriptReachTheEntry) {
     ASSERT_TRUE(poster->postUnicode({text, true}));
     ASSERT_TRUE(poster->postUnicode({text, false}));
     EXPECT_TRUE(desktop->line("text aA日本語 café 😀"));
+}
+
+TEST_F(WlrInputTest, WorkspacesAreSwaysOwnAndSwitchOnTheFocusedOutput) {
+    ASSERT_TRUE(poster->spaceSwitchSupported());
+    EXPECT_EQ(poster->spaceInfo(), (SpaceInfo{0, 1}));
+    desktop->sway().command("workspace 2");
+    EXPECT_EQ(poster->spaceInfo(), (SpaceInfo{1, 2}));
+    ASSERT_TRUE(poster->postSpaceSwitch(false));
+    // Back on the window's workspace; sway drops the empty one.
+    EXPECT_EQ(poster->spaceInfo(), (SpaceInfo{0, 1}));
+    EXPECT_EQ(poster->frontmostApplication(), "quelm-wayland-test-client");
 }
 
 }  // namespace
