@@ -10,11 +10,13 @@
 //   focus                      the window got the keyboard focus
 //   clipboard TEXT             answer to "paste"
 // It reads commands from the FIFO named by its argument: "copy TEXT" puts TEXT on the
-// clipboard, "paste" reads it.
+// clipboard, "paste" reads it, "animate" scrolls the whole pattern sideways every frame (for
+// figures of full-screen motion).
 #include <gtk/gtk.h>
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -24,6 +26,10 @@ namespace {
 
 GtkWidget* entry = nullptr;
 GdkPixbuf* pattern = nullptr;
+// The pattern as a surface the window's own format: painting it is a copy.
+cairo_surface_t* painted = nullptr;
+GtkWidget* area = nullptr;
+int shift = 0;
 bool drawn = false;
 bool announced = false;
 
@@ -54,8 +60,22 @@ gboolean draw(GtkWidget* widget, cairo_t* cr, gpointer) {
         }
     }
     drawn = true;
-    gdk_cairo_set_source_pixbuf(cr, pattern, 0, 0);
+    if (!painted || cairo_image_surface_get_width(painted) != width) {
+        if (painted) {
+            cairo_surface_destroy(painted);
+        }
+        painted = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
+        cairo_t* copy = cairo_create(painted);
+        gdk_cairo_set_source_pixbuf(copy, pattern, 0, 0);
+        cairo_paint(copy);
+        cairo_destroy(copy);
+    }
+    cairo_set_source_surface(cr, painted, shift, 0);
     cairo_paint(cr);
+    if (shift != 0) {
+        cairo_set_source_surface(cr, painted, shift - width, 0);
+        cairo_paint(cr);
+    }
     return FALSE;
 }
 
@@ -140,6 +160,15 @@ gboolean command(GIOChannel* channel, GIOCondition, gpointer) {
     if (line.rfind("copy ", 0) == 0) {
         gtk_clipboard_set_text(clipboard, line.c_str() + 5, -1);
         say("copied");
+    } else if (line == "animate") {
+        gtk_widget_add_tick_callback(
+            area,
+            [](GtkWidget* widget, GdkFrameClock*, gpointer) -> gboolean {
+                shift = (shift + 8) % std::max(gtk_widget_get_allocated_width(widget), 1);
+                gtk_widget_queue_draw(widget);
+                return G_SOURCE_CONTINUE;
+            },
+            nullptr, nullptr);
     } else if (line == "paste") {
         gtk_clipboard_request_text(
             clipboard,
@@ -161,7 +190,7 @@ int main(int argc, char** argv) {
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_title(GTK_WINDOW(window), "quelmix test");
     GtkWidget* overlay = gtk_overlay_new();
-    GtkWidget* area = gtk_drawing_area_new();
+    area = gtk_drawing_area_new();
     gtk_widget_add_events(area, GDK_POINTER_MOTION_MASK | GDK_BUTTON_PRESS_MASK |
                                     GDK_BUTTON_RELEASE_MASK | GDK_SMOOTH_SCROLL_MASK |
                                     GDK_ENTER_NOTIFY_MASK);

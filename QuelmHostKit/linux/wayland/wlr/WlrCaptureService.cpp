@@ -10,11 +10,12 @@ namespace quelm {
 WlrCaptureService::WlrCaptureService(Options options) : options_(std::move(options)) {}
 
 bool WlrCaptureService::permissionGranted() {
-    return options_.connection && !options_.connection->isLost();
+    // A lost compositor is no refusal: starts then fail as temporary.
+    return options_.connection != nullptr;
 }
 
 CaptureService::Displays WlrCaptureService::displays() {
-    if (!permissionGranted()) {
+    if (!options_.connection || options_.connection->isLost()) {
         return CaptureStatus::failure(CaptureStatus::Kind::temporary, "no Wayland compositor");
     }
     std::vector<CaptureDisplay> list;

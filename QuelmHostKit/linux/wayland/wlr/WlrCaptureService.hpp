@@ -24,7 +24,7 @@ class WlrCaptureService final : public CaptureService {
 
     explicit WlrCaptureService(Options options);
 
-    // The compositor offers screen copies and is still there (wlroots asks no consent).
+    // wlroots asks no consent: true whenever the session has a compositor connection.
     bool permissionGranted() override;
     Displays displays() override;
     Stream createStream(const CaptureDisplay& display, const CaptureSettings& settings,
