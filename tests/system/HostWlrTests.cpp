@@ -65,10 +65,11 @@ class HostWlrTest : public ::testing::Test {
 TEST_F(HostWlrTest, TheCompanionSeesTheWindowAndTypesIntoIt) {
     const auto png = (folder / "screen.png").string();
     const auto script = (folder / "script.jsonl").string();
-    std::ofstream(script) << R"({"at": 1.0, "send": {"text": {"_0": "日本語 café 😀"}}})" << "\n";
-    PipedProcess companion(companionArgs({"-s", "1920", "-b", "20", "-T", "3", "-q", "-o", png,
-                                          "--script", script}),
-                           desktop->sway().environment());
+    std::ofstream(script) << R"({"at": 1.0, "send": {"text": {"_0": "日本語 café 😀"}}})"
+                          << "\n";
+    PipedProcess companion(
+        companionArgs({"-s", "1920", "-b", "20", "-T", "3", "-q", "-o", png, "--script", script}),
+        desktop->sway().environment());
     companion.wait(10);
     EXPECT_TRUE(desktop->line("text 日本語 café 😀"));
 
