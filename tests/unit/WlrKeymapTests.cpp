@@ -64,11 +64,13 @@ TEST(WlrOutputsTest, ThePrimaryOutputIsTheOneAtTheOriginAndPanelsAreBuiltIn) {
     };
     const std::vector<Case> cases = {
         {"origin second",
-         {{1, "DP-1", {-1920, 0, 1920, 1080}, 1920, 1080}, {2, "eDP-1", {0, 0, 1280, 800}, 2560, 1600}},
+         {{1, "DP-1", {-1920, 0, 1920, 1080}, 1920, 1080},
+          {2, "eDP-1", {0, 0, 1280, 800}, 2560, 1600}},
          {false, true},
          {false, true}},
         {"none at the origin",
-         {{3, "HDMI-A-1", {100, 0, 800, 600}, 800, 600}, {4, "LVDS-1", {900, 0, 800, 600}, 800, 600}},
+         {{3, "HDMI-A-1", {100, 0, 800, 600}, 800, 600},
+          {4, "LVDS-1", {900, 0, 800, 600}, 800, 600}},
          {true, false},
          {false, true}},
         {"none", {}, {}, {}},
