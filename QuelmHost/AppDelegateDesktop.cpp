@@ -15,9 +15,9 @@
 namespace quelm {
 
 void AppDelegate::buildMenu() {
-    // The session's own clipboard, else GTK's, which needs GTK on a display (main() opened it
-    // when there is one).
-    std::shared_ptr<Pasteboard> pasteboard = environment_->pasteboard();
+    // The session's own clipboard where it has one (GNOME's or wlroots' Wayland); else the GTK
+    // clipboard, which needs GTK on a display (main() opened it when there is one).
+    std::shared_ptr<Pasteboard> pasteboard = environment_->createPasteboard(mainQueue_);
     if (!pasteboard) {
         pasteboard = GtkPasteboard::create();
     }

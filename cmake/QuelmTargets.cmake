@@ -19,7 +19,8 @@ set(QUELM_HEADERS_DESKTOP
   gdk-pixbuf/gdk-pixbuf.h libayatana-appindicator/app-indicator.h qrencode.h
   pulse/pulseaudio.h pulse/simple.h pulse/context.h pulse/stream.h pipewire/pipewire.h
   gio/gunixfdlist.h
-  libsecret/secret.h systemd/sd-journal.h systemd/sd-bus.h systemd/sd-daemon.h)
+  libsecret/secret.h systemd/sd-journal.h systemd/sd-bus.h systemd/sd-daemon.h
+  wayland-client.h wayland-client-core.h xkbcommon/xkbcommon.h)
 set(QUELM_HEADERS_MEDIA
   x264.h libavcodec/avcodec.h libavutil/avutil.h libavutil/mem.h libavutil/channel_layout.h
   libavutil/opt.h libavutil/frame.h libswscale/swscale.h libswresample/swresample.h libyuv.h
@@ -44,3 +45,20 @@ configure_file(${PROJECT_SOURCE_DIR}/cmake/QuelmVersion.hpp.in
   ${PROJECT_BINARY_DIR}/generated/QuelmVersion.hpp @ONLY)
 add_library(QuelmVersion INTERFACE)
 target_include_directories(QuelmVersion INTERFACE ${PROJECT_BINARY_DIR}/generated)
+# Client code for Wayland protocols, generated from their XML at build time: a header and the
+# interface tables for each file, added to `target`'s sources.
+function(quelm_wayland_protocols target)
+  set(dir "${CMAKE_BINARY_DIR}/wayland-protocols")
+  file(MAKE_DIRECTORY "${dir}")
+  foreach(xml IN LISTS ARGN)
+    get_filename_component(name ${xml} NAME_WE)
+    add_custom_command(OUTPUT "${dir}/${name}-client.h"
+      COMMAND ${WAYLAND_SCANNER} client-header "${xml}" "${dir}/${name}-client.h"
+      DEPENDS "${xml}" VERBATIM)
+    add_custom_command(OUTPUT "${dir}/${name}.c"
+      COMMAND ${WAYLAND_SCANNER} private-code "${xml}" "${dir}/${name}.c"
+      DEPENDS "${xml}" VERBATIM)
+    target_sources(${target} PRIVATE "${dir}/${name}-client.h" "${dir}/${name}.c")
+  endforeach()
+  target_include_directories(${target} PRIVATE "${dir}")
+endfunction()

@@ -11,6 +11,7 @@
 #include "QuelmHostKit/linux/wayland/WlrootsSession.hpp"
 #include "QuelmHostKit/linux/wayland/mutter/MutterDesktop.hpp"
 #include "QuelmHostKit/linux/wayland/mutter/MutterHostEnvironment.hpp"
+#include "QuelmHostKit/linux/wayland/wlr/WlrSession.hpp"
 #include "QuelmHostKit/linux/x11/X11CaptureService.hpp"
 #include "QuelmHostKit/linux/x11/X11CursorMonitor.hpp"
 #include "QuelmHostKit/linux/x11/X11DisplayServices.hpp"
@@ -69,6 +70,16 @@ std::shared_ptr<HostEnvironment> LinuxHostEnvironment::forSession(
 LinuxHostEnvironment::LinuxHostEnvironment(std::string displayName,
                                            std::shared_ptr<NeverCaptureRegistry> neverCapture)
     : displayName_(std::move(displayName)) {
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    if (displayName_.empty() && wayland != nullptr && *wayland != '\0') {
+        audio_ = std::make_shared<PulseAudioSource>();
+        wlr_ = WlrSession::open({"", audio_, neverCapture});
+        if (wlr_) {
+            Log::info(std::string("Wayland session on a wlroots compositor: ") + wayland);
+            return;
+        }
+        audio_.reset();
+    }
     const char* fromEnvironment = std::getenv("DISPLAY");
     if (displayName_.empty() && (fromEnvironment == nullptr || *fromEnvironment == '\0')) {
         reason_ =
@@ -117,6 +128,7 @@ LinuxHostEnvironment::LinuxHostEnvironment(std::string displayName,
 
 LinuxHostEnvironment::~LinuxHostEnvironment() {
     shutdown();
+    wlr_.reset();
 }
 
 bool LinuxHostEnvironment::connect() {
@@ -188,18 +200,30 @@ void LinuxHostEnvironment::reconnectWhileLost() {
 }
 
 std::shared_ptr<DisplayServices> LinuxHostEnvironment::displayServices() {
+    if (wlr_) {
+        return wlr_->displayServices();
+    }
     return displays_;
 }
 
 std::shared_ptr<CursorMonitor> LinuxHostEnvironment::cursorMonitor() {
+    if (wlr_) {
+        return wlr_->cursorMonitor();
+    }
     return cursor_;
 }
 
 std::shared_ptr<EventPoster> LinuxHostEnvironment::eventPoster() {
+    if (wlr_) {
+        return wlr_->eventPoster();
+    }
     return poster_;
 }
 
 std::shared_ptr<CaptureService> LinuxHostEnvironment::captureService() {
+    if (wlr_) {
+        return wlr_->captureService();
+    }
     return capture_;
 }
 
@@ -207,7 +231,15 @@ std::shared_ptr<SystemAudioSource> LinuxHostEnvironment::systemAudioSource() {
     return audio_;
 }
 
+std::shared_ptr<Pasteboard> LinuxHostEnvironment::createPasteboard(
+    std::shared_ptr<SerialQueue> mainQueue) {
+    return wlr_ ? wlr_->createPasteboard(std::move(mainQueue)) : nullptr;
+}
+
 void LinuxHostEnvironment::shutdown() {
+    if (wlr_) {
+        wlr_->shutdown();
+    }
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;

@@ -19,8 +19,12 @@ class X11CaptureService;
 class ReplaceableDisplayServices;
 class ReplaceableCursorMonitor;
 class ReplaceableEventPoster;
+class WlrSession;
 
-// The services of an X11 desktop session. One event pump thread (its own X connection) keeps
+// The services of the desktop session: a wlroots Wayland compositor's (WlrSession) when
+// WAYLAND_DISPLAY names one, else an X11 session's.
+//
+// On X11: One event pump thread (its own X connection) keeps
 // the display list and the pointer position current; services that talk to X themselves
 // (capture, input) open their own X11Connection on their own threads.
 // When the X server goes away the services go quiet and keep their last answers, and the host
@@ -49,6 +53,8 @@ class LinuxHostEnvironment final : public HostEnvironment {
     // XShm capture of the RandR monitors, with system audio from PulseAudio.
     std::shared_ptr<CaptureService> captureService() override;
     std::shared_ptr<SystemAudioSource> systemAudioSource() override;
+    // wlr-data-control on wlroots; on X11 the application's GTK clipboard.
+    std::shared_ptr<Pasteboard> createPasteboard(std::shared_ptr<SerialQueue> mainQueue) override;
     void shutdown() override;
 
   private:
@@ -67,6 +73,7 @@ class LinuxHostEnvironment final : public HostEnvironment {
     std::shared_ptr<ReplaceableEventPoster> poster_;
     std::shared_ptr<SystemAudioSource> audio_;
     std::shared_ptr<X11CaptureService> capture_;
+    std::unique_ptr<WlrSession> wlr_;
 
     std::mutex mutex_;
     std::condition_variable wake_;

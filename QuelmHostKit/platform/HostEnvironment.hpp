@@ -9,6 +9,7 @@
 #include "QuelmHostKit/platform/EventPoster.hpp"
 #include "QuelmHostKit/platform/Pasteboard.hpp"
 #include "QuelmHostKit/platform/SystemAudioSource.hpp"
+#include "QuelmHostKit/queues/SerialQueue.hpp"
 
 namespace quelm {
 
@@ -35,9 +36,11 @@ class HostEnvironment {
     virtual std::shared_ptr<SystemAudioSource> systemAudioSource() { return nullptr; }
     // Synthetic input; nullptr where the platform cannot inject it.
     virtual std::shared_ptr<EventPoster> eventPoster() { return nullptr; }
-    // The clipboard, where the session has one of its own; nullptr leaves the choice to the
-    // application. Main thread only, like every Pasteboard.
-    virtual std::shared_ptr<Pasteboard> pasteboard() { return nullptr; }
+    // The desktop's clipboard answering on `mainQueue`, where the session brings its own;
+    // nullptr leaves the choice to the application.
+    virtual std::shared_ptr<Pasteboard> createPasteboard(std::shared_ptr<SerialQueue> mainQueue) {
+        return nullptr;
+    }
 
     // Stops the platform's threads. The services stay callable and answer from what they last
     // knew; nothing they call back runs any more.

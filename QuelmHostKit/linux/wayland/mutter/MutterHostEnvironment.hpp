@@ -27,7 +27,9 @@ class MutterHostEnvironment final : public HostEnvironment {
     std::shared_ptr<EventPoster> eventPoster() override { return poster_; }
     std::shared_ptr<CaptureService> captureService() override { return capture_; }
     std::shared_ptr<SystemAudioSource> systemAudioSource() override { return audio_; }
-    std::shared_ptr<Pasteboard> pasteboard() override { return pasteboard_; }
+    std::shared_ptr<Pasteboard> createPasteboard(std::shared_ptr<SerialQueue>) override {
+        return pasteboard_;
+    }
     void shutdown() override;
 
   private:

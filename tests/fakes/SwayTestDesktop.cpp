@@ -1,0 +1,63 @@
+#include "tests/fakes/SwayTestDesktop.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace quelm::test {
+
+std::unique_ptr<SwayTestDesktop> SwayTestDesktop::start(std::string& why) {
+    const auto program = ChildProcess::built("tests", "quelm-wayland-test-client");
+    if (access(program.c_str(), X_OK) != 0) {
+        why = "not built: " + program;
+        return nullptr;
+    }
+    std::unique_ptr<SwayTestDesktop> desktop(new SwayTestDesktop());
+    desktop->sway_ = HeadlessSway::start(why);
+    if (!desktop->sway_) {
+        return nullptr;
+    }
+    desktop->fifo_ = desktop->sway_->runtimeDir() + "/commands";
+    if (mkfifo(desktop->fifo_.c_str(), 0666) != 0 || chmod(desktop->fifo_.c_str(), 0666) != 0) {
+        why = "no FIFO for the client's commands";
+        return nullptr;
+    }
+    desktop->client_ = std::make_unique<ChildProcess>(
+        desktop->sway_->asUser({program, desktop->fifo_},
+                               {"GDK_BACKEND=wayland", "NO_AT_BRIDGE=1"}),
+        ChildProcess::piped({}));
+    // The entry is placed before the window is first drawn; either may come first.
+    bool ready = false;
+    while (!ready || desktop->entry_.width == 0) {
+        auto line = desktop->client_->nextLine(10);
+        if (!line) {
+            why = "the test client did not show: " + desktop->client_->errors();
+            return nullptr;
+        }
+        ready = ready || line->starts_with("ready ");
+        if (line->starts_with("entry ")) {
+            std::sscanf(line->c_str(), "entry %d %d %d %d", &desktop->entry_.x, &desktop->entry_.y,
+                        &desktop->entry_.width, &desktop->entry_.height);
+        }
+    }
+    return desktop;
+}
+
+SwayTestDesktop::~SwayTestDesktop() {
+    client_.reset();
+    sway_.reset();
+}
+
+void SwayTestDesktop::send(const std::string& command) {
+    const int fd = open(fifo_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return;
+    }
+    const std::string line = command + "\n";
+    [[maybe_unused]] auto written = write(fd, line.data(), line.size());
+    close(fd);
+}
+
+}  // namespace quelm::test
