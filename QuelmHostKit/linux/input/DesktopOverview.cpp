@@ -123,4 +123,22 @@ void DesktopOverview::open(Done done) {
     });
 }
 
+void DesktopOverview::openOr(std::function<Failure()> withoutShell,
+                             std::function<void(Failure)> done) {
+    open([withoutShell = std::move(withoutShell), done = std::move(done)](
+             Result result, const std::string& failure) {
+        switch (result) {
+            case Result::opened:
+                done(std::nullopt);
+                return;
+            case Result::failed:
+                done(failure);
+                return;
+            case Result::noShell:
+                break;
+        }
+        done(withoutShell());
+    });
+}
+
 }  // namespace quelm

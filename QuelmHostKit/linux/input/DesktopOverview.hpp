@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace quelm {
@@ -33,6 +34,12 @@ class DesktopOverview final {
 
     // `done` runs once, on the overview's thread, or at once when a request is still waiting.
     void open(Done done);
+
+    // The same for a poster: where there is no shell, `withoutShell` opens what the desktop
+    // has instead (a tap of Super, say) and its answer is the result. `done` gets the failure's
+    // description, or none when something opened.
+    using Failure = std::optional<std::string>;
+    void openOr(std::function<Failure()> withoutShell, std::function<void(Failure)> done);
 
   private:
     struct State;

@@ -273,21 +273,12 @@ void MutterEventPoster::pause(double seconds) {
 }
 
 void MutterEventPoster::openOverview(OverviewDone done) {
-    overview_.open([weak = weak_from_this(), done = std::move(done)](DesktopOverview::Result result,
-                                                                     const std::string& failure) {
-        switch (result) {
-            case DesktopOverview::Result::opened:
-                done(std::nullopt);
-                return;
-            case DesktopOverview::Result::failed:
-                done(failure);
-                return;
-            case DesktopOverview::Result::noShell:
-                break;
-        }
-        const auto self = weak.lock();
-        done(self ? self->tapSuper() : "the input service is gone");
-    });
+    overview_.openOr(
+        [weak = weak_from_this()]() -> std::optional<std::string> {
+            const auto self = weak.lock();
+            return self ? self->tapSuper() : "the input service is gone";
+        },
+        std::move(done));
 }
 
 std::optional<std::string> MutterEventPoster::tapSuper() {
