@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "tests/fakes/ChildProcess.hpp"
+#include "tests/fakes/Eventually.hpp"
 #include "tests/fakes/PrivateXvfb.hpp"
 
 // Xlib last: its macros (None, Bool, Status) clash with names above.
@@ -30,6 +31,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::ChildProcess;
+using test::eventually;
+// Grabbing the panel strip is slow: poll it a few times a second.
+constexpr std::chrono::milliseconds kPoll{200};
 
 constexpr int kWidth = 480;
 constexpr int kHeight = 120;
@@ -156,18 +160,6 @@ std::string panelConfig(bool dark) {
 )";
 }
 
-template <class Predicate>
-bool eventually(Predicate predicate, std::chrono::seconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!predicate()) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    }
-    return true;
-}
-
 // The host in tray mode under xfce4-panel's notification area (a StatusNotifier host) on a
 // private X server and session bus, the panel light or dark.
 class TrayIconTest : public ::testing::TestWithParam<bool> {
@@ -224,7 +216,7 @@ class TrayIconTest : public ::testing::TestWithParam<bool> {
                 bare_ = grab(xvfb_->name(), kPanelSize);
                 return bare_ && bare_->at(kWidth / 2, kPanelSize / 2) != 0;
             },
-            std::chrono::seconds(30)))
+            std::chrono::seconds(30), kPoll))
             << "the panel did not show: " << ChildProcess::tail(panelOptions.stderrFile);
         std::this_thread::sleep_for(std::chrono::seconds(1));
         bare_ = grab(xvfb_->name(), kPanelSize);
@@ -251,7 +243,7 @@ class TrayIconTest : public ::testing::TestWithParam<bool> {
                 shown = grab(xvfb_->name(), kPanelSize);
                 return shown && measure(*bare_, *shown).changed >= 20;
             },
-            std::chrono::seconds(30));
+            std::chrono::seconds(30), kPoll);
         if (!appeared) {
             return std::nullopt;
         }
@@ -279,7 +271,7 @@ class TrayIconTest : public ::testing::TestWithParam<bool> {
                                  ChildProcess::Options{environment_});
                 return ask.wait(5) == 0;
             },
-            std::chrono::seconds(10));
+            std::chrono::seconds(10), kPoll);
     }
 
     std::string hostLog() const { return ChildProcess::tail((folder_ / "host.log").string()); }

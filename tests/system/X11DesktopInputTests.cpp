@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tests/fakes/ChildProcess.hpp"
+#include "tests/fakes/Eventually.hpp"
 #include "tests/system/X11InjectorTest.hpp"
 
 namespace quelm::test {
@@ -25,20 +26,9 @@ using Msg = ::quelm::ClientMessage;
 namespace quelm {
 namespace {
 
+using test::eventually;
 using test::Msg;
 using namespace std::chrono_literals;
-
-template <class Predicate>
-bool eventually(Predicate predicate, std::chrono::milliseconds limit = 5s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!predicate()) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
-}
 
 // A client of the test's own: a window that takes the keyboard and reads what it types as an
 // application would, and questions about the server's keyboard.

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "QuelmCore/ClipboardPolicy.hpp"
+#include "QuelmHostKit/linux/ClipboardMime.hpp"
 #include "QuelmHostKit/linux/gtk/GLibHandOff.hpp"
 #include "QuelmHostKit/linux/gtk/GdkPixbufImageCodec.hpp"
 #include "QuelmHostKit/log/Log.hpp"
@@ -18,28 +19,6 @@ namespace {
 // Targets that describe the selection rather than hold content.
 constexpr std::array<std::string_view, 5> kMetaTargets = {"TARGETS", "TIMESTAMP", "MULTIPLE",
                                                           "SAVE_TARGETS", "DELETE"};
-
-// The X11 target that carries a type we write; text types go out as GTK's text targets.
-std::string targetForType(const std::string& type) {
-    if (type == "public.png") {
-        return "image/png";
-    }
-    if (type == "public.jpeg") {
-        return "image/jpeg";
-    }
-    if (type == "public.tiff") {
-        return "image/tiff";
-    }
-    if (type == "public.file-url") {
-        return "text/uri-list";
-    }
-    return type;
-}
-
-bool isTextType(const std::string& type) {
-    return std::find(ClipboardPolicy::textTypes.begin(), ClipboardPolicy::textTypes.end(), type) !=
-           ClipboardPolicy::textTypes.end();
-}
 
 // A read in flight: dropped unanswered once the pasteboard is gone.
 template <class Handler>
@@ -237,7 +216,7 @@ void GtkPasteboard::writeItems(std::vector<Item> items) {
     GtkTargetList* list = gtk_target_list_new(nullptr, 0);
     bool hasText = false;
     for (auto& item : items) {
-        if (isTextType(item.type)) {
+        if (ClipboardMime::isText(item.type)) {
             if (!hasText) {
                 offer->text.assign(item.data.begin(), item.data.end());
                 gtk_target_list_add_text_targets(list, 0);
@@ -245,7 +224,7 @@ void GtkPasteboard::writeItems(std::vector<Item> items) {
             }
             continue;
         }
-        auto target = targetForType(item.type);
+        auto target = ClipboardMime::forType(item.type);
         offer->byTarget.emplace_back(target, std::move(item.data));
         gtk_target_list_add(list, gdk_atom_intern(target.c_str(), FALSE), 0,
                             guint(offer->byTarget.size()));

@@ -443,20 +443,25 @@ bool MutterDesktop::active() const {
     return active_;
 }
 
-bool MutterDesktop::notify(const char* method, GVariant* parameters) {
-    GDBusConnection* bus = nullptr;
-    std::string path;
+GDBusConnection* MutterDesktop::sessionBus(GVariant* parameters, std::string& path) {
     {
         std::lock_guard lock(mutex_);
         if (active_ && bus_) {
-            bus = static_cast<GDBusConnection*>(g_object_ref(bus_));
             path = sessionPath_;
+            return static_cast<GDBusConnection*>(g_object_ref(bus_));
         }
     }
+    // A call that cannot be made still owns its floating parameters.
+    if (parameters) {
+        g_variant_unref(g_variant_ref_sink(parameters));
+    }
+    return nullptr;
+}
+
+bool MutterDesktop::notify(const char* method, GVariant* parameters) {
+    std::string path;
+    GDBusConnection* bus = sessionBus(parameters, path);
     if (!bus) {
-        if (parameters) {
-            g_variant_unref(g_variant_ref_sink(parameters));
-        }
         return false;
     }
     g_dbus_connection_call(bus, kRemoteDesktopName, path.c_str(), kSessionInterface, method,
@@ -467,19 +472,9 @@ bool MutterDesktop::notify(const char* method, GVariant* parameters) {
 }
 
 GVariant* MutterDesktop::callSession(const char* method, GVariant* parameters, int* fd) {
-    GDBusConnection* bus = nullptr;
     std::string path;
-    {
-        std::lock_guard lock(mutex_);
-        if (active_ && bus_) {
-            bus = static_cast<GDBusConnection*>(g_object_ref(bus_));
-            path = sessionPath_;
-        }
-    }
+    GDBusConnection* bus = sessionBus(parameters, path);
     if (!bus) {
-        if (parameters) {
-            g_variant_unref(g_variant_ref_sink(parameters));
-        }
         return nullptr;
     }
     GUnixFDList* fds = nullptr;
@@ -509,19 +504,9 @@ GVariant* MutterDesktop::callSession(const char* method, GVariant* parameters, i
 
 void MutterDesktop::callSessionAsync(const char* method, GVariant* parameters,
                                      std::function<void(GVariant* reply, int fd)> done) {
-    GDBusConnection* bus = nullptr;
     std::string path;
-    {
-        std::lock_guard lock(mutex_);
-        if (active_ && bus_) {
-            bus = static_cast<GDBusConnection*>(g_object_ref(bus_));
-            path = sessionPath_;
-        }
-    }
+    GDBusConnection* bus = sessionBus(parameters, path);
     if (!bus) {
-        if (parameters) {
-            g_variant_unref(g_variant_ref_sink(parameters));
-        }
         done(nullptr, -1);
         return;
     }

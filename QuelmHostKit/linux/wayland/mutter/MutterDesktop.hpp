@@ -86,6 +86,9 @@ class MutterDesktop final {
     void onSessionChange(std::function<void(bool started)> fn);
 
   private:
+    // A reference to the bus and the session's path while a session runs; otherwise null, and
+    // `parameters` are released.
+    GDBusConnection* sessionBus(GVariant* parameters, std::string& path);
     void run();
     void connectBus();
     void establish();

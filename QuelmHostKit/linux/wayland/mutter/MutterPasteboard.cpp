@@ -10,6 +10,7 @@
 #include <cerrno>
 
 #include "QuelmCore/ClipboardPolicy.hpp"
+#include "QuelmHostKit/linux/ClipboardMime.hpp"
 #include "QuelmHostKit/linux/gtk/GLibHandOff.hpp"
 #include "QuelmHostKit/log/Log.hpp"
 
@@ -21,27 +22,6 @@ namespace {
 // XWayland for the others.
 constexpr std::array<const char*, 3> kTextMimeTypes = {"text/plain;charset=utf-8", "UTF8_STRING",
                                                        "text/plain"};
-
-bool isTextType(const std::string& type) {
-    return std::find(ClipboardPolicy::textTypes.begin(), ClipboardPolicy::textTypes.end(), type) !=
-           ClipboardPolicy::textTypes.end();
-}
-
-std::string mimeForType(const std::string& type) {
-    if (type == "public.png") {
-        return "image/png";
-    }
-    if (type == "public.jpeg") {
-        return "image/jpeg";
-    }
-    if (type == "public.tiff") {
-        return "image/tiff";
-    }
-    if (type == "public.file-url") {
-        return "text/uri-list";
-    }
-    return type;
-}
 
 bool writeAll(int fd, const Bytes& data) {
     std::size_t done = 0;
@@ -176,7 +156,7 @@ std::vector<std::pair<std::string, std::size_t>> MutterPasteboard::offeredMimeTy
     std::vector<std::pair<std::string, std::size_t>> out;
     bool text = false;
     for (std::size_t i = 0; i < items.size(); ++i) {
-        if (isTextType(items[i].type)) {
+        if (ClipboardMime::isText(items[i].type)) {
             if (!text) {
                 for (const char* mime : kTextMimeTypes) {
                     out.emplace_back(mime, i);
@@ -185,7 +165,7 @@ std::vector<std::pair<std::string, std::size_t>> MutterPasteboard::offeredMimeTy
             }
             continue;
         }
-        const auto mime = mimeForType(items[i].type);
+        const auto mime = ClipboardMime::forType(items[i].type);
         if (std::none_of(out.begin(), out.end(), [&](const auto& o) { return o.first == mime; })) {
             out.emplace_back(mime, i);
         }

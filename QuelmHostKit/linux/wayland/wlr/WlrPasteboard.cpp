@@ -10,6 +10,7 @@
 #include <map>
 
 #include "QuelmCore/ClipboardPolicy.hpp"
+#include "QuelmHostKit/linux/ClipboardMime.hpp"
 #include "QuelmHostKit/linux/wayland/wlr/WaylandConnection.hpp"
 #include "QuelmHostKit/log/Log.hpp"
 #include "QuelmHostKit/queues/ThreadQueue.hpp"
@@ -74,11 +75,6 @@ void writeAll(int fd, const Bytes& data) {
         done += put > 0 ? static_cast<std::size_t>(put) : 0;
     }
     close(fd);
-}
-
-bool isTextType(const std::string& type) {
-    return std::find(ClipboardPolicy::textTypes.begin(), ClipboardPolicy::textTypes.end(), type) !=
-           ClipboardPolicy::textTypes.end();
 }
 
 }  // namespace
@@ -207,26 +203,14 @@ WlrPasteboard::~WlrPasteboard() {
 }
 
 std::vector<std::string> WlrPasteboard::mimeTypesFor(const std::string& type) {
-    if (isTextType(type)) {
+    if (ClipboardMime::isText(type)) {
         return kTextMimeTypes;
-    }
-    if (type == "public.png") {
-        return {"image/png"};
-    }
-    if (type == "public.jpeg") {
-        return {"image/jpeg"};
-    }
-    if (type == "public.tiff") {
-        return {"image/tiff"};
-    }
-    if (type == "public.file-url") {
-        return {"text/uri-list"};
     }
     if (type == "org.nspasteboard.ConcealedType") {
         // What password managers mark their copies with, and the marker itself.
         return {"x-kde-passwordManagerHint", type};
     }
-    return {type};
+    return {ClipboardMime::forType(type)};
 }
 
 void WlrPasteboard::readTypes(TypesHandler handler) {
