@@ -8,8 +8,7 @@ namespace quelm::test {
 // Polls `predicate` until it holds or `limit` passes; whether it held. For state that another
 // process (an X server, a panel) changes in its own time.
 template <class Predicate>
-bool eventually(Predicate predicate,
-                std::chrono::milliseconds limit = std::chrono::seconds(5),
+bool eventually(Predicate predicate, std::chrono::milliseconds limit = std::chrono::seconds(5),
                 std::chrono::milliseconds poll = std::chrono::milliseconds(10)) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (!predicate()) {
