@@ -69,25 +69,27 @@ class HostProcess {
                 _exit(126);
             }
             close(out[0]);
-            const std::string display = std::string("DISPLAY=") + std::getenv("DISPLAY");
-            const std::string home = "HOME=" + home_;
-            const std::string data = "XDG_DATA_HOME=" + home_;
+            const auto env = environment();
+            std::vector<const char*> argv{"ip", "netns", "exec", ns.c_str(), "env", "-i"};
+            for (const auto& entry : env) {
+                argv.push_back(entry.c_str());
+            }
             const std::string portText = std::to_string(port);
-            execlp("ip", "ip", "netns", "exec", ns.c_str(), "env", "-i", "PATH=/usr/bin:/bin",
-                   display.c_str(), home.c_str(), data.c_str(),
-                   "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent", binary.c_str(), "--headless",
-                   "--port", portText.c_str(), static_cast<char*>(nullptr));
+            for (const char* arg : {binary.c_str(), "--headless", "--port", portText.c_str()}) {
+                argv.push_back(arg);
+            }
+            argv.push_back(nullptr);
+            execvp("ip", const_cast<char* const*>(argv.data()));
             _exit(127);
         }
         close(out[1]);
         FILE* lines = fdopen(out[0], "r");
+        // The host keeps the secret out of a piped stdout: it says it listens, and the URL
+        // comes from --show-url run with the same home.
         char line[4096];
-        const double deadline = now() + 15;
-        while (now() < deadline && std::fgets(line, sizeof line, lines)) {
-            const std::string text = line;
-            const auto at = text.find("#t=");
-            if (text.rfind("quelmix://", 0) == 0 && at != std::string::npos) {
-                token_ = text.substr(at + 3, 32);
+        while (std::fgets(line, sizeof line, lines)) {
+            if (std::string(line).rfind("listening on ", 0) == 0) {
+                token_ = readToken(binary, ns, port);
                 break;
             }
         }
@@ -101,11 +103,47 @@ class HostProcess {
         if (lines_) {
             std::fclose(lines_);
         }
+        if (const char* dump = std::getenv("LINKBENCH_DUMP")) {
+            const std::string copy = "cat " + home_ + "/host.log >> " + dump + "/host.log";
+            if (std::system(copy.c_str()) != 0) {
+                std::fprintf(stderr, "could not keep the host's log in %s\n", dump);
+            }
+        }
         if (std::system(("rm -rf " + home_).c_str()) != 0) {
             std::fprintf(stderr, "could not remove %s\n", home_.c_str());
         }
     }
     const std::string& token() const { return token_; }
+
+  private:
+    std::vector<std::string> environment() const {
+        return {"PATH=/usr/bin:/bin", std::string("DISPLAY=") + std::getenv("DISPLAY"),
+                "HOME=" + home_, "XDG_DATA_HOME=" + home_,
+                "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent"};
+    }
+
+    std::string readToken(const std::string& binary, const std::string& ns, int port) const {
+        std::string command = "ip netns exec " + ns + " env -i";
+        for (const auto& entry : environment()) {
+            command += " '" + entry + "'";
+        }
+        command += " '" + binary + "' --show-url --port " + std::to_string(port);
+        FILE* out = popen(command.c_str(), "r");
+        if (!out) {
+            return {};
+        }
+        std::string token;
+        char line[4096];
+        while (std::fgets(line, sizeof line, out)) {
+            const std::string text = line;
+            const auto at = text.find("#t=");
+            if (token.empty() && text.rfind("quelmix://", 0) == 0 && at != std::string::npos) {
+                token = text.substr(at + 3, 32);
+            }
+        }
+        pclose(out);
+        return token;
+    }
 
   private:
     pid_t pid_ = -1;

@@ -108,8 +108,8 @@ std::vector<std::pair<std::string, std::string>> streamProperties(const StreamCo
 
 }  // namespace
 
-std::size_t VideoEncoder::frameBudgetBytes(double bitrateMbps) {
-    const double bytes = bitrateMbps * 1'000'000.0 / 8.0 * frameBudgetSeconds;
+std::size_t VideoEncoder::frameBudgetBytes(double bitrateMbps, double seconds) {
+    const double bytes = bitrateMbps * 1'000'000.0 / 8.0 * seconds;
     if (!std::isfinite(bytes) || bytes < 1) {
         return 1;
     }
@@ -213,8 +213,8 @@ class VideoEncoder::Session {
         if (encoder == nullptr) {
             return {nullptr, kOpenFailed};
         }
-        auto session =
-            std::unique_ptr<Session>(new Session(encoder, frameBudgetBytes(config.bitrateMbps)));
+        auto session = std::unique_ptr<Session>(
+            new Session(encoder, config.bitrateMbps * 1'000'000.0 / 8.0, config.fps));
         if (const int status = session->readParameterSets(param); status != 0) {
             return {nullptr, status};
         }
@@ -226,34 +226,43 @@ class VideoEncoder::Session {
     Session& operator=(const Session&) = delete;
 
     EncodeOutcome encode(PixelBuffer& buffer, EncodeRequest request, std::int64_t pts) {
+        drainLink(pts);
         if (request.forceKey) {
             return encodeKey(buffer, pts);
         }
-        // After a large key frame, average-bit-rate control answers an unchanged picture with a
-        // coarse, all-skipped frame: a refinement instead goes finer than the frame before it.
-        std::optional<int> qp;
-        double predicted = 0;
-        if (request.refinement && lastQp_) {
-            std::tie(qp, predicted) = refinementQp(*lastQp_);
+        if (!complexity_) {
+            return std::move(sent(encodeOnce(buffer, X264_TYPE_AUTO, std::nullopt, pts)).outcome);
         }
-        auto result = encodeOnce(buffer, X264_TYPE_AUTO, qp, pts);
-        if (predicted > 0 && result.size > predicted && complexity_) {
-            // The model learnt from the last key frame underestimated: follow what it cost. A
-            // refinement that came out cheaper (the first after a key frame usually does) does
-            // not make the next one bolder.
-            *complexity_ *= std::min(static_cast<double>(result.size) / predicted, 2.0);
+        // Average-bit-rate control answers an unchanged picture with a coarse, all-skipped frame,
+        // and after a still spell it has saved so much that the next motion frames come out near
+        // lossless and hold the link for seconds: the session chooses every quantiser itself.
+        const int last = lastQp_.value_or(firstKeyQp);
+        const double before = intra(last);
+        if (request.refinement) {
+            const int qp = refinementQp(last);
+            auto result = sent(encodeOnce(buffer, X264_TYPE_AUTO, qp, pts));
+            learn(refinementRatio_, result, intra(qp) - before, kRefinementRatioFloor);
+            return std::move(result.outcome);
         }
+        const int qp = motionQp(pts);
+        lastMotion_ = pts;
+        auto result = sent(encodeOnce(buffer, X264_TYPE_AUTO, qp, pts));
+        learn(motionRatio_, result, intra(qp), kMotionRatioFloor);
         return std::move(result.outcome);
     }
 
-    // Bytes a key frame or a refinement may take: a short stretch of the link at the stream's
-    // rate, so that one frame never holds the link for long.
+    // Bytes a key frame may take: a short stretch of the link at the stream's rate, so that one
+    // frame never holds the link for long.
     std::size_t frameBudget() const { return frameBudget_; }
     const Bytes& sequenceParameterSet() const { return parameterSets_.front(); }
 
   private:
-    Session(x264_t* encoder, std::size_t frameBudget)
-        : encoder_(encoder), frameBudget_(std::max<std::size_t>(frameBudget, 1)) {}
+    Session(x264_t* encoder, double bytesPerSecond, int fps)
+        : encoder_(encoder),
+          bytesPerSecond_(std::max(bytesPerSecond, 1.0)),
+          frameShare_(bytesPerSecond_ / std::max(fps, 1)),
+          frameBudget_(std::max<std::size_t>(
+              static_cast<std::size_t>(bytesPerSecond_ * frameBudgetSeconds), 1)) {}
 
     struct Attempt {
         EncodeOutcome outcome;
@@ -323,7 +332,7 @@ class VideoEncoder::Session {
             const bool wasteful = !over && !wentFiner && attempt == 0 &&
                                   result.size * 2 < frameBudget_ && qp > finestKeyQp;
             if ((!over && !wasteful) || attempt + 1 >= maxKeyAttempts || (over && qp >= 51)) {
-                return std::move(result.outcome);
+                return std::move(sent(std::move(result)).outcome);
             }
             const int next = qpForSize(kKeyTarget * static_cast<double>(frameBudget_));
             wentFiner = wasteful;
@@ -337,29 +346,76 @@ class VideoEncoder::Session {
         return std::clamp(static_cast<int>(std::ceil(qp)), finestRefinementQp, 51);
     }
 
-    // The finest quantiser below `last` whose refinement should fit the frame budget, and the
-    // size predicted for it (0 without a model). A refinement pays roughly for the detail an
-    // intra picture at the finer quantiser has beyond one at the coarser.
-    std::pair<int, double> refinementQp(int last) const {
+    double intra(int qp) const { return *complexity_ * std::exp2(-qp / kQpPerDoubling); }
+
+    // The finest quantiser below `last` whose refinement should fit its budget. A refinement
+    // pays for the detail an intra picture at the finer quantiser has beyond one at the coarser,
+    // times a ratio learnt from the refinements before it.
+    int refinementQp(int last) const {
+        const double budget = kKeyTarget * bytesPerSecond_ * refinementBudgetSeconds;
         const int coarsest = std::max(finestRefinementQp, last - 1);
-        if (!complexity_) {
-            return {std::max(finestRefinementQp, last - refinementQpStep), 0.0};
-        }
-        auto intra = [&](int qp) { return *complexity_ * std::exp2(-qp / kQpPerDoubling); };
-        auto cost = [&](int qp) { return kRefinementOverhead * (intra(qp) - intra(last)); };
         for (int qp = finestRefinementQp; qp < coarsest; ++qp) {
-            if (cost(qp) <= static_cast<double>(frameBudget_)) {
-                return {qp, cost(qp)};
+            if (refinementRatio_ * (intra(qp) - intra(last)) <= budget) {
+                return qp;
             }
         }
-        return {std::min(coarsest, last), std::max(cost(coarsest), 0.0)};
+        return std::min(coarsest, last);
+    }
+
+    // The finest quantiser whose frame should fit what the link has room for: a change after
+    // a quiet spell may take the key-frame budget less what is still on its way; frames of
+    // continuing motion share the rate so that at least kMotionFps of them fit.
+    int motionQp(std::int64_t pts) const {
+        double room = static_cast<double>(frameBudget_) - linkBacklog_;
+        if (lastMotion_ && pts - *lastMotion_ < kQuietSpell) {
+            room = std::min(room, bytesPerSecond_ / kMotionFps);
+        }
+        room = std::max(room, frameShare_);
+        for (int qp = finestRefinementQp; qp < 51; ++qp) {
+            if (motionRatio_ * intra(qp) <= room) {
+                return qp;
+            }
+        }
+        return 51;
+    }
+
+    // What a frame cost against what the model expected, taken as the ratio for the next one.
+    // Rising costs are believed at once, falling ones halfway, so that one cheap frame never
+    // makes the next one reckless.
+    static void learn(double& ratio, const Attempt& result, double modelled, double floor) {
+        if (result.size == 0 || modelled <= 1) {
+            return;
+        }
+        const double seen = static_cast<double>(result.size) / modelled;
+        ratio = std::clamp(seen >= ratio ? seen : std::sqrt(ratio * seen), floor, 8.0);
+    }
+
+    // The link carries bytesPerSecond_; frames that left faster wait in front of the next.
+    void drainLink(std::int64_t pts) {
+        if (lastDrain_) {
+            const double seconds = static_cast<double>(pts - *lastDrain_) / 1e6;
+            linkBacklog_ = std::max(0.0, linkBacklog_ - bytesPerSecond_ * std::max(seconds, 0.0));
+        }
+        lastDrain_ = pts;
+    }
+
+    Attempt sent(Attempt result) {
+        linkBacklog_ += static_cast<double>(result.size);
+        return result;
     }
 
     // Size of an intra picture doubles about every six quantiser steps.
     static constexpr double kQpPerDoubling = 6.0;
-    // A key frame aims below its budget so that the model's error rarely costs a re-encode.
+    // Key frames and refinements aim below their budgets: a key frame's overshoot costs a
+    // re-encode, a refinement's cannot be undone.
     static constexpr double kKeyTarget = 0.8;
     static constexpr double kRefinementOverhead = 1.4;
+    static constexpr double kRefinementRatioFloor = 0.2;
+    // A motion frame is assumed to cost at least this share of an intra picture at its
+    // quantiser: a frame after many small ones may change the whole screen.
+    static constexpr double kMotionRatioFloor = 0.4;
+    static constexpr double kMotionFps = 30;
+    static constexpr std::int64_t kQuietSpell = 250'000;  // microseconds
 
     // The headers hold SPS, PPS and an SEI; keep SPS then PPS as bare NAL units.
     int readParameterSets(const x264_param_t& param) {
@@ -383,14 +439,22 @@ class VideoEncoder::Session {
     }
 
     x264_t* encoder_;
+    const double bytesPerSecond_;
+    const double frameShare_;
     const std::size_t frameBudget_;
     std::vector<Bytes> parameterSets_;
     // Average quantiser of the last frame out; a refinement goes below it.
     std::optional<int> lastQp_;
     std::optional<std::int64_t> lastPts_;
     // Bytes an intra picture of the current screen would take at quantiser 0, learnt from the
-    // last key frame and corrected by the refinements after it.
+    // last key frame.
     std::optional<double> complexity_;
+    double refinementRatio_ = kRefinementOverhead;
+    double motionRatio_ = 1.0;
+    // Bytes handed out that the link has not carried yet, as of lastDrain_ (microseconds).
+    double linkBacklog_ = 0;
+    std::optional<std::int64_t> lastDrain_;
+    std::optional<std::int64_t> lastMotion_;
 };
 
 // The one-picture hand-off between the caller's queue and the worker thread.

@@ -19,12 +19,13 @@ inline constexpr std::int32_t kEncoderBadPicture = -12902;
 
 // One libx264 session of a fixed picture size, tuned for interactive screen sharing: zero
 // latency (each picture comes out of its own encode call), no B-frames, Constrained High profile,
-// average bit rate, key frames only on request, BT.709 video-range colour, NV12 input.
-// A key frame fits in `frameBudgetSeconds` of the bit rate whatever the screen shows: its
-// quantiser is chosen from the size of the last one and it is encoded again coarser when it
-// overshoots. A refinement is encoded at a quantiser finer than the frame before it, as fine as
-// the same budget allows, so that a still screen sharpens even right after a key frame, when
-// rate control would only repeat it.
+// quantisers chosen per frame against the bit rate, key frames only on request, BT.709 video-range
+// colour, NV12 input. A key frame fits in `frameBudgetSeconds` of the bit rate whatever the screen
+// shows: its quantiser is chosen from the size of the last one and it is encoded again coarser when
+// it overshoots. A refinement is encoded at a quantiser finer than the frame before it, as fine as
+// its budget allows, so that a still screen sharpens even right after a key frame, when rate
+// control would only repeat it. Motion frames get the quantiser at which they should fit what the
+// link has room for, so that no frame holds the link for long after a still spell.
 //
 // Threads: create, encode and invalidate come from one serial queue (the video pipeline's);
 // invalidate may also come from inside a completion. Every encode runs on the encoder's own
@@ -48,17 +49,17 @@ class VideoEncoder final : public VideoEncoding {
     // no tuning, no extra tools, Constrained Baseline.
     static std::vector<Setup> defaultSetups();
 
-    // Quantiser steps a refinement goes below the frame before it when nothing tells how much
-    // a step costs, and the finest it goes.
-    static constexpr int refinementQpStep = 4;
+    // The finest quantiser a refinement or a motion frame goes to.
     static constexpr int finestRefinementQp = 18;
-    // Key frames and refinements: the stretch of the link one may take, the quantiser of a
-    // session's first key frame, the finest a key frame goes, and the encodes one may take.
+    // Key frames: the stretch of the link one may take, the quantiser of a session's first key
+    // frame, the finest a key frame goes, and the encodes one may take. A refinement may take a
+    // longer stretch: the link is idle behind it, and a still screen should sharpen in a few.
     static constexpr double frameBudgetSeconds = 0.125;
+    static constexpr double refinementBudgetSeconds = 0.2;
     static constexpr int firstKeyQp = 30;
     static constexpr int finestKeyQp = 22;
     static constexpr int maxKeyAttempts = 3;
-    static std::size_t frameBudgetBytes(double bitrateMbps);
+    static std::size_t frameBudgetBytes(double bitrateMbps, double seconds = frameBudgetSeconds);
 
     // "Constrained High", "High", "Main", "Constrained Baseline", "Baseline" or "profile N",
     // from a sequence parameter set (NAL header first).
