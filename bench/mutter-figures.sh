@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Streaming figures on GNOME's Wayland: quelmix-host on a private headless mutter (1920x1080)
-# while the tests' pattern client scrolls its picture every 16 ms, quelmix-companion asking for
+# while the tests' client window scrolls its picture every 16 ms, quelmix-companion asking for
 # 60 fps without decoding.
 #
 #   bench/mutter-figures.sh [seconds of motion, default 10]
 #
 # Needs a build (BUILD, default build/) with quelmix-host, quelmix-companion and
-# quelm-pattern-client, and mutter, pipewire, wireplumber (scripts/install-deps --dev).
+# quelm-wayland-test-client, and mutter, pipewire, wireplumber (scripts/install-deps --dev).
 # Prints: frames per second reaching the companion, host CPU and mutter's CPU (one core = 100 %)
 # in motion and on a still screen, and the host's latency from noticing a change to the encoded
 # frame.
@@ -46,7 +46,7 @@ done <"$work/session"
 mutter=$(awk '/^pid mutter/ { print $3 }' "$work/session")
 
 env -i PATH=/usr/bin:/bin HOME="$work" XDG_CONFIG_HOME="$work" GDK_BACKEND=wayland "${session_env[@]}" \
-  "$build/tests/quelm-pattern-client" --animate >/dev/null 2>&1 &
+  "$build/tests/quelm-wayland-test-client" --animate >/dev/null 2>&1 &
 pids+=($!); client=$!
 sleep 1
 env -i PATH=/usr/bin:/bin HOME="$work" XDG_DATA_HOME="$work" "${session_env[@]}" \
