@@ -71,6 +71,36 @@ std::string keyTap(double at, int code) {
            scriptLine(R"("after": 0.05)", key + R"(false, "isRepeat": false, "modifiers": 0}})");
 }
 
+// The companion's key code of Shift.
+constexpr int kShift = 56;
+
+// The session's variables set in this process while it lives, for services made in-process.
+class SessionVariables {
+  public:
+    explicit SessionVariables(const std::vector<std::string>& assignments) {
+        for (const auto& assignment : assignments) {
+            const auto name = assignment.substr(0, assignment.find('='));
+            const char* old = std::getenv(name.c_str());
+            saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+            setenv(name.c_str(), assignment.substr(name.size() + 1).c_str(), 1);
+        }
+    }
+    ~SessionVariables() {
+        for (const auto& [name, value] : saved_) {
+            if (value) {
+                setenv(name.c_str(), value->c_str(), 1);
+            } else {
+                unsetenv(name.c_str());
+            }
+        }
+    }
+    SessionVariables(const SessionVariables&) = delete;
+    SessionVariables& operator=(const SessionVariables&) = delete;
+
+  private:
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
 // A fresh headless mutter (with its own bus and PipeWire), the tests' own window full-screen in
 // it, and quelmix-host headless on it. Skipped where mutter or the programs are missing.
 class MutterSessionTest : public ::testing::Test {
@@ -247,7 +277,6 @@ TEST_F(MutterSessionTest, PointerKeysAndTextReachTheClient) {
 // until the session's first key, and a Wayland window sees the clipboard only with the keyboard
 // focus: a Shift tap comes first.
 TEST_F(MutterSessionTest, TheClipboardGoesBothWaysButAPasswordManagersCopyStaysHere) {
-    constexpr int kShift = 56;
     const auto fromPhone =
         scriptLine(R"("at": 0.6)", R"({"clipboard": {"_0": "from the phone ✓"}})");
     ChildProcess phone(
@@ -323,13 +352,7 @@ TEST_F(MutterSessionTest, LosingTheCompositorStopsTheStreamAndTheHostLivesOn) {
 // In the host's own process: the capture service of the session, with the QR window's rectangle
 // registered and then removed.
 TEST_F(MutterSessionTest, NoPictureOfTheScreenWhileTheSecretIsShown) {
-    std::vector<std::pair<std::string, std::optional<std::string>>> saved;
-    for (const auto& assignment : session) {
-        const auto name = assignment.substr(0, assignment.find('='));
-        const char* old = std::getenv(name.c_str());
-        saved.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
-        setenv(name.c_str(), assignment.substr(name.size() + 1).c_str(), 1);
-    }
+    SessionVariables variables(session);
     auto registry = std::make_shared<NeverCaptureRegistry>();
     const auto secret = registry->add(DisplayRect{760, 340, 400, 400});
     {
@@ -377,12 +400,37 @@ TEST_F(MutterSessionTest, NoPictureOfTheScreenWhileTheSecretIsShown) {
         EXPECT_LT(means.front(), 17.0);
         EXPECT_GT(means.back(), 40.0);
     }
-    for (const auto& [name, value] : saved) {
-        if (value) {
-            setenv(name.c_str(), value->c_str(), 1);
-        } else {
-            unsetenv(name.c_str());
+}
+
+// In the test's own process: clearing what the host put on the clipboard (as the connection URL
+// is cleared after two minutes) leaves the window nothing to paste, although mutter keeps a
+// copy of each new selection to serve once its owner is gone.
+TEST_F(MutterSessionTest, ClearingOurCopyLeavesTheWindowNothingToPaste) {
+    // The window sees the clipboard once there is a keyboard (see above).
+    companion({"-q", "-s", "640", "-T", "1", "--script", script(keyTap(0.3, kShift))});
+    ASSERT_TRUE(clientSays("^focus$", 10)) << host->errors() << clientLines;
+    SessionVariables variables(session);
+    MutterHostEnvironment environment(std::make_shared<NeverCaptureRegistry>());
+    auto pasteboard = environment.createPasteboard(nullptr);
+    ASSERT_NE(pasteboard, nullptr);
+    const auto pastes = [&](const std::string& text) {
+        for (int attempt = 0; attempt < 20; ++attempt) {
+            // The pasteboard's replies come on this thread's main context.
+            while (g_main_context_iteration(nullptr, FALSE)) {
+            }
+            tellClient("paste");
+            if (clientSays("^clipboard " + text + "$", 0.5)) {
+                return true;
+            }
         }
+        return false;
+    };
+    pasteboard->writeText("the secret URL");
+    EXPECT_TRUE(pastes("the secret URL")) << clientLines;
+    pasteboard->clear();
+    EXPECT_TRUE(pastes("")) << clientLines;
+    environment.shutdown();
+    while (g_main_context_iteration(nullptr, FALSE)) {
     }
 }
 

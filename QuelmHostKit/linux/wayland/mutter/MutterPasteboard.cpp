@@ -337,6 +337,11 @@ void MutterPasteboard::sessionEnded() {
     g_cancellable_cancel(serving_);
     g_object_unref(serving_);
     serving_ = g_cancellable_new();
+    // The desktop no longer has what we offered, nor do we know its clipboard.
+    std::lock_guard lock(mutex_);
+    ours_ = false;
+    offer_.clear();
+    ownerTypes_.clear();
 }
 
 std::vector<std::string> MutterPasteboard::mimeTypes() {
@@ -413,7 +418,23 @@ void MutterPasteboard::readData(const std::string& type, DataHandler handler) {
 }
 
 void MutterPasteboard::clear() {
-    writeItems({});
+    // Mutter keeps a copy of each new text or image selection, to serve it once its owner is
+    // gone; unsetting ours alone would leave that copy on the clipboard. A stand-in without
+    // text or image makes mutter drop the copy, then the selection is unset.
+    {
+        std::lock_guard lock(mutex_);
+        if (!ours_) {
+            return;
+        }
+    }
+    writeItems({{"org.nspasteboard.ConcealedType", {}}});
+    {
+        std::lock_guard lock(mutex_);
+        ours_ = false;
+        offer_.clear();
+        ownerTypes_.clear();
+    }
+    setSelection({});
 }
 
 void MutterPasteboard::writeText(const std::string& text) {
@@ -422,8 +443,7 @@ void MutterPasteboard::writeText(const std::string& text) {
 
 void MutterPasteboard::writeItems(std::vector<Item> items) {
     const auto offered = offeredMimeTypes(items);
-    GVariantBuilder mimes;
-    g_variant_builder_init(&mimes, G_VARIANT_TYPE_STRING_ARRAY);
+    std::vector<std::string> mimes;
     {
         std::lock_guard lock(mutex_);
         offer_.clear();
@@ -434,17 +454,39 @@ void MutterPasteboard::writeItems(std::vector<Item> items) {
                 data = std::make_shared<const Bytes>(std::move(items[index].data));
             }
             offer_[mime] = data;
-            g_variant_builder_add(&mimes, "s", mime.c_str());
+            mimes.push_back(mime);
         }
         ours_ = true;
     }
     ++changeCount_;
+    setSelection(mimes);
+}
+
+void MutterPasteboard::setSelection(const std::vector<std::string>& mimes) {
+    if (!desktop_->active()) {
+        Log::info("clipboard write failed: mutter's remote desktop session is not running");
+        return;
+    }
     GVariantBuilder options;
     g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
-    g_variant_builder_add(&options, "{sv}", "mime-types", g_variant_builder_end(&mimes));
-    if (!desktop_->notify("SetSelection", g_variant_new("(a{sv})", &options))) {
-        Log::info("clipboard write failed: mutter's remote desktop session is not running");
+    // No types unsets the selection; an empty list would be refused.
+    if (!mimes.empty()) {
+        GVariantBuilder list;
+        g_variant_builder_init(&list, G_VARIANT_TYPE_STRING_ARRAY);
+        for (const auto& mime : mimes) {
+            g_variant_builder_add(&list, "s", mime.c_str());
+        }
+        g_variant_builder_add(&options, "{sv}", "mime-types", g_variant_builder_end(&list));
     }
+    desktop_->callSessionAsync("SetSelection", g_variant_new("(a{sv})", &options),
+                               [](GVariant* reply, int fd) {
+                                   if (fd >= 0) {
+                                       close(fd);
+                                   }
+                                   if (!reply) {
+                                       Log::info("clipboard write failed: mutter refused it");
+                                   }
+                               });
 }
 
 void MutterPasteboard::writeImage(Bytes encoded, std::function<void(bool written)> done) {

@@ -57,6 +57,8 @@ class MutterPasteboard final : public Pasteboard,
     void onSignal(const std::string& signal, GVariant* parameters);
     // Answers one transfer of our content to a desktop client (mutter thread).
     void serve(const std::string& mime, std::uint32_t serial);
+    // Offers these mime types as the desktop's clipboard, or unsets ours when there are none.
+    void setSelection(const std::vector<std::string>& mimes);
     // Cuts short the transfers of the session that ended (mutter thread).
     void sessionEnded();
     void read(const std::string& mime, std::function<void(std::optional<Bytes>)> done);
