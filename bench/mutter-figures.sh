@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Streaming figures on GNOME's Wayland: quelmix-host on a private headless mutter (1920x1080)
-# while the tests' client window scrolls its picture every 16 ms, quelmix-companion asking for
+# while the tests' client window scrolls its picture every frame, quelmix-companion asking for
 # 60 fps without decoding.
 #
 #   bench/mutter-figures.sh [seconds of motion, default 10]
