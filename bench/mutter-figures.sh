@@ -49,16 +49,20 @@ env -i PATH=/usr/bin:/bin HOME="$work" XDG_CONFIG_HOME="$work" GDK_BACKEND=wayla
   "$build/tests/quelm-wayland-test-client" --animate >/dev/null 2>&1 &
 pids+=($!); client=$!
 sleep 1
-env -i PATH=/usr/bin:/bin HOME="$work" XDG_DATA_HOME="$work" "${session_env[@]}" \
-  "$build/QuelmHost/quelmix-host" --headless --allow-local --port 0 \
+host_env=(PATH=/usr/bin:/bin HOME="$work" XDG_DATA_HOME="$work" "${session_env[@]}")
+env -i "${host_env[@]}" "$build/QuelmHost/quelmix-host" --headless --allow-local --port 0 \
   >"$work/host.out" 2>"$work/host.log" &
 pids+=($!); host=$!
-url=""
+# The host prints its port; the URL with the secret comes from --show-url.
+listening=""
 for _ in $(seq 100); do
-  url=$(grep -m1 '^quelmix://127.0.0.1' "$work/host.out" || true)
-  [ -n "$url" ] && break; sleep 0.1
+  listening=$(grep -m1 '^listening on 127.0.0.1:' "$work/host.out" || true)
+  [ -n "$listening" ] && break; sleep 0.1
 done
-[ -n "$url" ] || { echo "host did not start" >&2; cat "$work/host.log" >&2; exit 1; }
+[ -n "$listening" ] || { echo "host did not start" >&2; cat "$work/host.log" >&2; exit 1; }
+port=${listening#listening on 127.0.0.1:}
+url=$(env -i "${host_env[@]}" "$build/QuelmHost/quelmix-host" --show-url --allow-local \
+  --port "${port%%;*}" | grep -m1 '^quelmix://127.0.0.1' || true)
 
 "$build/QuelmCompanion/quelmix-companion" "$url" -s 1920 -r 60 -b 10 --no-decode \
   -T $((seconds + 9)) >"$work/companion.out" 2>&1 &
