@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Streaming figures on GNOME's Wayland: quelmix-host on a private headless mutter (1920x1080)
-# while the tests' pattern client scrolls its picture every 16 ms, quelmix-companion asking for
+# while the tests' client window scrolls its picture every frame, quelmix-companion asking for
 # 60 fps without decoding.
 #
 #   bench/mutter-figures.sh [seconds of motion, default 10]
 #
 # Needs a build (BUILD, default build/) with quelmix-host, quelmix-companion and
-# quelm-pattern-client, and mutter, pipewire, wireplumber (scripts/install-deps --dev).
+# quelm-wayland-test-client, and mutter, pipewire, wireplumber (scripts/install-deps --dev).
 # Prints: frames per second reaching the companion, host CPU and mutter's CPU (one core = 100 %)
 # in motion and on a still screen, and the host's latency from noticing a change to the encoded
 # frame.
@@ -46,19 +46,23 @@ done <"$work/session"
 mutter=$(awk '/^pid mutter/ { print $3 }' "$work/session")
 
 env -i PATH=/usr/bin:/bin HOME="$work" XDG_CONFIG_HOME="$work" GDK_BACKEND=wayland "${session_env[@]}" \
-  "$build/tests/quelm-pattern-client" --animate >/dev/null 2>&1 &
+  "$build/tests/quelm-wayland-test-client" --animate >/dev/null 2>&1 &
 pids+=($!); client=$!
 sleep 1
-env -i PATH=/usr/bin:/bin HOME="$work" XDG_DATA_HOME="$work" "${session_env[@]}" \
-  "$build/QuelmHost/quelmix-host" --headless --allow-local --port 0 \
+host_env=(PATH=/usr/bin:/bin HOME="$work" XDG_DATA_HOME="$work" "${session_env[@]}")
+env -i "${host_env[@]}" "$build/QuelmHost/quelmix-host" --headless --allow-local --port 0 \
   >"$work/host.out" 2>"$work/host.log" &
 pids+=($!); host=$!
-url=""
+# The host prints its port; the URL with the secret comes from --show-url.
+listening=""
 for _ in $(seq 100); do
-  url=$(grep -m1 '^quelmix://127.0.0.1' "$work/host.out" || true)
-  [ -n "$url" ] && break; sleep 0.1
+  listening=$(grep -m1 '^listening on 127.0.0.1:' "$work/host.out" || true)
+  [ -n "$listening" ] && break; sleep 0.1
 done
-[ -n "$url" ] || { echo "host did not start" >&2; cat "$work/host.log" >&2; exit 1; }
+[ -n "$listening" ] || { echo "host did not start" >&2; cat "$work/host.log" >&2; exit 1; }
+port=${listening#listening on 127.0.0.1:}
+url=$(env -i "${host_env[@]}" "$build/QuelmHost/quelmix-host" --show-url --allow-local \
+  --port "${port%%;*}" | grep -m1 '^quelmix://127.0.0.1' || true)
 
 "$build/QuelmCompanion/quelmix-companion" "$url" -s 1920 -r 60 -b 10 --no-decode \
   -T $((seconds + 9)) >"$work/companion.out" 2>&1 &

@@ -4,12 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
-
 namespace quelm::test {
 
 std::unique_ptr<SwayTestDesktop> SwayTestDesktop::start(std::string& why) {
-    const auto program = ChildProcess::built("tests", "quelm-wayland-test-client");
+    const auto program = TestWindow::program();
     if (access(program.c_str(), X_OK) != 0) {
         why = "not built: " + program;
         return nullptr;
@@ -28,20 +26,12 @@ std::unique_ptr<SwayTestDesktop> SwayTestDesktop::start(std::string& why) {
         desktop->sway_->asUser({program, desktop->fifo_},
                                {"GDK_BACKEND=wayland", "NO_AT_BRIDGE=1"}),
         ChildProcess::piped({}));
-    // The entry is placed before the window is first drawn; either may come first.
-    bool ready = false;
-    while (!ready || desktop->entry_.width == 0) {
-        auto line = desktop->client_->nextLine(10);
-        if (!line) {
-            why = "the test client did not show: " + desktop->client_->errors();
-            return nullptr;
-        }
-        ready = ready || line->starts_with("ready ");
-        if (line->starts_with("entry ")) {
-            std::sscanf(line->c_str(), "entry %d %d %d %d", &desktop->entry_.x, &desktop->entry_.y,
-                        &desktop->entry_.width, &desktop->entry_.height);
-        }
+    auto entry = TestWindow::awaitShown(*desktop->client_);
+    if (!entry) {
+        why = "the test client did not show: " + desktop->client_->errors();
+        return nullptr;
     }
+    desktop->entry_ = *entry;
     return desktop;
 }
 

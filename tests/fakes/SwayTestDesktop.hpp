@@ -6,18 +6,9 @@
 
 #include "tests/fakes/ChildProcess.hpp"
 #include "tests/fakes/HeadlessSway.hpp"
+#include "tests/fakes/TestWindow.hpp"
 
 namespace quelm::test {
-
-struct WindowRect {
-    int x = 0;
-    int y = 0;
-    int width = 0;
-    int height = 0;
-    bool contains(int px, int py) const {
-        return px >= x && py >= y && px < x + width && py < y + height;
-    }
-};
 
 // A headless sway with the tests' own window full screen in it (tests/wayland): the test
 // pattern with an entry in the bottom-right corner, printing what it receives. The window's

@@ -22,6 +22,8 @@
 #include "QuelmHostKit/linux/wayland/mutter/MutterHostEnvironment.hpp"
 #include "tests/fakes/ChildProcess.hpp"
 #include "tests/fakes/HostURL.hpp"
+#include "tests/fakes/TestPattern.hpp"
+#include "tests/fakes/TestWindow.hpp"
 
 namespace quelm::test {
 namespace {
@@ -30,28 +32,9 @@ namespace fs = std::filesystem;
 
 constexpr int kWidth = 1920;
 constexpr int kHeight = 1080;
-// The client draws its pattern over the top rows; its entry sits below.
-constexpr int kPatternHeight = 900;
 
 bool onPath(const std::string& name) {
     return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-// BT.709 luma in the video range, as the stream signals it.
-double luma(double r, double g, double b) {
-    return 16 + 219 * (0.2126 * r + 0.7152 * g + 0.0722 * b) / 255;
-}
-
-// The client's pattern (tests/wayland/PatternClient.cpp) at a pixel of its drawing area.
-double patternLuma(int x, int y) {
-    static const int bars[8][3] = {{255, 255, 255}, {255, 255, 0}, {0, 255, 255}, {0, 255, 0},
-                                   {255, 0, 255},   {255, 0, 0},   {0, 0, 255},   {0, 0, 0}};
-    if (y < kPatternHeight / 2) {
-        const auto* bar = bars[x * 8 / kWidth];
-        return luma(bar[0], bar[1], bar[2]);
-    }
-    const double grey = x * 255 / (kWidth - 1);
-    return luma(grey, grey, grey);
 }
 
 int videoFrames(const std::vector<std::string>& lines) {
@@ -70,6 +53,10 @@ std::string scriptLine(const std::string& at, const std::string& message) {
     return "{" + at + R"(, "send": )" + message + "}\n";
 }
 
+std::string clipboardSharing(double at) {
+    return scriptLine(R"("at": )" + std::to_string(at), R"({"clipboardSharing": {"_0": true}})");
+}
+
 std::string click(double at) {
     return scriptLine(R"("at": )" + std::to_string(at),
                       R"({"button": {"right": false, "down": true, "modifiers": 0}})") +
@@ -84,8 +71,38 @@ std::string keyTap(double at, int code) {
            scriptLine(R"("after": 0.05)", key + R"(false, "isRepeat": false, "modifiers": 0}})");
 }
 
-// A fresh headless mutter (with its own bus and PipeWire), the tests' pattern client full-screen
-// in it, and quelmix-host headless on it. Skipped where mutter or the programs are missing.
+// The companion's key code of Shift.
+constexpr int kShift = 56;
+
+// The session's variables set in this process while it lives, for services made in-process.
+class SessionVariables {
+  public:
+    explicit SessionVariables(const std::vector<std::string>& assignments) {
+        for (const auto& assignment : assignments) {
+            const auto name = assignment.substr(0, assignment.find('='));
+            const char* old = std::getenv(name.c_str());
+            saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+            setenv(name.c_str(), assignment.substr(name.size() + 1).c_str(), 1);
+        }
+    }
+    ~SessionVariables() {
+        for (const auto& [name, value] : saved_) {
+            if (value) {
+                setenv(name.c_str(), value->c_str(), 1);
+            } else {
+                unsetenv(name.c_str());
+            }
+        }
+    }
+    SessionVariables(const SessionVariables&) = delete;
+    SessionVariables& operator=(const SessionVariables&) = delete;
+
+  private:
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+// A fresh headless mutter (with its own bus and PipeWire), the tests' own window full-screen in
+// it, and quelmix-host headless on it. Skipped where mutter or the programs are missing.
 class MutterSessionTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -97,10 +114,7 @@ class MutterSessionTest : public ::testing::Test {
         folder = fs::temp_directory_path() /
                  ("quelmix-mutter-test-" + std::to_string(getpid()) + "-" +
                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(folder / "config" / "gtk-3.0");
-        // A blinking caret would change the screen twice a second.
-        std::ofstream(folder / "config" / "gtk-3.0" / "settings.ini")
-            << "[Settings]\ngtk-cursor-blink=false\n";
+        fs::create_directories(folder);
         commands = (folder / "commands").string();
         ASSERT_EQ(mkfifo(commands.c_str(), 0600), 0);
 
@@ -117,10 +131,11 @@ class MutterSessionTest : public ::testing::Test {
         ASSERT_GT(mutterPid, 0) << compositor->errors();
 
         client = std::make_unique<ChildProcess>(
-            std::vector<std::string>{QUELM_PATTERN_CLIENT, commands},
-            ChildProcess::piped(environment(
-                {"GDK_BACKEND=wayland", "XDG_CONFIG_HOME=" + (folder / "config").string()})));
-        ASSERT_TRUE(client->lineStarting("ready", 10)) << client->errors();
+            std::vector<std::string>{TestWindow::program(), commands},
+            ChildProcess::piped(environment({"GDK_BACKEND=wayland", "NO_AT_BRIDGE=1"})));
+        auto shown = TestWindow::awaitShown(*client);
+        ASSERT_TRUE(shown) << client->errors();
+        entry = *shown;
 
         host = std::make_unique<ChildProcess>(
             std::vector<std::string>{ChildProcess::built("QuelmHost", "quelmix-host"), "--headless",
@@ -153,10 +168,14 @@ class MutterSessionTest : public ::testing::Test {
         return out;
     }
 
-    std::vector<std::string> companion(std::vector<std::string> args, double limit = 20) {
+    std::vector<std::string> companionArgs(std::vector<std::string> args) const {
         args.insert(args.begin(), url);
         args.insert(args.begin(), ChildProcess::built("QuelmCompanion", "quelmix-companion"));
-        ChildProcess process(args, ChildProcess::piped(environment()));
+        return args;
+    }
+
+    std::vector<std::string> companion(std::vector<std::string> args, double limit = 20) {
+        ChildProcess process(companionArgs(std::move(args)), ChildProcess::piped(environment()));
         auto lines = process.allLines(limit);
         process.wait(2);
         return lines;
@@ -189,6 +208,8 @@ class MutterSessionTest : public ::testing::Test {
 
     fs::path folder;
     std::string commands;
+    // Where the client's entry is, in screen coordinates (the window is full screen).
+    WindowRect entry;
     // What the client said so far, for failure messages.
     std::string clientLines;
     std::vector<std::string> session;
@@ -200,10 +221,11 @@ class MutterSessionTest : public ::testing::Test {
 };
 
 TEST_F(MutterSessionTest, TheDecodedPictureIsTheClientsPattern) {
-    // The pointer goes down to the entry, out of the compared rows.
+    // The pointer goes into the entry, which is left out of the comparison.
     const auto png = (folder / "screen.png").string();
     companion({"-s", "1920", "-b", "20", "-T", "6", "-q", "-o", png, "--script",
-               script(moveTo(0.3, 0.98, 0.97))});
+               script(moveTo(0.3, (entry.x + entry.width / 2.0) / kWidth,
+                             (entry.y + entry.height / 2.0) / kHeight))});
     EXPECT_NE(host->errors().find("desktop session: GNOME on Wayland"), std::string::npos)
         << host->errors();
 
@@ -217,10 +239,14 @@ TEST_F(MutterSessionTest, TheDecodedPictureIsTheClientsPattern) {
     const guchar* pixels = gdk_pixbuf_get_pixels(picture);
     double squares = 0;
     long count = 0;
-    for (int y = 0; y < kPatternHeight; ++y) {
+    for (int y = 0; y < kHeight; ++y) {
         for (int x = 0; x < kWidth; ++x) {
+            if (entry.contains(x, y)) {
+                continue;
+            }
             const guchar* p = pixels + y * stride + x * channels;
-            const double difference = luma(p[0], p[1], p[2]) - patternLuma(x, y);
+            const double difference = videoLuma(std::uint32_t(p[0]) << 16 | p[1] << 8 | p[2]) -
+                                      videoLuma(testPatternPixel(x, y, kWidth, kHeight));
             squares += difference * difference;
             ++count;
         }
@@ -241,10 +267,51 @@ TEST_F(MutterSessionTest, PointerKeysAndTextReachTheClient) {
     companion({"-s", "640", "-q", "-T", "7", "--script",
                script(moveTo(0.5, 0.25, 0.5) + click(0.8) + keyTap(1.2, 11) + keyTap(2.0, 0) +
                       R"({"at": 2.5, "send": {"text": {"_0": ")" + text + "\"}}}\n")});
-    EXPECT_TRUE(clientSays(R"(^motion 480 540$)")) << host->errors();
-    EXPECT_TRUE(clientSays(R"(^button 1 press 480 540$)"));
-    EXPECT_TRUE(clientSays(R"(^key a$)"));
+    EXPECT_TRUE(clientSays(R"(^(enter|motion) 480 540$)")) << host->errors();
+    EXPECT_TRUE(clientSays(R"(^button 1 down 480 540$)"));
+    EXPECT_TRUE(clientSays(R"(^key down a 38$)"));
     EXPECT_TRUE(clientSays("^text b?a" + text + "$", 8)) << clientLines;
+}
+
+// The clipboard both ways between the companion and the window. Headless mutter has no keyboard
+// until the session's first key, and a Wayland window sees the clipboard only with the keyboard
+// focus: a Shift tap comes first.
+TEST_F(MutterSessionTest, TheClipboardGoesBothWaysButAPasswordManagersCopyStaysHere) {
+    const auto fromPhone =
+        scriptLine(R"("at": 0.6)", R"({"clipboard": {"_0": "from the phone ✓"}})");
+    ChildProcess phone(
+        companionArgs({"-v", "-q", "-s", "640", "-T", "40", "--script",
+                       script(clipboardSharing(0.2) + keyTap(0.3, kShift) + fromPhone)}),
+        ChildProcess::piped(environment()));
+    ASSERT_TRUE(clientSays("^focus$", 10)) << host->errors() << clientLines;
+
+    // The window hears of the new selection a moment after the host sets it.
+    bool pasted = false;
+    for (int attempt = 0; attempt < 20 && !pasted; ++attempt) {
+        tellClient("paste");
+        pasted = clientSays("^clipboard from the phone ✓$", 0.5);
+    }
+    EXPECT_TRUE(pasted) << host->errors() << clientLines;
+
+    // The window's copy is the first clipboard text the companion gets: its own did not come
+    // back.
+    const std::string clipboardMessage = R"(message: {"clipboard")";
+    tellClient("copy from the desktop ✓");
+    ASSERT_TRUE(clientSays("^copied$"));
+    EXPECT_EQ(phone.lineStarting(clipboardMessage, 10),
+              R"(message: {"clipboard":{"_0":"from the desktop ✓"}})")
+        << host->errors();
+
+    // A password manager's copy stays here; the plain copy after it goes. The pause is longer
+    // than the host takes to look at the clipboard (every half second).
+    tellClient("copy-secret hunter2");
+    ASSERT_TRUE(clientSays("^copied$"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    tellClient("copy after the secret");
+    EXPECT_EQ(phone.lineStarting(clipboardMessage, 10),
+              R"(message: {"clipboard":{"_0":"after the secret"}})");
+    phone.signal(SIGINT);
+    phone.wait(5);
 }
 
 TEST_F(MutterSessionTest, LosingTheCompositorStopsTheStreamAndTheHostLivesOn) {
@@ -285,13 +352,7 @@ TEST_F(MutterSessionTest, LosingTheCompositorStopsTheStreamAndTheHostLivesOn) {
 // In the host's own process: the capture service of the session, with the QR window's rectangle
 // registered and then removed.
 TEST_F(MutterSessionTest, NoPictureOfTheScreenWhileTheSecretIsShown) {
-    std::vector<std::pair<std::string, std::optional<std::string>>> saved;
-    for (const auto& assignment : session) {
-        const auto name = assignment.substr(0, assignment.find('='));
-        const char* old = std::getenv(name.c_str());
-        saved.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
-        setenv(name.c_str(), assignment.substr(name.size() + 1).c_str(), 1);
-    }
+    SessionVariables variables(session);
     auto registry = std::make_shared<NeverCaptureRegistry>();
     const auto secret = registry->add(DisplayRect{760, 340, 400, 400});
     {
@@ -339,12 +400,37 @@ TEST_F(MutterSessionTest, NoPictureOfTheScreenWhileTheSecretIsShown) {
         EXPECT_LT(means.front(), 17.0);
         EXPECT_GT(means.back(), 40.0);
     }
-    for (const auto& [name, value] : saved) {
-        if (value) {
-            setenv(name.c_str(), value->c_str(), 1);
-        } else {
-            unsetenv(name.c_str());
+}
+
+// In the test's own process: clearing what the host put on the clipboard (as the connection URL
+// is cleared after two minutes) leaves the window nothing to paste, although mutter keeps a
+// copy of each new selection to serve once its owner is gone.
+TEST_F(MutterSessionTest, ClearingOurCopyLeavesTheWindowNothingToPaste) {
+    // The window sees the clipboard once there is a keyboard (see above).
+    companion({"-q", "-s", "640", "-T", "1", "--script", script(keyTap(0.3, kShift))});
+    ASSERT_TRUE(clientSays("^focus$", 10)) << host->errors() << clientLines;
+    SessionVariables variables(session);
+    MutterHostEnvironment environment(std::make_shared<NeverCaptureRegistry>());
+    auto pasteboard = environment.createPasteboard(nullptr);
+    ASSERT_NE(pasteboard, nullptr);
+    const auto pastes = [&](const std::string& text) {
+        for (int attempt = 0; attempt < 20; ++attempt) {
+            // The pasteboard's replies come on this thread's main context.
+            while (g_main_context_iteration(nullptr, FALSE)) {
+            }
+            tellClient("paste");
+            if (clientSays("^clipboard " + text + "$", 0.5)) {
+                return true;
+            }
         }
+        return false;
+    };
+    pasteboard->writeText("the secret URL");
+    EXPECT_TRUE(pastes("the secret URL")) << clientLines;
+    pasteboard->clear();
+    EXPECT_TRUE(pastes("")) << clientLines;
+    environment.shutdown();
+    while (g_main_context_iteration(nullptr, FALSE)) {
     }
 }
 

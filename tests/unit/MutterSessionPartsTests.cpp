@@ -137,6 +137,7 @@ TEST(MutterPasteboardTest, TextIsOfferedUnderEveryTextNameAndOtherTypesByTheirMi
         {"UTF8_STRING", 0},
         {"text/plain", 0},
         {"image/png", 1},
+        {"x-kde-passwordManagerHint", 2},
         {"org.nspasteboard.ConcealedType", 2}};
     EXPECT_EQ(offered, expected);
 }

@@ -1,5 +1,6 @@
-// A GTK window for the Wayland system tests: full screen, it shows the test pattern with an
-// entry in its bottom-right corner, and prints what it receives, one line per event:
+// A GTK window for the Wayland system tests (mutter and wlroots alike): full screen, it shows the
+// test pattern (tests/fakes/TestPattern.hpp) with an entry in its bottom-right corner, and prints
+// what it receives, one line per event:
 //   ready W H                  mapped at this size
 //   entry X Y W H              where the entry is, in window coordinates
 //   enter X Y / motion X Y     pointer, window coordinates
@@ -9,9 +10,12 @@
 //   text TEXT                  the entry's text after each change
 //   focus                      the window got the keyboard focus
 //   clipboard TEXT             answer to "paste"
+//   copied                     after "copy" and "copy-secret"
 // It reads commands from the FIFO named by its argument: "copy TEXT" puts TEXT on the
-// clipboard, "paste" reads it, "animate" scrolls the whole pattern sideways every frame (for
-// figures of full-screen motion).
+// clipboard, "copy-secret TEXT" too but marked as a password manager marks its copies, "paste"
+// reads it, "animate" scrolls the whole pattern sideways every frame (for figures of full-screen
+// motion;
+// --animate on the command line does it from the start).
 #include <gtk/gtk.h>
 
 #include <fcntl.h>
@@ -144,6 +148,41 @@ void entryAllocated(GtkWidget* widget, GdkRectangle* area, gpointer) {
         " " + std::to_string(area->height));
 }
 
+void animate() {
+    gtk_widget_add_tick_callback(
+        area,
+        [](GtkWidget* widget, GdkFrameClock*, gpointer) -> gboolean {
+            shift = (shift + 8) % std::max(gtk_widget_get_allocated_width(widget), 1);
+            gtk_widget_queue_draw(widget);
+            return G_SOURCE_CONTINUE;
+        },
+        nullptr, nullptr);
+}
+
+// Text offered with the hint password managers put beside their copies.
+void copySecret(GtkClipboard* clipboard, const std::string& text) {
+    constexpr guint kHint = 1;
+    GtkTargetList* list = gtk_target_list_new(nullptr, 0);
+    gtk_target_list_add_text_targets(list, 0);
+    gtk_target_list_add(list, gdk_atom_intern_static_string("x-kde-passwordManagerHint"), 0, kHint);
+    gint count = 0;
+    GtkTargetEntry* targets = gtk_target_table_new_from_list(list, &count);
+    gtk_target_list_unref(list);
+    gtk_clipboard_set_with_data(
+        clipboard, targets, guint(count),
+        [](GtkClipboard*, GtkSelectionData* data, guint info, gpointer content) {
+            if (info == kHint) {
+                static const guchar hint[] = "secret";
+                gtk_selection_data_set(data, gtk_selection_data_get_target(data), 8, hint,
+                                       sizeof hint - 1);
+            } else {
+                gtk_selection_data_set_text(data, static_cast<const char*>(content), -1);
+            }
+        },
+        [](GtkClipboard*, gpointer content) { g_free(content); }, g_strdup(text.c_str()));
+    gtk_target_table_free(targets, count);
+}
+
 gboolean command(GIOChannel* channel, GIOCondition, gpointer) {
     gchar* text = nullptr;
     gsize length = 0;
@@ -160,15 +199,11 @@ gboolean command(GIOChannel* channel, GIOCondition, gpointer) {
     if (line.rfind("copy ", 0) == 0) {
         gtk_clipboard_set_text(clipboard, line.c_str() + 5, -1);
         say("copied");
+    } else if (line.rfind("copy-secret ", 0) == 0) {
+        copySecret(clipboard, line.substr(12));
+        say("copied");
     } else if (line == "animate") {
-        gtk_widget_add_tick_callback(
-            area,
-            [](GtkWidget* widget, GdkFrameClock*, gpointer) -> gboolean {
-                shift = (shift + 8) % std::max(gtk_widget_get_allocated_width(widget), 1);
-                gtk_widget_queue_draw(widget);
-                return G_SOURCE_CONTINUE;
-            },
-            nullptr, nullptr);
+        animate();
     } else if (line == "paste") {
         gtk_clipboard_request_text(
             clipboard,
@@ -223,9 +258,13 @@ int main(int argc, char** argv) {
     gtk_widget_grab_focus(entry);
     g_timeout_add(50, announce, window);
 
-    if (argc > 1) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--animate") {
+            animate();
+            continue;
+        }
         // Opened for writing too, so that the FIFO never reports an end.
-        GIOChannel* input = g_io_channel_unix_new(open(argv[1], O_RDWR | O_CLOEXEC));
+        GIOChannel* input = g_io_channel_unix_new(open(argv[i], O_RDWR | O_CLOEXEC));
         g_io_add_watch(input, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP), command, nullptr);
     }
     gtk_main();

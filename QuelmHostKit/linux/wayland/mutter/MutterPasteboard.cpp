@@ -3,11 +3,12 @@
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gio/gio.h>
 #include <gio/gunixinputstream.h>
+#include <gio/gunixoutputstream.h>
+#include <glib-unix.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 
 #include "QuelmCore/ClipboardPolicy.hpp"
 #include "QuelmHostKit/linux/ClipboardMime.hpp"
@@ -23,33 +24,47 @@ namespace {
 constexpr std::array<const char*, 3> kTextMimeTypes = {"text/plain;charset=utf-8", "UTF8_STRING",
                                                        "text/plain"};
 
-bool writeAll(int fd, const Bytes& data) {
-    std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t written = write(fd, data.data() + done, data.size() - done);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false;
-        }
-        done += static_cast<std::size_t>(written);
-    }
-    return true;
+// A time-out on the calling thread's own main context (the mutter thread runs one of its own).
+GSource* startTimeout(unsigned milliseconds, GSourceFunc function, gpointer data) {
+    GSource* source = g_timeout_source_new(milliseconds);
+    g_source_set_callback(source, function, data, nullptr);
+    g_source_attach(source, g_main_context_get_thread_default());
+    return source;
 }
 
-// A pipe read to its end on the main loop, in chunks.
+void stopTimeout(GSource*& source) {
+    if (source) {
+        g_source_destroy(source);
+        g_source_unref(source);
+        source = nullptr;
+    }
+}
+
+gboolean cancelOnTimeout(gpointer cancellable) {
+    g_cancellable_cancel(static_cast<GCancellable*>(cancellable));
+    return G_SOURCE_REMOVE;
+}
+
+// A pipe read to its end on the calling thread's main context, in chunks. A writer that never
+// closes its end is cut off after the time-out.
 struct PipeRead {
     GInputStream* stream = nullptr;
     GCancellable* cancellable = nullptr;
-    guint timeout = 0;
+    GSource* timeout = nullptr;
     Bytes data;
     std::function<void(std::optional<Bytes>)> done;
 
+    static void start(int fd, std::function<void(std::optional<Bytes>)> done) {
+        auto* read = new PipeRead;
+        read->stream = g_unix_input_stream_new(fd, TRUE);
+        read->cancellable = g_cancellable_new();
+        read->done = std::move(done);
+        read->timeout =
+            startTimeout(MutterPasteboard::transferTimeoutMs, cancelOnTimeout, read->cancellable);
+        read->next();
+    }
     void finish(std::optional<Bytes> result) {
-        if (timeout) {
-            g_source_remove(timeout);
-        }
+        stopTimeout(timeout);
         g_object_unref(stream);
         g_object_unref(cancellable);
         auto handler = std::move(done);
@@ -62,8 +77,12 @@ struct PipeRead {
     }
     static void onChunk(GObject* source, GAsyncResult* result, gpointer data) {
         auto* read = static_cast<PipeRead*>(data);
-        GBytes* chunk = g_input_stream_read_bytes_finish(G_INPUT_STREAM(source), result, nullptr);
+        GError* error = nullptr;
+        GBytes* chunk = g_input_stream_read_bytes_finish(G_INPUT_STREAM(source), result, &error);
         if (!chunk) {
+            Log::info(std::string("clipboard read failed: ") +
+                      (error ? error->message : "no data"));
+            g_clear_error(&error);
             read->finish(std::nullopt);
             return;
         }
@@ -82,6 +101,61 @@ struct PipeRead {
             return;
         }
         read->next();
+    }
+};
+
+// Our content written into the pipe mutter hands out for one transfer, without blocking the
+// thread: a large image waits for the reader, a reader that stops is cut off after the
+// time-out, and the pipe is closed at the end, which is how the reader learns it has it all.
+struct PipeWrite {
+    GOutputStream* stream = nullptr;
+    GCancellable* cancellable = nullptr;
+    GSource* timeout = nullptr;
+    GCancellable* session = nullptr;
+    gulong sessionHandler = 0;
+    std::shared_ptr<const Bytes> data;
+    std::function<void(bool)> done;
+
+    static void start(int fd, std::shared_ptr<const Bytes> data, GCancellable* session,
+                      std::function<void(bool)> done) {
+        // Mutter's end is blocking; ours must not be, or a write waits inside the main loop.
+        g_unix_set_fd_nonblocking(fd, TRUE, nullptr);
+        auto* write = new PipeWrite;
+        write->stream = g_unix_output_stream_new(fd, TRUE);
+        write->cancellable = g_cancellable_new();
+        write->data = std::move(data);
+        write->done = std::move(done);
+        write->timeout =
+            startTimeout(MutterPasteboard::transferTimeoutMs, cancelOnTimeout, write->cancellable);
+        // The session's end cuts every transfer short.
+        write->session = G_CANCELLABLE(g_object_ref(session));
+        write->sessionHandler =
+            g_cancellable_connect(session, G_CALLBACK(+[](GCancellable*, gpointer own) {
+                                      g_cancellable_cancel(static_cast<GCancellable*>(own));
+                                  }),
+                                  g_object_ref(write->cancellable), g_object_unref);
+        g_output_stream_write_all_async(write->stream, write->data->data(), write->data->size(),
+                                        G_PRIORITY_DEFAULT, write->cancellable, onWritten, write);
+    }
+    static void onWritten(GObject* source, GAsyncResult* result, gpointer data) {
+        auto* write = static_cast<PipeWrite*>(data);
+        GError* error = nullptr;
+        const bool ok =
+            g_output_stream_write_all_finish(G_OUTPUT_STREAM(source), result, nullptr, &error);
+        if (!ok) {
+            Log::info(std::string("clipboard write to the desktop failed: ") +
+                      (error ? error->message : "unknown error"));
+            g_clear_error(&error);
+        }
+        stopTimeout(write->timeout);
+        g_cancellable_disconnect(write->session, write->sessionHandler);
+        g_object_unref(write->session);
+        g_output_stream_close(write->stream, nullptr, nullptr);
+        g_object_unref(write->stream);
+        g_object_unref(write->cancellable);
+        auto handler = std::move(write->done);
+        delete write;
+        handler(ok);
     }
 };
 
@@ -135,8 +209,12 @@ std::shared_ptr<MutterPasteboard> MutterPasteboard::create(std::shared_ptr<Mutte
             strong->onSignal(signal, parameters);
         }
     });
-    desktop->onSessionChange([desktop = desktop.get()](bool started) {
-        if (started) {
+    desktop->onSessionChange([weak, desktop = desktop.get()](bool started) {
+        if (!started) {
+            if (auto strong = weak.lock()) {
+                strong->sessionEnded();
+            }
+        } else {
             GVariantBuilder options;
             g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
             if (GVariant* reply =
@@ -149,7 +227,11 @@ std::shared_ptr<MutterPasteboard> MutterPasteboard::create(std::shared_ptr<Mutte
 }
 
 MutterPasteboard::MutterPasteboard(std::shared_ptr<MutterDesktop> desktop)
-    : desktop_(std::move(desktop)) {}
+    : desktop_(std::move(desktop)), serving_(g_cancellable_new()) {}
+
+MutterPasteboard::~MutterPasteboard() {
+    g_object_unref(serving_);
+}
 
 std::vector<std::pair<std::string, std::size_t>> MutterPasteboard::offeredMimeTypes(
     const std::vector<Item>& items) {
@@ -165,9 +247,16 @@ std::vector<std::pair<std::string, std::size_t>> MutterPasteboard::offeredMimeTy
             }
             continue;
         }
-        const auto mime = ClipboardMime::forType(items[i].type);
-        if (std::none_of(out.begin(), out.end(), [&](const auto& o) { return o.first == mime; })) {
-            out.emplace_back(mime, i);
+        std::vector<std::string> mimes = {ClipboardMime::forType(items[i].type)};
+        if (items[i].type == "org.nspasteboard.ConcealedType") {
+            // The hint desktop clipboard histories and password managers look for.
+            mimes.insert(mimes.begin(), "x-kde-passwordManagerHint");
+        }
+        for (const auto& mime : mimes) {
+            if (std::none_of(out.begin(), out.end(),
+                             [&](const auto& o) { return o.first == mime; })) {
+                out.emplace_back(mime, i);
+            }
         }
     }
     return out;
@@ -216,26 +305,43 @@ void MutterPasteboard::onSignal(const std::string& signal, GVariant* parameters)
 }
 
 void MutterPasteboard::serve(const std::string& mime, std::uint32_t serial) {
-    std::optional<Bytes> content;
+    std::shared_ptr<const Bytes> content;
     {
         std::lock_guard lock(mutex_);
         if (auto found = offer_.find(mime); ours_ && found != offer_.end()) {
             content = found->second;
         }
     }
-    bool ok = false;
-    if (content) {
-        int fd = -1;
-        if (GVariant* reply =
-                desktop_->callSession("SelectionWrite", g_variant_new("(u)", serial), &fd)) {
-            g_variant_unref(reply);
-        }
-        if (fd >= 0) {
-            ok = writeAll(fd, *content);
-            close(fd);
-        }
+    auto desktop = desktop_;
+    const auto finish = [desktop, serial](bool ok) {
+        desktop->notify("SelectionWriteDone", g_variant_new("(ub)", serial, ok));
+    };
+    if (!content) {
+        finish(false);
+        return;
     }
-    desktop_->notify("SelectionWriteDone", g_variant_new("(ub)", serial, ok));
+    // Mutter answers with the pipe the reader waits on; the answer comes back on this thread.
+    desktop_->callSessionAsync(
+        "SelectionWrite", g_variant_new("(u)", serial),
+        [content, finish, session = G_CANCELLABLE(g_object_ref(serving_))](GVariant*, int fd) {
+            if (fd < 0) {
+                finish(false);
+            } else {
+                PipeWrite::start(fd, content, session, finish);
+            }
+            g_object_unref(session);
+        });
+}
+
+void MutterPasteboard::sessionEnded() {
+    g_cancellable_cancel(serving_);
+    g_object_unref(serving_);
+    serving_ = g_cancellable_new();
+    // The desktop no longer has what we offered, nor do we know its clipboard.
+    std::lock_guard lock(mutex_);
+    ours_ = false;
+    offer_.clear();
+    ownerTypes_.clear();
 }
 
 std::vector<std::string> MutterPasteboard::mimeTypes() {
@@ -256,7 +362,7 @@ void MutterPasteboard::read(const std::string& mime,
         std::lock_guard lock(mutex_);
         if (ours_) {
             auto found = offer_.find(mime);
-            done(found != offer_.end() ? std::optional<Bytes>(found->second) : std::nullopt);
+            done(found != offer_.end() ? std::optional<Bytes>(*found->second) : std::nullopt);
             return;
         }
     }
@@ -264,34 +370,21 @@ void MutterPasteboard::read(const std::string& mime,
     desktop_->callSessionAsync(
         "SelectionRead", g_variant_new("(s)", mime.c_str()),
         [weak, done = std::move(done)](GVariant*, int fd) mutable {
-            if (!weak.lock() || fd < 0) {
+            if (!weak.lock()) {
                 if (fd >= 0) {
                     close(fd);
                 }
-                if (weak.lock()) {
-                    done(std::nullopt);
-                }
                 return;
             }
-            auto* read = new PipeRead;
-            read->stream = g_unix_input_stream_new(fd, TRUE);
-            read->cancellable = g_cancellable_new();
-            read->done = [weak, done = std::move(done)](std::optional<Bytes> data) {
+            if (fd < 0) {
+                done(std::nullopt);
+                return;
+            }
+            PipeRead::start(fd, [weak, done = std::move(done)](std::optional<Bytes> data) {
                 if (weak.lock()) {
                     done(std::move(data));
                 }
-            };
-            // An owner that never closes its end must not hold the read forever.
-            read->timeout = g_timeout_add(
-                readTimeoutMs,
-                [](gpointer data) -> gboolean {
-                    auto* pending = static_cast<PipeRead*>(data);
-                    pending->timeout = 0;
-                    g_cancellable_cancel(pending->cancellable);
-                    return G_SOURCE_REMOVE;
-                },
-                read);
-            read->next();
+            });
         });
 }
 
@@ -325,7 +418,23 @@ void MutterPasteboard::readData(const std::string& type, DataHandler handler) {
 }
 
 void MutterPasteboard::clear() {
-    writeItems({});
+    // Mutter keeps a copy of each new text or image selection, to serve it once its owner is
+    // gone; unsetting ours alone would leave that copy on the clipboard. A stand-in without
+    // text or image makes mutter drop the copy, then the selection is unset.
+    {
+        std::lock_guard lock(mutex_);
+        if (!ours_) {
+            return;
+        }
+    }
+    writeItems({{"org.nspasteboard.ConcealedType", {}}});
+    {
+        std::lock_guard lock(mutex_);
+        ours_ = false;
+        offer_.clear();
+        ownerTypes_.clear();
+    }
+    setSelection({});
 }
 
 void MutterPasteboard::writeText(const std::string& text) {
@@ -334,24 +443,50 @@ void MutterPasteboard::writeText(const std::string& text) {
 
 void MutterPasteboard::writeItems(std::vector<Item> items) {
     const auto offered = offeredMimeTypes(items);
-    GVariantBuilder mimes;
-    g_variant_builder_init(&mimes, G_VARIANT_TYPE_STRING_ARRAY);
+    std::vector<std::string> mimes;
     {
         std::lock_guard lock(mutex_);
         offer_.clear();
+        std::map<std::size_t, std::shared_ptr<const Bytes>> shared;
         for (const auto& [mime, index] : offered) {
-            offer_[mime] = items[index].data;
-            g_variant_builder_add(&mimes, "s", mime.c_str());
+            auto& data = shared[index];
+            if (!data) {
+                data = std::make_shared<const Bytes>(std::move(items[index].data));
+            }
+            offer_[mime] = data;
+            mimes.push_back(mime);
         }
         ours_ = true;
     }
     ++changeCount_;
+    setSelection(mimes);
+}
+
+void MutterPasteboard::setSelection(const std::vector<std::string>& mimes) {
+    if (!desktop_->active()) {
+        Log::info("clipboard write failed: mutter's remote desktop session is not running");
+        return;
+    }
     GVariantBuilder options;
     g_variant_builder_init(&options, G_VARIANT_TYPE_VARDICT);
-    g_variant_builder_add(&options, "{sv}", "mime-types", g_variant_builder_end(&mimes));
-    if (!desktop_->notify("SetSelection", g_variant_new("(a{sv})", &options))) {
-        Log::info("clipboard write failed: mutter's remote desktop session is not running");
+    // No types unsets the selection; an empty list would be refused.
+    if (!mimes.empty()) {
+        GVariantBuilder list;
+        g_variant_builder_init(&list, G_VARIANT_TYPE_STRING_ARRAY);
+        for (const auto& mime : mimes) {
+            g_variant_builder_add(&list, "s", mime.c_str());
+        }
+        g_variant_builder_add(&options, "{sv}", "mime-types", g_variant_builder_end(&list));
     }
+    desktop_->callSessionAsync("SetSelection", g_variant_new("(a{sv})", &options),
+                               [](GVariant* reply, int fd) {
+                                   if (fd >= 0) {
+                                       close(fd);
+                                   }
+                                   if (!reply) {
+                                       Log::info("clipboard write failed: mutter refused it");
+                                   }
+                               });
 }
 
 void MutterPasteboard::writeImage(Bytes encoded, std::function<void(bool written)> done) {
