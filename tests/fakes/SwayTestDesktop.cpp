@@ -24,25 +24,36 @@ std::unique_ptr<SwayTestDesktop> SwayTestDesktop::start(std::string& why) {
         why = "no FIFO for the client's commands";
         return nullptr;
     }
-    desktop->client_ = std::make_unique<ChildProcess>(
-        desktop->sway_->asUser({program, desktop->fifo_},
-                               {"GDK_BACKEND=wayland", "NO_AT_BRIDGE=1"}),
+    return desktop->showWindow(why) ? std::move(desktop) : nullptr;
+}
+
+bool SwayTestDesktop::showWindow(std::string& why) {
+    client_ = std::make_unique<ChildProcess>(
+        sway_->asUser({ChildProcess::built("tests", "quelm-wayland-test-client"), fifo_},
+                      {"GDK_BACKEND=wayland", "NO_AT_BRIDGE=1"}),
         ChildProcess::piped({}));
+    entry_ = {};
     // The entry is placed before the window is first drawn; either may come first.
     bool ready = false;
-    while (!ready || desktop->entry_.width == 0) {
-        auto line = desktop->client_->nextLine(10);
+    while (!ready || entry_.width == 0) {
+        auto line = client_->nextLine(10);
         if (!line) {
-            why = "the test client did not show: " + desktop->client_->errors();
-            return nullptr;
+            why = "the test client did not show: " + client_->errors();
+            return false;
         }
         ready = ready || line->starts_with("ready ");
         if (line->starts_with("entry ")) {
-            std::sscanf(line->c_str(), "entry %d %d %d %d", &desktop->entry_.x, &desktop->entry_.y,
-                        &desktop->entry_.width, &desktop->entry_.height);
+            std::sscanf(line->c_str(), "entry %d %d %d %d", &entry_.x, &entry_.y, &entry_.width,
+                        &entry_.height);
         }
     }
-    return desktop;
+    return true;
+}
+
+bool SwayTestDesktop::restart(std::string& why) {
+    // The window went with its compositor.
+    client_.reset();
+    return sway_->restart(why) && showWindow(why);
 }
 
 SwayTestDesktop::~SwayTestDesktop() {
