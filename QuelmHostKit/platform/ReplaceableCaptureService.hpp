@@ -8,8 +8,7 @@ namespace quelm {
 // Captures through whichever CaptureService is current. Without one the screen is away for a
 // while (its server is coming back), which is no refusal: displays and streams fail as
 // temporary. A stream keeps the service that made it.
-class ReplaceableCaptureService final : public CaptureService,
-                                        public Replaceable<CaptureService> {
+class ReplaceableCaptureService final : public CaptureService, public Replaceable<CaptureService> {
   public:
     using Replaceable::Replaceable;
 

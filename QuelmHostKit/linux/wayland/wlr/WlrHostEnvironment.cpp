@@ -53,17 +53,17 @@ WlrHostEnvironment::WlrHostEnvironment(std::string displayName,
       cursor_(std::make_shared<ReplaceableCursorMonitor>(nullptr)),
       poster_(std::make_shared<ReplaceableEventPoster>(nullptr)),
       capture_(std::make_shared<ReplaceableCaptureService>(nullptr)) {
-    reconnector_ = std::make_unique<SessionReconnector>(SessionReconnector::Options{
-        "quelmix.wlr.ret", "the Wayland compositor", 0.25, 2.0,
-        [this]() -> std::optional<std::string> {
-            std::string why;
-            auto session = openSession(why);
-            if (!session) {
-                return why;
-            }
-            adopt(std::move(session));
-            return std::nullopt;
-        }});
+    reconnector_ = std::make_unique<SessionReconnector>(
+        SessionReconnector::Options{"quelmix.wlr.ret", "the Wayland compositor", 0.25, 2.0,
+                                    [this]() -> std::optional<std::string> {
+                                        std::string why;
+                                        auto session = openSession(why);
+                                        if (!session) {
+                                            return why;
+                                        }
+                                        adopt(std::move(session));
+                                        return std::nullopt;
+                                    }});
 }
 
 WlrHostEnvironment::~WlrHostEnvironment() {

@@ -48,8 +48,7 @@ class WlrHostEnvironment final : public HostEnvironment {
     void shutdown() override;
 
   private:
-    WlrHostEnvironment(std::string displayName,
-                       std::shared_ptr<NeverCaptureRegistry> neverCapture);
+    WlrHostEnvironment(std::string displayName, std::shared_ptr<NeverCaptureRegistry> neverCapture);
     // A session on the socket; nothing, and why, when none can be opened.
     std::unique_ptr<WlrSession> openSession(std::string& why);
     // Hands out `session`'s services in place of the current ones, which end.
