@@ -39,10 +39,12 @@ TEST(WaylandKeyboardTest, AKeyIsTypedAtItsPressWithTheModifiersItsFlagsName) {
     };
     const std::vector<Case> cases = {
         {"plain", 0, {"+30", "-30"}},
-        {"shift without device bits is the left key", EventFlag::maskShift,
+        {"shift without device bits is the left key",
+         EventFlag::maskShift,
          {"+42", "+30", "-30", "-42"}},
         {"right shift", kRightShift, {"+54", "+30", "-30", "-54"}},
-        {"right option is the right Alt key (AltGr where the layout has it)", kRightOption,
+        {"right option is the right Alt key (AltGr where the layout has it)",
+         kRightOption,
          {"+100", "+30", "-30", "-100"}},
         {"right control", kRightControl, {"+97", "+30", "-30", "-97"}},
         {"command counts as left Control", EventFlag::maskCommand, {"+29", "+30", "-30", "-29"}},
