@@ -93,6 +93,7 @@ TEST(WaylandKeyboardTest, OnlyTheCapsLockKeyTouchesTheLockOneTapPerEvent) {
     SentKeys keys;
     keys.keyboard.flagsChanged(WaylandKeyboard::capsLockCode, EventFlag::maskAlphaShift);
     EXPECT_EQ(keys.take(), (Keys{"+58", "-58"}));
+    EXPECT_TRUE(keys.keyboard.capsLocked());
     // Flags that no longer say caps lock do not lift it; only its key does.
     keys.keyboard.flagsChanged(56, EventFlag::maskShift);
     keys.keyboard.flagsChanged(56, 0);
@@ -100,6 +101,7 @@ TEST(WaylandKeyboardTest, OnlyTheCapsLockKeyTouchesTheLockOneTapPerEvent) {
     EXPECT_EQ(keys.take(), (Keys{"+42", "-42", "+30", "-30"}));
     keys.keyboard.flagsChanged(WaylandKeyboard::capsLockCode, 0);
     EXPECT_EQ(keys.take(), (Keys{"+58", "-58"}));
+    EXPECT_FALSE(keys.keyboard.capsLocked());
 }
 
 TEST(WaylandKeyboardTest, ADesktopThatIsGoneFailsEveryKeyAndKeepsNothingHeld) {

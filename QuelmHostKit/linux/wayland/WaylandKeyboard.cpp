@@ -24,7 +24,9 @@ bool WaylandKeyboard::flagsChanged(std::uint16_t code, EventFlags flags) {
     heldFlags_ = flags;
     bool ok = syncModifiers(flags);
     if (code == capsLockCode) {
-        ok = tap(KEY_CAPSLOCK) && ok;
+        const bool tapped = tap(KEY_CAPSLOCK);
+        capsLocked_ = capsLocked_ != tapped;
+        ok = tapped && ok;
     }
     return ok;
 }

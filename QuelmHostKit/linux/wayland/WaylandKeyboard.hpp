@@ -45,6 +45,8 @@ class WaylandKeyboard final {
     bool restoreModifiers() { return syncModifiers(heldFlags_); }
     // Lets go of every modifier key held; the flags held are none from now on.
     void releaseAll();
+    // Whether this keyboard's own taps left caps lock on (the local keyboard's are not seen).
+    bool capsLocked() const { return capsLocked_; }
 
   private:
     bool tap(std::uint32_t evdev);
@@ -52,6 +54,7 @@ class WaylandKeyboard final {
     Send send_;
     ModifierKeys::Set down_{};
     EventFlags heldFlags_ = 0;
+    bool capsLocked_ = false;
 };
 
 }  // namespace quelm

@@ -20,6 +20,7 @@ constexpr std::uint16_t kLeftMeta = 125;
 constexpr std::uint16_t kPageUp = 104;
 constexpr std::uint16_t kPageDown = 109;
 constexpr std::uint16_t kSpace = 57;
+constexpr std::uint16_t kCapsLock = 58;
 constexpr std::uint16_t kU = 22;
 constexpr std::uint32_t kButtonLeft = 0x110;
 constexpr std::uint32_t kButtonRight = 0x111;
@@ -192,6 +193,9 @@ bool MutterEventPoster::postUnicode(const UnicodeKeyEvent& event) {
         return true;
     }
     keyboard_.syncModifiers(0);
+    // Text is typed as it is: mutter types keysyms through the keyboard's state, where a caps
+    // lock would turn the case of letters, so one the companion turned on is lifted meanwhile.
+    const bool lifted = keyboard_.capsLocked() && key(kCapsLock, true) && key(kCapsLock, false);
     bool ok = true;
     for (char32_t c : codePoints(event.text)) {
         if (const auto keysym = plainKeysym(c)) {
@@ -199,6 +203,9 @@ bool MutterEventPoster::postUnicode(const UnicodeKeyEvent& event) {
         } else if (c > 0x20 && c <= 0x10FFFF && !(c >= 0xD800 && c <= 0xDFFF)) {
             ok = typeByEntry(c) && ok;
         }
+    }
+    if (lifted) {
+        ok = key(kCapsLock, true) && key(kCapsLock, false) && ok;
     }
     keyboard_.restoreModifiers();
     return ok;

@@ -27,7 +27,9 @@ class WaylandPointer;
 //   event's flags left or right, a caps-lock flags-changed event is one tap of caps lock.
 // - Text: mutter types a keysym only when its keymap has it (others are dropped without a word),
 //   so ASCII goes as keysyms and every other character is typed as the toolkits' Unicode entry:
-//   Control+Shift+U, the code point in hex, space (GTK's and IBus's own input methods).
+//   Control+Shift+U, the code point in hex, space (GTK's and IBus's own input methods). A caps
+//   lock the companion turned on is lifted while text is typed; one of the local keyboard's is
+//   not seen, and turns the case of letters typed as keysyms.
 // - Workspaces: GNOME has no interface that says which workspace is shown, so a switch is
 //   GNOME's default shortcut (Super+Page Down / Page Up) and the position is unknown (see
 //   spaceInfo).
