@@ -5,6 +5,7 @@
 
 #include "QuelmHostKit/linux/SessionReconnector.hpp"
 #include "QuelmHostKit/linux/pulse/PulseAudioSource.hpp"
+#include "QuelmHostKit/linux/wayland/wlr/WaylandConnection.hpp"
 #include "QuelmHostKit/linux/wayland/wlr/WlrSession.hpp"
 #include "QuelmHostKit/log/Log.hpp"
 #include "QuelmHostKit/platform/ReplaceableCaptureService.hpp"
@@ -16,12 +17,14 @@
 namespace quelm {
 
 bool WlrHostEnvironment::present() {
-    auto probe = WlrSession::open({});
+    // The globals are all a probe looks at: no devices are made for it.
+    auto probe = WaylandConnection::connect();
     if (!probe) {
         return false;
     }
-    probe->shutdown();
-    return true;
+    const bool screencopy = probe->globals().screencopy != nullptr;
+    probe->stop();
+    return screencopy;
 }
 
 std::shared_ptr<WlrHostEnvironment> WlrHostEnvironment::open(
