@@ -24,7 +24,8 @@ class WlrPointerPosition;
 // - Keys: virtual key codes become evdev codes by place, through WaylandKeyboard: a key is typed
 //   in full at its press (Wayland clients would repeat a held key by themselves), modifiers
 //   follow each event's flags left or right, a caps-lock flags-changed event is one tap of caps
-//   lock. The keymap is the US layout, so right option is Alt_R here.
+//   lock. The keymap's layout is the session's (XKB_DEFAULT_LAYOUT, else US), so right option
+//   is AltGr where that layout has it.
 // - Text: the keyboard's keymap is the host's own (WlrKeymap): the characters of a text are
 //   put on spare key codes, the new keymap is sent, and each character is one press and
 //   release of its code. The compositor drops the first key of a new virtual keyboard, so one
