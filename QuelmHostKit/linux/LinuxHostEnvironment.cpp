@@ -1,17 +1,14 @@
 #include "QuelmHostKit/linux/LinuxHostEnvironment.hpp"
 
-#include <pthread.h>
-
-#include <chrono>
 #include <cstdlib>
 #include <utility>
 
 #include "QuelmHostKit/linux/LinuxSession.hpp"
+#include "QuelmHostKit/linux/SessionReconnector.hpp"
 #include "QuelmHostKit/linux/pulse/PulseAudioSource.hpp"
-#include "QuelmHostKit/linux/wayland/WlrootsSession.hpp"
 #include "QuelmHostKit/linux/wayland/mutter/MutterDesktop.hpp"
 #include "QuelmHostKit/linux/wayland/mutter/MutterHostEnvironment.hpp"
-#include "QuelmHostKit/linux/wayland/wlr/WlrSession.hpp"
+#include "QuelmHostKit/linux/wayland/wlr/WlrHostEnvironment.hpp"
 #include "QuelmHostKit/linux/x11/X11CaptureService.hpp"
 #include "QuelmHostKit/linux/x11/X11CursorMonitor.hpp"
 #include "QuelmHostKit/linux/x11/X11DisplayServices.hpp"
@@ -45,14 +42,14 @@ class UnavailableEnvironment final : public HostEnvironment {
 std::shared_ptr<HostEnvironment> LinuxHostEnvironment::forSession(
     std::shared_ptr<NeverCaptureRegistry> neverCapture) {
     const auto facts = LinuxSession::observe([](const char* name) { return std::getenv(name); },
-                                             MutterDesktop::present, WlrootsSession::present);
+                                             MutterDesktop::present, WlrHostEnvironment::present);
     const auto kind = LinuxSession::choose(facts);
     Log::info(LinuxSession::describe(kind, facts));
     switch (kind) {
         case LinuxSessionKind::gnomeWayland:
             return std::make_shared<MutterHostEnvironment>(std::move(neverCapture));
         case LinuxSessionKind::wlrootsWayland:
-            if (auto environment = WlrootsSession::create(neverCapture)) {
+            if (auto environment = WlrHostEnvironment::open("", neverCapture)) {
                 return environment;
             }
             return std::make_shared<UnavailableEnvironment>(
@@ -70,16 +67,6 @@ std::shared_ptr<HostEnvironment> LinuxHostEnvironment::forSession(
 LinuxHostEnvironment::LinuxHostEnvironment(std::string displayName,
                                            std::shared_ptr<NeverCaptureRegistry> neverCapture)
     : displayName_(std::move(displayName)) {
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    if (displayName_.empty() && wayland != nullptr && *wayland != '\0') {
-        audio_ = std::make_shared<PulseAudioSource>();
-        wlr_ = WlrSession::open({"", audio_, neverCapture});
-        if (wlr_) {
-            Log::info(std::string("Wayland session on a wlroots compositor: ") + wayland);
-            return;
-        }
-        audio_.reset();
-    }
     const char* fromEnvironment = std::getenv("DISPLAY");
     if (displayName_.empty() && (fromEnvironment == nullptr || *fromEnvironment == '\0')) {
         reason_ =
@@ -119,16 +106,20 @@ LinuxHostEnvironment::LinuxHostEnvironment(std::string displayName,
         }
     };
     capture_ = std::make_shared<X11CaptureService>(std::move(capture));
+    reconnector_ = std::make_unique<SessionReconnector>(SessionReconnector::Options{
+        "quelmix.x11.ret", "the X server", 0.25, 2.0, [this]() -> std::optional<std::string> {
+            lostListener_.reset();
+            if (!connect()) {
+                return "cannot connect to the X server";
+            }
+            watchForLoss();
+            return std::nullopt;
+        }});
     watchForLoss();
-    reconnector_ = std::thread([this] {
-        pthread_setname_np(pthread_self(), "quelmix.x11.ret");
-        reconnectWhileLost();
-    });
 }
 
 LinuxHostEnvironment::~LinuxHostEnvironment() {
     shutdown();
-    wlr_.reset();
 }
 
 bool LinuxHostEnvironment::connect() {
@@ -152,7 +143,6 @@ bool LinuxHostEnvironment::connect() {
     {
         std::lock_guard lock(mutex_);
         previous = std::exchange(pump_, std::move(pump));
-        lost_ = false;
     }
     if (previous) {
         previous->stop();
@@ -166,64 +156,26 @@ void LinuxHostEnvironment::watchForLoss() {
         std::lock_guard lock(mutex_);
         pump = pump_;
     }
-    // Runs on the pump's thread, inside the failing Xlib call: only a flag and a wake-up.
-    lostListener_ = pump->onLost([this] {
+    // Runs on the pump's thread, inside the failing Xlib call: only a log line and a wake-up.
+    lostListener_ = pump->onLost([reconnector = reconnector_.get()] {
         Log::info("the X server is gone: the screen is not offered until it is back");
-        {
-            std::lock_guard lock(mutex_);
-            lost_ = true;
-        }
-        wake_.notify_all();
+        reconnector->lost();
     });
 }
 
-void LinuxHostEnvironment::reconnectWhileLost() {
-    std::unique_lock lock(mutex_);
-    while (!stopping_) {
-        if (!lost_) {
-            wake_.wait(lock, [this] { return stopping_ || lost_; });
-            continue;
-        }
-        wake_.wait_for(lock, std::chrono::duration<double>(reconnectInterval),
-                       [this] { return stopping_; });
-        if (stopping_) {
-            break;
-        }
-        lock.unlock();
-        lostListener_.reset();
-        if (connect()) {
-            Log::info("the X server is back: the screen is offered again");
-            watchForLoss();
-        }
-        lock.lock();
-    }
-}
-
 std::shared_ptr<DisplayServices> LinuxHostEnvironment::displayServices() {
-    if (wlr_) {
-        return wlr_->displayServices();
-    }
     return displays_;
 }
 
 std::shared_ptr<CursorMonitor> LinuxHostEnvironment::cursorMonitor() {
-    if (wlr_) {
-        return wlr_->cursorMonitor();
-    }
     return cursor_;
 }
 
 std::shared_ptr<EventPoster> LinuxHostEnvironment::eventPoster() {
-    if (wlr_) {
-        return wlr_->eventPoster();
-    }
     return poster_;
 }
 
 std::shared_ptr<CaptureService> LinuxHostEnvironment::captureService() {
-    if (wlr_) {
-        return wlr_->captureService();
-    }
     return capture_;
 }
 
@@ -231,22 +183,9 @@ std::shared_ptr<SystemAudioSource> LinuxHostEnvironment::systemAudioSource() {
     return audio_;
 }
 
-std::shared_ptr<Pasteboard> LinuxHostEnvironment::createPasteboard(
-    std::shared_ptr<SerialQueue> mainQueue) {
-    return wlr_ ? wlr_->createPasteboard(std::move(mainQueue)) : nullptr;
-}
-
 void LinuxHostEnvironment::shutdown() {
-    if (wlr_) {
-        wlr_->shutdown();
-    }
-    {
-        std::lock_guard lock(mutex_);
-        stopping_ = true;
-    }
-    wake_.notify_all();
-    if (reconnector_.joinable()) {
-        reconnector_.join();
+    if (reconnector_) {
+        reconnector_->stop();
     }
     lostListener_.reset();
     std::shared_ptr<X11EventPump> pump;

@@ -1,10 +1,8 @@
 #pragma once
 
-#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 
 #include "QuelmHostKit/linux/x11/X11CursorMonitor.hpp"
 #include "QuelmHostKit/linux/x11/X11Registration.hpp"
@@ -19,22 +17,19 @@ class X11CaptureService;
 class ReplaceableDisplayServices;
 class ReplaceableCursorMonitor;
 class ReplaceableEventPoster;
-class WlrSession;
+class SessionReconnector;
 
-// The services of the desktop session: a wlroots Wayland compositor's (WlrSession) when
-// WAYLAND_DISPLAY names one, else an X11 session's.
+// The services of an X11 session, and the choice of the session's services (forSession).
 //
-// On X11: One event pump thread (its own X connection) keeps
+// One event pump thread (its own X connection) keeps
 // the display list and the pointer position current; services that talk to X themselves
 // (capture, input) open their own X11Connection on their own threads.
 // When the X server goes away the services go quiet and keep their last answers, and the host
-// carries on without a screen to offer. A thread ("quelmix.x11.ret") then tries the display
-// again every `reconnectInterval`; once the server is back, the services handed out follow
-// the new connection, and the next capture start streams again.
+// carries on without a screen to offer. A thread ("quelmix.x11.ret", SessionReconnector) then
+// tries the display again; once the server is back, the services handed out follow the new
+// connection, and the next capture start streams again.
 class LinuxHostEnvironment final : public HostEnvironment {
   public:
-    static constexpr double reconnectInterval = 1.0;
-
     // Connects to `displayName` ($DISPLAY when empty). Check unavailableReason() afterwards.
     // Captured pictures are blacked out where `neverCapture` says (may be null).
     explicit LinuxHostEnvironment(std::string displayName = "",
@@ -53,15 +48,12 @@ class LinuxHostEnvironment final : public HostEnvironment {
     // XShm capture of the RandR monitors, with system audio from PulseAudio.
     std::shared_ptr<CaptureService> captureService() override;
     std::shared_ptr<SystemAudioSource> systemAudioSource() override;
-    // wlr-data-control on wlroots; on X11 the application's GTK clipboard.
-    std::shared_ptr<Pasteboard> createPasteboard(std::shared_ptr<SerialQueue> mainQueue) override;
     void shutdown() override;
 
   private:
     // Connects the pump and what hangs on it; false when the server cannot be reached.
     bool connect();
     void watchForLoss();
-    void reconnectWhileLost();
 
     const std::string displayName_;
     std::string reason_;
@@ -73,15 +65,11 @@ class LinuxHostEnvironment final : public HostEnvironment {
     std::shared_ptr<ReplaceableEventPoster> poster_;
     std::shared_ptr<SystemAudioSource> audio_;
     std::shared_ptr<X11CaptureService> capture_;
-    std::unique_ptr<WlrSession> wlr_;
 
     std::mutex mutex_;
-    std::condition_variable wake_;
-    bool lost_ = false;
-    bool stopping_ = false;
     std::shared_ptr<X11EventPump> pump_;
     X11Registration lostListener_;
-    std::thread reconnector_;
+    std::unique_ptr<SessionReconnector> reconnector_;
 };
 
 }  // namespace quelm

@@ -66,16 +66,41 @@ std::unique_ptr<HeadlessSway> HeadlessSway::start(std::string& why) {
         why = "cannot hand the runtime folder to " + std::string(kUser);
         return nullptr;
     }
-    sway->session_ = std::make_unique<ChildProcess>(
-        sway->asUser({ChildProcess::find("dbus-run-session"), "--", ChildProcess::find("sway"),
-                      "-c", config},
-                     {"WLR_BACKENDS=headless", "WLR_LIBINPUT_NO_DEVICES=1", "WLR_RENDERER=pixman"}),
+    return sway->launch(why) ? std::move(sway) : nullptr;
+}
+
+bool HeadlessSway::launch(std::string& why) {
+    session_ = std::make_unique<ChildProcess>(
+        asUser({ChildProcess::find("dbus-run-session"), "--", ChildProcess::find("sway"), "-c",
+                runtimeDir_ + "/config"},
+               {"WLR_BACKENDS=headless", "WLR_LIBINPUT_NO_DEVICES=1", "WLR_RENDERER=pixman"}),
         ChildProcess::piped({}));
-    if (!sway->session_->running() || !sway->waitForSockets(10)) {
-        why = "sway did not come up: " + sway->session_->errors();
-        return nullptr;
+    if (!session_->running() || !waitForSockets(10)) {
+        why = "sway did not come up: " + session_->errors();
+        return false;
     }
-    return sway;
+    return true;
+}
+
+bool HeadlessSway::restart(std::string& why) {
+    const std::string display = display_;
+    // A killed sway leaves its sockets behind; the new one takes the display name again.
+    std::error_code ignored;
+    for (const auto& name : {display_, display_ + ".lock"}) {
+        fs::remove(fs::path(runtimeDir_) / name, ignored);
+    }
+    fs::remove(swaySocket_, ignored);
+    display_.clear();
+    swaySocket_.clear();
+    swayPid_ = -1;
+    if (!launch(why)) {
+        return false;
+    }
+    if (display_ != display) {
+        why = "the new sway listens on " + display_ + ", not " + display;
+        return false;
+    }
+    return true;
 }
 
 std::vector<std::string> HeadlessSway::environment() const {

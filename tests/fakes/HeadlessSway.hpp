@@ -37,10 +37,14 @@ class HeadlessSway {
     std::string command(const std::string& text) const;
     // Kills the compositor at once, as a crash would.
     void kill();
+    // After kill(): a new compositor in the same session folder, on the same socket name (its
+    // IPC socket is a new one). False, with the reason, when it does not come up there.
+    bool restart(std::string& why);
     bool alive() const;
 
   private:
     HeadlessSway() = default;
+    bool launch(std::string& why);
     bool waitForSockets(double seconds);
 
     std::string runtimeDir_;

@@ -22,17 +22,26 @@ std::unique_ptr<SwayTestDesktop> SwayTestDesktop::start(std::string& why) {
         why = "no FIFO for the client's commands";
         return nullptr;
     }
-    desktop->client_ = std::make_unique<ChildProcess>(
-        desktop->sway_->asUser({program, desktop->fifo_},
-                               {"GDK_BACKEND=wayland", "NO_AT_BRIDGE=1"}),
+    return desktop->showWindow(why) ? std::move(desktop) : nullptr;
+}
+
+bool SwayTestDesktop::showWindow(std::string& why) {
+    client_ = std::make_unique<ChildProcess>(
+        sway_->asUser({TestWindow::program(), fifo_}, {"GDK_BACKEND=wayland", "NO_AT_BRIDGE=1"}),
         ChildProcess::piped({}));
-    auto entry = TestWindow::awaitShown(*desktop->client_);
+    auto entry = TestWindow::awaitShown(*client_);
     if (!entry) {
-        why = "the test client did not show: " + desktop->client_->errors();
-        return nullptr;
+        why = "the test client did not show: " + client_->errors();
+        return false;
     }
-    desktop->entry_ = *entry;
-    return desktop;
+    entry_ = *entry;
+    return true;
+}
+
+bool SwayTestDesktop::restart(std::string& why) {
+    // The window went with its compositor.
+    client_.reset();
+    return sway_->restart(why) && showWindow(why);
 }
 
 SwayTestDesktop::~SwayTestDesktop() {

@@ -19,6 +19,9 @@ class SwayTestDesktop {
     static std::unique_ptr<SwayTestDesktop> start(std::string& why);
     ~SwayTestDesktop();
 
+    // After the compositor was killed: a new one on the same socket, the window shown again.
+    bool restart(std::string& why);
+
     HeadlessSway& sway() { return *sway_; }
     ChildProcess& client() { return *client_; }
     const WindowRect& entry() const { return entry_; }
@@ -31,6 +34,7 @@ class SwayTestDesktop {
 
   private:
     SwayTestDesktop() = default;
+    bool showWindow(std::string& why);
 
     std::unique_ptr<HeadlessSway> sway_;
     std::unique_ptr<ChildProcess> client_;

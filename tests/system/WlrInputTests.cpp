@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "QuelmHostKit/linux/wayland/wlr/WlrSession.hpp"
 #include "tests/fakes/SwayTestDesktop.hpp"
@@ -78,10 +80,25 @@ TEST_F(WlrInputTest, KeysByCodeFollowTheFlagsAndTextOfAnyScriptReachTheEntry) {
     EXPECT_TRUE(desktop->line("key down A 38"));
     EXPECT_TRUE(desktop->line("text aA"));
 
+    // Held past the window's repeat delay: one character, and a repeat from the companion is
+    // one more.
+    ASSERT_TRUE(key(0, true));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    ASSERT_TRUE(poster->postKey({0, true, true, 0}));
+    ASSERT_TRUE(key(0, false));
+    // Caps lock is its key's own business: a key without the caps flag does not lift it.
+    ASSERT_TRUE(poster->postFlagsChanged({57, EventFlag::maskAlphaShift}));
+    ASSERT_TRUE(key(0, true));
+    ASSERT_TRUE(key(0, false));
+    ASSERT_TRUE(poster->postFlagsChanged({57, 0}));
+    ASSERT_TRUE(key(0, true));
+    ASSERT_TRUE(key(0, false));
+    EXPECT_TRUE(desktop->line("text aAaaAa"));
+
     const std::u16string text = u"日本語 café 😀";
     ASSERT_TRUE(poster->postUnicode({text, true}));
     ASSERT_TRUE(poster->postUnicode({text, false}));
-    EXPECT_TRUE(desktop->line("text aA日本語 café 😀"));
+    EXPECT_TRUE(desktop->line("text aAaaAa日本語 café 😀"));
 }
 
 TEST_F(WlrInputTest, WorkspacesAreSwaysOwnAndSwitchOnTheFocusedOutput) {

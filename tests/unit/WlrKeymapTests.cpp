@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <xkbcommon/xkbcommon.h>
 
+#include <cstdlib>
 #include <set>
 
 #include "QuelmHostKit/linux/wayland/wlr/WlrKeymap.hpp"
@@ -53,6 +54,26 @@ TEST(WlrKeymapTest, TextKeysymsLandOnSpareCodesThatKeepThemUntilRoomRunsOut) {
     ASSERT_TRUE(full);
     EXPECT_EQ(std::set<std::uint32_t>(full->begin(), full->end()).size(), many.size());
     EXPECT_EQ(keysymAt(keymap, full->back()), many.back());
+}
+
+TEST(WlrKeymapTest, TheLayoutIsTheSessionsWhereItNamesOne) {
+    struct Case {
+        const char* layout;
+        xkb_keysym_t z;
+        xkb_keysym_t rightAlt;
+    };
+    for (const Case& c : {Case{"de", XKB_KEY_y, XKB_KEY_ISO_Level3_Shift},
+                          Case{"no-such-layout", XKB_KEY_z, XKB_KEY_Alt_R}}) {
+        setenv("XKB_DEFAULT_LAYOUT", c.layout, 1);
+        WlrKeymap keymap;
+        unsetenv("XKB_DEFAULT_LAYOUT");
+        ASSERT_TRUE(keymap.valid()) << c.layout;
+        // The key by the left shift on US keyboards (Z) and the right Alt key.
+        EXPECT_EQ(keysymAt(keymap, 44), c.z) << c.layout;
+        EXPECT_EQ(keysymAt(keymap, 100), c.rightAlt) << c.layout;
+        bool changed = false;
+        EXPECT_TRUE(keymap.place({XKB_KEY_eacute}, changed)) << c.layout;
+    }
 }
 
 TEST(WlrOutputsTest, ThePrimaryOutputIsTheOneAtTheOriginAndPanelsAreBuiltIn) {

@@ -15,32 +15,6 @@ namespace {
 
 constexpr std::uint16_t kRightOption = 61;
 
-// Device bits of the left and right keys of each modifier.
-constexpr EventFlags kShiftLeftBit = 0x2;
-constexpr EventFlags kShiftRightBit = 0x4;
-constexpr EventFlags kControlLeftBit = 0x1;
-constexpr EventFlags kControlRightBit = 0x2000;
-constexpr EventFlags kAltLeftBit = 0x20;
-constexpr EventFlags kAltRightBit = 0x40;
-
-struct Sides {
-    bool left = false;
-    bool right = false;
-};
-
-// Which keys of a modifier `flags` ask for: the ones their device bits name, the left one
-// when they name none (a message's modifiers carry no device bits).
-Sides sides(EventFlags flags, EventFlags family, EventFlags leftBit, EventFlags rightBit) {
-    if ((flags & family) == 0) {
-        return {};
-    }
-    Sides s{(flags & leftBit) != 0, (flags & rightBit) != 0};
-    if (!s.left && !s.right) {
-        s.left = true;
-    }
-    return s;
-}
-
 }  // namespace
 
 X11CoreKeymap X11CoreKeymap::read(X11Connection& connection) {
@@ -86,6 +60,7 @@ void X11Keyboard::findModifierKeys() {
         XFreeModifiermap(modifiers);
     }
     const X11CoreKeymap map = X11CoreKeymap::read(connection_);
+    using namespace ModifierKeys;
     keys_[shiftLeft] = map.codeOf(XK_Shift_L);
     keys_[shiftRight] = map.codeOf(XK_Shift_R);
     keys_[controlLeft] = map.codeOf(XK_Control_L);
@@ -112,38 +87,25 @@ void X11Keyboard::findModifierKeys() {
     }
 }
 
-X11Keyboard::Modifier X11Keyboard::existing(Modifier right, Modifier left) const {
-    return keys_[right] != 0 ? right : left;
-}
-
 void X11Keyboard::syncModifiers(EventFlags flags) {
-    const Sides shift = sides(flags, EventFlag::maskShift, kShiftLeftBit, kShiftRightBit);
-    Sides control = sides(flags, EventFlag::maskControl, kControlLeftBit, kControlRightBit);
-    control.left = control.left || (flags & EventFlag::maskCommand) != 0;
-    const Sides alt = sides(flags, EventFlag::maskAlternate, kAltLeftBit, kAltRightBit);
-
-    std::array<bool, count> wanted{};
-    wanted[shiftLeft] = shift.left;
-    wanted[existing(shiftRight, shiftLeft)] |= shift.right;
-    wanted[controlLeft] = wanted[controlLeft] || control.left;
-    wanted[existing(controlRight, controlLeft)] |= control.right;
-    wanted[altLeft] = wanted[altLeft] || alt.left;
-    wanted[existing(altRight, altLeft)] |= alt.right;
-    // Releases first: AltGr let go before Alt goes down, say, never both at once.
-    for (int pass = 0; pass < 2; ++pass) {
-        for (int m = 0; m < count; ++m) {
-            if (wanted[m] == (pass == 1)) {
-                setModifier(static_cast<Modifier>(m), wanted[m]);
-            }
-        }
+    const ModifierKeys::Set asked = ModifierKeys::wanted(flags);
+    ModifierKeys::Set wanted{};
+    for (int key = 0; key < ModifierKeys::count; ++key) {
+        // A right key the layout lacks is stood in for by the left one.
+        const bool right = key % 2 == 1;
+        wanted[right && keys_[key] == 0 ? key - 1 : key] |= asked[key];
     }
+    ModifierKeys::apply(
+        wanted,
+        [this](ModifierKeys::Key key) { return keys_[key] != 0 && held_.contains(keys_[key]); },
+        [this](ModifierKeys::Key key, bool down) { setModifier(key, down); });
 }
 
 void X11Keyboard::setShift(bool down) {
-    setModifier(shiftLeft, down);
+    setModifier(ModifierKeys::shiftLeft, down);
 }
 
-void X11Keyboard::setModifier(Modifier modifier, bool down) {
+void X11Keyboard::setModifier(ModifierKeys::Key modifier, bool down) {
     const std::uint8_t code = keys_[modifier];
     if (code == 0 || held_.contains(code) == down) {
         return;

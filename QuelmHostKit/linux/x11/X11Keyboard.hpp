@@ -6,6 +6,7 @@
 #include <set>
 #include <vector>
 
+#include "QuelmHostKit/linux/input/ModifierKeys.hpp"
 #include "QuelmHostKit/platform/EventPoster.hpp"
 
 namespace quelm {
@@ -68,14 +69,11 @@ class X11Keyboard final {
     std::uint8_t superKey() const { return superKey_; }
 
   private:
-    enum Modifier { shiftLeft, shiftRight, controlLeft, controlRight, altLeft, altRight, count };
-
-    void setModifier(Modifier modifier, bool down);
-    // The key of `right` when there is one, else that of `left`.
-    Modifier existing(Modifier right, Modifier left) const;
+    void setModifier(ModifierKeys::Key modifier, bool down);
 
     X11Connection& connection_;
-    std::array<std::uint8_t, count> keys_{};
+    // 0 where the layout has no such key.
+    std::array<std::uint8_t, ModifierKeys::count> keys_{};
     std::uint8_t capsLockKey_ = 0;
     std::uint8_t superKey_ = 0;
     std::set<int> modifierCodes_;

@@ -16,11 +16,11 @@ namespace {
 // linux/input-event-codes.h
 constexpr std::uint16_t kLeftShift = 42;
 constexpr std::uint16_t kLeftControl = 29;
-constexpr std::uint16_t kLeftAlt = 56;
 constexpr std::uint16_t kLeftMeta = 125;
 constexpr std::uint16_t kPageUp = 104;
 constexpr std::uint16_t kPageDown = 109;
 constexpr std::uint16_t kSpace = 57;
+constexpr std::uint16_t kCapsLock = 58;
 constexpr std::uint16_t kU = 22;
 constexpr std::uint32_t kButtonLeft = 0x110;
 constexpr std::uint32_t kButtonRight = 0x111;
@@ -54,7 +54,11 @@ std::uint32_t evdevButton(std::int64_t button) {
 
 MutterEventPoster::MutterEventPoster(std::shared_ptr<MutterDesktop> desktop,
                                      std::shared_ptr<WaylandPointer> pointer)
-    : desktop_(std::move(desktop)), pointer_(std::move(pointer)) {}
+    : desktop_(std::move(desktop)),
+      pointer_(std::move(pointer)),
+      keyboard_([this](std::uint32_t evdev, bool down) {
+          return key(static_cast<std::uint16_t>(evdev), down);
+      }) {}
 
 std::optional<std::uint32_t> MutterEventPoster::plainKeysym(char32_t character) {
     if (character >= 0x20 && character <= 0x7E) {
@@ -82,28 +86,8 @@ std::string MutterEventPoster::unicodeEntryHex(char32_t character) {
 }
 
 bool MutterEventPoster::key(std::uint16_t evdev, bool down) {
-    if (!desktop_->notify("NotifyKeyboardKeycode", g_variant_new("(ub)", evdev, down))) {
-        return false;
-    }
-    if (down) {
-        keysDown_.insert(evdev);
-    } else {
-        keysDown_.erase(evdev);
-    }
-    return true;
-}
-
-void MutterEventPoster::setModifier(std::uint16_t evdev, bool& down, bool wanted) {
-    if (down != wanted && key(evdev, wanted)) {
-        down = wanted;
-    }
-}
-
-void MutterEventPoster::syncModifiers(EventFlags flags) {
-    setModifier(kLeftShift, shiftDown_, flags & EventFlag::maskShift);
-    setModifier(kLeftControl, controlDown_,
-                flags & (EventFlag::maskControl | EventFlag::maskCommand));
-    setModifier(kLeftAlt, altDown_, flags & EventFlag::maskAlternate);
+    return desktop_->notify("NotifyKeyboardKeycode",
+                            g_variant_new("(ub)", static_cast<guint32>(evdev), down));
 }
 
 bool MutterEventPoster::movePointer(const ScreenPoint& point) {
@@ -146,7 +130,7 @@ bool MutterEventPoster::postMouse(const MouseEvent& event) {
     if (!isDown(event.type) && !isUp(event.type)) {
         return true;
     }
-    syncModifiers(event.flags);
+    keyboard_.syncModifiers(event.flags);
     const std::uint32_t button = evdevButton(event.button);
     const bool down = isDown(event.type);
     if (!desktop_->notify("NotifyPointerButton",
@@ -157,7 +141,7 @@ bool MutterEventPoster::postMouse(const MouseEvent& event) {
         buttonsDown_.insert(button);
     } else {
         buttonsDown_.erase(button);
-        syncModifiers(heldFlags_);
+        keyboard_.restoreModifiers();
     }
     return true;
 }
@@ -176,24 +160,12 @@ bool MutterEventPoster::postKey(const KeyEvent& event) {
         return false;
     }
     std::lock_guard lock(mutex_);
-    syncModifiers(event.flags);
-    if (!key(*evdev, event.down)) {
-        return false;
-    }
-    if (!event.down) {
-        syncModifiers(heldFlags_);
-    }
-    return true;
+    return keyboard_.key(*evdev, event.down, event.flags);
 }
 
 bool MutterEventPoster::postFlagsChanged(const FlagsChangedEvent& event) {
     std::lock_guard lock(mutex_);
-    heldFlags_ = event.flags;
-    if (!desktop_->active()) {
-        return false;
-    }
-    syncModifiers(event.flags);
-    return true;
+    return keyboard_.flagsChanged(event.code, event.flags);
 }
 
 bool MutterEventPoster::tapKeysym(std::uint32_t keysym) {
@@ -220,7 +192,10 @@ bool MutterEventPoster::postUnicode(const UnicodeKeyEvent& event) {
         // The press typed the characters; the release has nothing left to do.
         return true;
     }
-    syncModifiers(0);
+    keyboard_.syncModifiers(0);
+    // Text is typed as it is: mutter types keysyms through the keyboard's state, where a caps
+    // lock would turn the case of letters, so one the companion turned on is lifted meanwhile.
+    const bool lifted = keyboard_.capsLocked() && key(kCapsLock, true) && key(kCapsLock, false);
     bool ok = true;
     for (char32_t c : codePoints(event.text)) {
         if (const auto keysym = plainKeysym(c)) {
@@ -229,7 +204,10 @@ bool MutterEventPoster::postUnicode(const UnicodeKeyEvent& event) {
             ok = typeByEntry(c) && ok;
         }
     }
-    syncModifiers(heldFlags_);
+    if (lifted) {
+        ok = key(kCapsLock, true) && key(kCapsLock, false) && ok;
+    }
+    keyboard_.restoreModifiers();
     return ok;
 }
 
@@ -239,12 +217,7 @@ void MutterEventPoster::releaseEverything() {
                          g_variant_new("(ib)", static_cast<gint32>(button), FALSE));
     }
     buttonsDown_.clear();
-    for (std::uint16_t code : std::set<std::uint16_t>(keysDown_)) {
-        key(code, false);
-    }
-    keysDown_.clear();
-    shiftDown_ = controlDown_ = altDown_ = false;
-    heldFlags_ = 0;
+    keyboard_.releaseAll();
 }
 
 void MutterEventPoster::releaseTypingKeys() {
@@ -284,9 +257,9 @@ void MutterEventPoster::openOverview(OverviewDone done) {
 std::optional<std::string> MutterEventPoster::tapSuper() {
     // Bare mutter opens nothing; a shell on top opens its overview with a tap of Super.
     std::lock_guard lock(mutex_);
-    syncModifiers(0);
+    keyboard_.syncModifiers(0);
     const bool ok = key(kLeftMeta, true) && key(kLeftMeta, false);
-    syncModifiers(heldFlags_);
+    keyboard_.restoreModifiers();
     return ok ? std::nullopt
               : std::optional<std::string>("mutter's remote desktop session is gone");
 }
@@ -301,11 +274,11 @@ std::optional<SpaceInfo> MutterEventPoster::spaceInfo() {
 
 bool MutterEventPoster::postSpaceSwitch(bool toRight) {
     std::lock_guard lock(mutex_);
-    syncModifiers(0);
+    keyboard_.syncModifiers(0);
     const std::uint16_t page = toRight ? kPageDown : kPageUp;
     bool ok = key(kLeftMeta, true) && key(page, true) && key(page, false);
     ok = key(kLeftMeta, false) && ok;
-    syncModifiers(heldFlags_);
+    keyboard_.restoreModifiers();
     return ok;
 }
 

@@ -9,6 +9,7 @@
 
 #include "QuelmHostKit/linux/input/DBusInputMethods.hpp"
 #include "QuelmHostKit/linux/input/DesktopOverview.hpp"
+#include "QuelmHostKit/linux/wayland/WaylandKeyboard.hpp"
 #include "QuelmHostKit/linux/wayland/mutter/MutterDesktop.hpp"
 #include "QuelmHostKit/platform/EventPoster.hpp"
 
@@ -21,12 +22,14 @@ class WaylandPointer;
 // - Pointer: absolute motion on the ScreenCast stream of the monitor under the point (mutter
 //   places the pointer relative to a recorded monitor), buttons by evdev code.
 // - Scrolling: pixels as smooth (finger) axis motion, so toolkits scroll by pixels.
-// - Keys: evdev codes by place, as on X11; Shift, Control and Alt are pressed and released to
-//   match each event's flags (command counts as Control), and fall back to those of held
-//   modifier keys after every release.
+// - Keys: evdev codes by place, as on X11, through WaylandKeyboard: a key is typed in full at
+//   its press (Wayland clients would repeat a held key by themselves), modifiers follow each
+//   event's flags left or right, a caps-lock flags-changed event is one tap of caps lock.
 // - Text: mutter types a keysym only when its keymap has it (others are dropped without a word),
 //   so ASCII goes as keysyms and every other character is typed as the toolkits' Unicode entry:
-//   Control+Shift+U, the code point in hex, space (GTK's and IBus's own input methods).
+//   Control+Shift+U, the code point in hex, space (GTK's and IBus's own input methods). A caps
+//   lock the companion turned on is lifted while text is typed; one of the local keyboard's is
+//   not seen, and turns the case of letters typed as keysyms.
 // - Workspaces: GNOME has no interface that says which workspace is shown, so a switch is
 //   GNOME's default shortcut (Super+Page Down / Page Up) and the position is unknown (see
 //   spaceInfo).
@@ -75,8 +78,6 @@ class MutterEventPoster final : public EventPoster,
     bool key(std::uint16_t evdev, bool down);
     bool tapKeysym(std::uint32_t keysym);
     bool typeByEntry(char32_t character);
-    void syncModifiers(EventFlags flags);
-    void setModifier(std::uint16_t evdev, bool& down, bool wanted);
     bool movePointer(const ScreenPoint& point);
     void releaseEverything();
 
@@ -86,11 +87,7 @@ class MutterEventPoster final : public EventPoster,
     DesktopOverview overview_;
 
     std::mutex mutex_;
-    bool shiftDown_ = false;
-    bool controlDown_ = false;
-    bool altDown_ = false;
-    EventFlags heldFlags_ = 0;
-    std::set<std::uint16_t> keysDown_;
+    WaylandKeyboard keyboard_;
     std::set<std::uint32_t> buttonsDown_;
 };
 

@@ -1,13 +1,16 @@
 #include "QuelmHostKit/linux/wayland/wlr/SwayWorkspaces.hpp"
 
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <boost/json.hpp>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 #include "QuelmHostKit/log/Log.hpp"
@@ -72,37 +75,89 @@ std::unique_ptr<SwayWorkspaces> SwayWorkspaces::fromEnvironment() {
     return std::make_unique<SwayWorkspaces>(path);
 }
 
+std::optional<std::string> SwayWorkspaces::liveSocketIn(const std::string& folder) {
+    namespace fs = std::filesystem;
+    std::optional<std::string> newest;
+    fs::file_time_type newestTime;
+    std::error_code error;
+    for (const auto& item : fs::directory_iterator(folder, error)) {
+        // sway-ipc.<uid>.<pid>.sock
+        const auto name = item.path().filename().string();
+        if (!name.starts_with("sway-ipc.") || !name.ends_with(".sock")) {
+            continue;
+        }
+        const auto end = name.size() - 5;
+        const auto start = name.rfind('.', end - 1) + 1;
+        const long pid = std::strtol(name.substr(start, end - start).c_str(), nullptr, 10);
+        if (pid <= 0 || (::kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM)) {
+            continue;  // left behind by a sway that is gone
+        }
+        const auto time = item.last_write_time(error);
+        if (!error && (!newest || time > newestTime)) {
+            newest = item.path().string();
+            newestTime = time;
+        }
+    }
+    return newest;
+}
+
+int SwayWorkspaces::connectSocket() const {
+    auto attempt = [](const std::string& path) {
+        sockaddr_un address{};
+        if (path.size() >= sizeof address.sun_path) {
+            return -1;
+        }
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path, path.c_str(), path.size());
+        const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            close(fd);
+            return -1;
+        }
+        return fd;
+    };
+    std::string path;
+    {
+        std::lock_guard lock(mutex_);
+        path = socketPath_;
+    }
+    int fd = attempt(path);
+    if (fd >= 0) {
+        return fd;
+    }
+    // A sway that was restarted listens on a socket named after its new process.
+    const auto found = liveSocketIn(std::filesystem::path(path).parent_path().string());
+    if (!found || *found == path || (fd = attempt(*found)) < 0) {
+        return -1;
+    }
+    std::lock_guard lock(mutex_);
+    socketPath_ = *found;
+    return fd;
+}
+
 std::optional<std::string> SwayWorkspaces::request(std::uint32_t type,
                                                    const std::string& payload) const {
-    sockaddr_un address{};
-    if (socketPath_.size() >= sizeof address.sun_path) {
-        return std::nullopt;
-    }
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, socketPath_.c_str(), socketPath_.size());
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = connectSocket();
     if (fd < 0) {
         return std::nullopt;
     }
     std::optional<std::string> reply;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-        std::vector<char> message(kMagic, kMagic + sizeof kMagic);
-        const auto length = static_cast<std::uint32_t>(payload.size());
-        message.insert(message.end(), reinterpret_cast<const char*>(&length),
-                       reinterpret_cast<const char*>(&length) + 4);
-        message.insert(message.end(), reinterpret_cast<const char*>(&type),
-                       reinterpret_cast<const char*>(&type) + 4);
-        message.insert(message.end(), payload.begin(), payload.end());
-        char header[14];
-        if (transfer(fd, message.data(), message.size(), true, timeoutMs) &&
-            transfer(fd, header, sizeof header, false, timeoutMs) &&
-            std::memcmp(header, kMagic, sizeof kMagic) == 0) {
-            std::uint32_t size = 0;
-            std::memcpy(&size, header + 6, 4);
-            std::string body(size, '\0');
-            if (size <= kReplyLimit && transfer(fd, body.data(), size, false, timeoutMs)) {
-                reply = std::move(body);
-            }
+    std::vector<char> message(kMagic, kMagic + sizeof kMagic);
+    const auto length = static_cast<std::uint32_t>(payload.size());
+    message.insert(message.end(), reinterpret_cast<const char*>(&length),
+                   reinterpret_cast<const char*>(&length) + 4);
+    message.insert(message.end(), reinterpret_cast<const char*>(&type),
+                   reinterpret_cast<const char*>(&type) + 4);
+    message.insert(message.end(), payload.begin(), payload.end());
+    char header[14];
+    if (transfer(fd, message.data(), message.size(), true, timeoutMs) &&
+        transfer(fd, header, sizeof header, false, timeoutMs) &&
+        std::memcmp(header, kMagic, sizeof kMagic) == 0) {
+        std::uint32_t size = 0;
+        std::memcpy(&size, header + 6, 4);
+        std::string body(size, '\0');
+        if (size <= kReplyLimit && transfer(fd, body.data(), size, false, timeoutMs)) {
+            reply = std::move(body);
         }
     }
     close(fd);

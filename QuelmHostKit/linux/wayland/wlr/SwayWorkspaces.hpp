@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -11,7 +12,8 @@ namespace quelm {
 
 // Workspaces of sway through its IPC socket ($SWAYSOCK): the workspaces of the focused output
 // in sway's order, and switches to the next or previous one on that output. One short-lived
-// connection per question, so a restarted sway is simply found again. Thread-safe.
+// connection per question; when the socket no longer answers, a restarted sway's socket in the
+// same folder is used instead. Thread-safe.
 class SwayWorkspaces {
   public:
     static constexpr int timeoutMs = 1000;
@@ -29,11 +31,16 @@ class SwayWorkspaces {
     static std::optional<SpaceInfo> parseWorkspaces(const std::string& json);
     // From a GET_TREE reply.
     static std::optional<std::string> parseFocusedApp(const std::string& json);
+    // The newest IPC socket in `folder` of a sway that still runs; nothing when none.
+    static std::optional<std::string> liveSocketIn(const std::string& folder);
 
   private:
+    // A connected socket, or -1.
+    int connectSocket() const;
     std::optional<std::string> request(std::uint32_t type, const std::string& payload) const;
 
-    const std::string socketPath_;
+    mutable std::mutex mutex_;
+    mutable std::string socketPath_;
 };
 
 }  // namespace quelm

@@ -35,6 +35,10 @@ Proxy* bind(wl_registry* registry, std::uint32_t name, const wl_interface* inter
 std::shared_ptr<WaylandConnection> WaylandConnection::connect(const std::string& name) {
     std::shared_ptr<WaylandConnection> connection(new WaylandConnection());
     if (!connection->open(name)) {
+        // Why the compositor did not answer, past the clean-up.
+        const int error = errno;
+        connection.reset();
+        errno = error;
         return nullptr;
     }
     connection->thread_ = std::thread([raw = connection.get()] { raw->run(); });
@@ -123,6 +127,9 @@ bool WaylandConnection::post(std::function<void()> task) {
 }
 
 void WaylandConnection::wake() {
+    if (wakeFd_ < 0) {
+        return;
+    }
     const std::uint64_t one = 1;
     [[maybe_unused]] auto written = write(wakeFd_, &one, sizeof one);
 }

@@ -14,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include "QuelmHostKit/linux/input/CodePoints.hpp"
+#include "QuelmHostKit/linux/wayland/WaylandKeyboard.hpp"
 #include "QuelmHostKit/linux/wayland/wlr/SwayWorkspaces.hpp"
 #include "QuelmHostKit/linux/wayland/wlr/WaylandConnection.hpp"
 #include "QuelmHostKit/linux/wayland/wlr/WlrKeymap.hpp"
@@ -48,20 +50,6 @@ std::uint32_t evdevButton(std::int64_t button) {
     }
 }
 
-std::vector<char32_t> codePoints(const std::u16string& text) {
-    std::vector<char32_t> out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t unit = text[i];
-        if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] < 0xE000) {
-            unit = 0x10000 + ((unit - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        }
-        out.push_back(unit);
-    }
-    return out;
-}
-
 }  // namespace
 
 struct WlrEventPoster::Devices {
@@ -71,12 +59,12 @@ struct WlrEventPoster::Devices {
     // Our own view of the keyboard's state: virtual keyboards send their modifiers themselves.
     xkb_state* state = nullptr;
     std::uint32_t sentMods[4] = {0, 0, 0, 0};
-    bool shift = false;
-    bool control = false;
-    bool alt = false;
-    bool capsLocked = false;
-    EventFlags heldFlags = 0;
     std::set<std::uint32_t> keysDown;
+    // What the companion's keys do; its keys go through key() below.
+    WaylandKeyboard keys{[this](std::uint32_t code, bool down) {
+        key(code, down);
+        return true;
+    }};
     std::set<std::uint32_t> buttonsDown;
     std::optional<ScreenPoint> last;
 
@@ -105,13 +93,20 @@ struct WlrEventPoster::Devices {
                                            static_cast<std::uint32_t>(size));
         }
         close(fd);
+        bool capsLocked = false;
         if (state) {
+            capsLocked =
+                xkb_state_mod_name_is_active(state, XKB_MOD_NAME_CAPS, XKB_STATE_MODS_LOCKED) > 0;
             xkb_state_unref(state);
         }
         state = xkb_state_new(keymap.keymap());
-        // Keys held across the change keep counting.
+        // Keys held across the change keep counting, and the caps lock stays as it was.
         for (auto code : keysDown) {
             xkb_state_update_key(state, code + 8, XKB_KEY_DOWN);
+        }
+        if (capsLocked) {
+            xkb_state_update_key(state, KEY_CAPSLOCK + 8, XKB_KEY_DOWN);
+            xkb_state_update_key(state, KEY_CAPSLOCK + 8, XKB_KEY_UP);
         }
         sendModifiers(true);
         return written;
@@ -146,27 +141,6 @@ struct WlrEventPoster::Devices {
             xkb_state_update_key(state, code + 8, down ? XKB_KEY_DOWN : XKB_KEY_UP);
         }
         sendModifiers(false);
-    }
-
-    void setModifier(std::uint32_t code, bool& down, bool wanted) {
-        if (down != wanted) {
-            key(code, wanted);
-            down = wanted;
-        }
-    }
-
-    // Presses or releases our modifier keys to match `flags`; caps lock too when `lock`.
-    void syncModifiers(EventFlags flags, bool lock) {
-        setModifier(KEY_LEFTSHIFT, shift, (flags & EventFlag::maskShift) != 0);
-        setModifier(KEY_LEFTCTRL, control,
-                    (flags & (EventFlag::maskControl | EventFlag::maskCommand)) != 0);
-        setModifier(KEY_LEFTALT, alt, (flags & EventFlag::maskAlternate) != 0);
-        const bool wantLocked = (flags & EventFlag::maskAlphaShift) != 0;
-        if (lock && capsLocked != wantLocked) {
-            key(KEY_CAPSLOCK, true);
-            key(KEY_CAPSLOCK, false);
-            capsLocked = wantLocked;
-        }
     }
 };
 
@@ -272,6 +246,8 @@ bool WlrEventPoster::postMouse(const MouseEvent& event) {
                 break;
         }
         if (press) {
+            // A click with modifiers (shift-click) has them held around it.
+            d.keys.syncModifiers(event.flags);
             const auto button = evdevButton(event.button);
             zwlr_virtual_pointer_v1_button(
                 d.pointer, time, button,
@@ -280,6 +256,7 @@ bool WlrEventPoster::postMouse(const MouseEvent& event) {
                 d.buttonsDown.insert(button);
             } else {
                 d.buttonsDown.erase(button);
+                d.keys.restoreModifiers();
             }
         }
         zwlr_virtual_pointer_v1_frame(d.pointer);
@@ -321,12 +298,7 @@ bool WlrEventPoster::postKey(const KeyEvent& event) {
         if (!d.keyboard) {
             return false;
         }
-        d.syncModifiers(event.flags, true);
-        d.key(*code, event.down);
-        if (!event.down) {
-            d.syncModifiers(d.heldFlags, false);
-        }
-        return true;
+        return d.keys.key(*code, event.down, event.flags);
     });
 }
 
@@ -335,9 +307,7 @@ bool WlrEventPoster::postFlagsChanged(const FlagsChangedEvent& event) {
         if (!d.keyboard) {
             return false;
         }
-        d.heldFlags = event.flags;
-        d.syncModifiers(event.flags, true);
-        return true;
+        return d.keys.flagsChanged(event.code, event.flags);
     });
 }
 
@@ -365,16 +335,16 @@ bool WlrEventPoster::postUnicode(const UnicodeKeyEvent& event) {
         if (!codes) {
             return false;
         }
-        d.syncModifiers(0, false);
-        if (changed && !d.sendKeymap()) {
-            return false;
+        d.keys.syncModifiers(0);
+        const bool sent = !changed || d.sendKeymap();
+        if (sent) {
+            for (auto code : *codes) {
+                d.key(code, true);
+                d.key(code, false);
+            }
         }
-        for (auto code : *codes) {
-            d.key(code, true);
-            d.key(code, false);
-        }
-        d.syncModifiers(d.heldFlags, false);
-        return true;
+        d.keys.restoreModifiers();
+        return sent;
     });
 }
 

@@ -21,9 +21,11 @@ class WlrPointerPosition;
 //
 // - Pointer: absolute motion over the box of all outputs (layout coordinates), buttons as evdev
 //   BTN_LEFT/RIGHT/MIDDLE, pixel scrolling as continuous axis motion.
-// - Keys: virtual key codes become evdev codes by place; modifier keys are pressed and released
-//   so that Shift, Control and Alt match the event's flags (command counts as Control), and
-//   after every release fall back to those of the held modifier keys, as on X11.
+// - Keys: virtual key codes become evdev codes by place, through WaylandKeyboard: a key is typed
+//   in full at its press (Wayland clients would repeat a held key by themselves), modifiers
+//   follow each event's flags left or right, a caps-lock flags-changed event is one tap of caps
+//   lock. The keymap's layout is the session's (XKB_DEFAULT_LAYOUT, else US), so right option
+//   is AltGr where that layout has it.
 // - Text: the keyboard's keymap is the host's own (WlrKeymap): the characters of a text are
 //   put on spare key codes, the new keymap is sent, and each character is one press and
 //   release of its code. The compositor drops the first key of a new virtual keyboard, so one

@@ -12,8 +12,14 @@ WlrKeymap::WlrKeymap() {
     if (!context_) {
         return;
     }
-    const xkb_rule_names names{"evdev", "pc105", "us", "", ""};
-    base_ = xkb_keymap_new_from_names(context_, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
+    // The layout the session names in XKB_DEFAULT_LAYOUT and its kin, as wlroots compositors
+    // read them for their own keyboards; US where they name none, or one that does not compile.
+    const xkb_rule_names fromEnvironment{};
+    base_ = xkb_keymap_new_from_names(context_, &fromEnvironment, XKB_KEYMAP_COMPILE_NO_FLAGS);
+    if (!base_) {
+        const xkb_rule_names us{"evdev", "pc105", "us", "", ""};
+        base_ = xkb_keymap_new_from_names(context_, &us, XKB_KEYMAP_COMPILE_NO_FLAGS);
+    }
     if (!base_) {
         return;
     }

@@ -11,7 +11,8 @@ struct xkb_keymap;
 
 namespace quelm {
 
-// The keymap the host's virtual keyboard carries: the US layout on evdev key codes, with the
+// The keymap the host's virtual keyboard carries: the session's layout (XKB_DEFAULT_LAYOUT and
+// its kin, US without them) on evdev key codes, with the
 // key codes that layout leaves empty ("spare") holding whatever keysyms the text being typed
 // needs, one level each, so that Shift and the like do not change them. Compiled with
 // xkbcommon; the text sent to the compositor is the compiled keymap, with no includes left.
@@ -24,7 +25,7 @@ class WlrKeymap {
     WlrKeymap(const WlrKeymap&) = delete;
     WlrKeymap& operator=(const WlrKeymap&) = delete;
 
-    // False when xkbcommon could not compile the US layout.
+    // False when xkbcommon could compile neither that layout nor the US one.
     bool valid() const { return base_ != nullptr; }
     std::size_t spareCount() const { return spare_.size(); }
 
@@ -33,7 +34,7 @@ class WlrKeymap {
     // than there are spare codes. `changed` says whether the keymap text changed.
     std::optional<std::vector<std::uint32_t>> place(const std::vector<std::uint32_t>& keysyms,
                                                     bool& changed);
-    // The keymap text as it stands (the US layout plus the placed keysyms), and compiled.
+    // The keymap text as it stands (the layout plus the placed keysyms), and compiled.
     const std::string& text() const { return text_; }
     xkb_keymap* keymap() const { return current_ ? current_ : base_; }
     // An evdev code with no keysym at all: pressing it types nothing.

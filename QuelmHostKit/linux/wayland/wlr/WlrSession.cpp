@@ -1,5 +1,8 @@
 #include "QuelmHostKit/linux/wayland/wlr/WlrSession.hpp"
 
+#include <cerrno>
+#include <cstring>
+
 #include "QuelmHostKit/linux/wayland/wlr/WaylandConnection.hpp"
 #include "QuelmHostKit/linux/wayland/wlr/WlrCaptureService.hpp"
 #include "QuelmHostKit/linux/wayland/wlr/WlrEventPoster.hpp"
@@ -10,13 +13,23 @@
 
 namespace quelm {
 
-std::unique_ptr<WlrSession> WlrSession::open(Options options) {
+std::unique_ptr<WlrSession> WlrSession::open(Options options, std::string* why) {
     auto connection = WaylandConnection::connect(options.displayName);
     if (!connection) {
+        if (why) {
+            *why = "no compositor answers at " +
+                   (options.displayName.empty() ? std::string("$WAYLAND_DISPLAY")
+                                                : options.displayName) +
+                   ": " + std::strerror(errno);
+        }
         return nullptr;
     }
     const auto& globals = connection->globals();
     if (!globals.screencopy) {
+        if (why) {
+            *why = "the compositor offers no wlr-screencopy";
+        }
+        connection->stop();
         return nullptr;
     }
     std::unique_ptr<WlrSession> session(new WlrSession());
@@ -58,6 +71,10 @@ std::shared_ptr<Pasteboard> WlrSession::createPasteboard(std::shared_ptr<SerialQ
 
 bool WlrSession::isLost() const {
     return connection_->isLost();
+}
+
+void WlrSession::onLost(std::function<void()> listener) {
+    connection_->addLostListener(std::move(listener));
 }
 
 void WlrSession::shutdown() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -35,8 +36,8 @@ class WlrSession {
     };
 
     // Nothing when no compositor answers there, or when it is not a wlroots one (it offers no
-    // wlr-screencopy).
-    static std::unique_ptr<WlrSession> open(Options options);
+    // wlr-screencopy); `why` (may be null) then says which.
+    static std::unique_ptr<WlrSession> open(Options options, std::string* why = nullptr);
     ~WlrSession();
     WlrSession(const WlrSession&) = delete;
     WlrSession& operator=(const WlrSession&) = delete;
@@ -50,6 +51,9 @@ class WlrSession {
     // compositor has no data control.
     std::shared_ptr<Pasteboard> createPasteboard(std::shared_ptr<SerialQueue> mainQueue);
     bool isLost() const;
+    // Runs `listener` once, on the connection's thread, when the compositor goes away; it must
+    // not wait for that thread.
+    void onLost(std::function<void()> listener);
 
     // Ends the connection's thread; the services keep their last answers.
     void shutdown();
