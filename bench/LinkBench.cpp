@@ -226,6 +226,9 @@ class Companion {
         return std::nullopt;
     }
 
+    // Forgets the pictures decoded so far: what comes next answers a new question.
+    void discard() { pictures_.clear(); }
+
     std::size_t frames() const { return frames_; }
     const Picture& last() const { return last_; }
     std::size_t bytes() const { return bytesIn_; }
@@ -406,6 +409,8 @@ Figures measure(const EmulatedLink& link, const std::string& host, double mbps, 
     auto refresh = [&](double db, double& toPicture, double& keyKB, double& firstDb,
                        double& toSharp) {
         companion.pump(1.5);
+        // A large change may itself come as a key frame: only the refresh's own counts.
+        companion.discard();
         const double asked = now();
         companion.send(R"({"refresh":{}})");
         if (auto key = companion.until([](const Picture& p) { return p.key; }, 5)) {

@@ -244,11 +244,24 @@ class VideoEncoder::Session {
             learn(refinementRatio_, result, intra(qp) - before, kRefinementRatioFloor);
             return std::move(result.outcome);
         }
-        const int qp = motionQp(pts);
+        const double room = motionRoom(pts);
+        int qp = motionQp(room);
+        if (lastMotion_ && pts - *lastMotion_ < kQuietSpell) {
+            // In continuing motion the quantiser goes finer a little at a time: the model is
+            // learnt from one frame, and a leap would overshoot on the next busy one.
+            qp = std::max(qp, lastMotionQp_ - kMotionQpStep);
+        }
         lastMotion_ = pts;
-        auto result = sent(encodeOnce(buffer, X264_TYPE_AUTO, qp, pts));
+        lastMotionQp_ = qp;
+        auto result = encodeOnce(buffer, X264_TYPE_AUTO, qp, pts);
         learn(motionRatio_, result, intra(qp), kMotionRatioFloor);
-        return std::move(result.outcome);
+        if (result.size > frameBudget_ && static_cast<double>(result.size) > 2 * room) {
+            // A change far larger than the frames before it (a new window after typing): the
+            // frame is dropped unsent and the picture goes out as a key frame sized for the link.
+            // An IDR refers to nothing, so the decoder misses nothing.
+            return encodeKey(buffer, pts);
+        }
+        return std::move(sent(std::move(result)).outcome);
     }
 
     // Bytes a key frame may take: a short stretch of the link at the stream's rate, so that one
@@ -362,15 +375,21 @@ class VideoEncoder::Session {
         return std::min(coarsest, last);
     }
 
-    // The finest quantiser whose frame should fit what the link has room for: a change after
-    // a quiet spell may take the key-frame budget less what is still on its way; frames of
-    // continuing motion share the rate so that at least kMotionFps of them fit.
-    int motionQp(std::int64_t pts) const {
+    // What the link has room for in a motion frame: a change after a quiet spell may take the
+    // key-frame budget less what is still on its way; frames of continuing motion share the
+    // rate so that at least kMotionFps of them fit.
+    double motionRoom(std::int64_t pts) const {
         double room = static_cast<double>(frameBudget_) - linkBacklog_;
         if (lastMotion_ && pts - *lastMotion_ < kQuietSpell) {
             room = std::min(room, bytesPerSecond_ / kMotionFps);
         }
-        room = std::max(room, frameShare_);
+        // Frames that came out larger than planned pile up on the link: the next ones get less
+        // than their share until it has caught up.
+        return std::max(room, kLeastShare * frameShare_);
+    }
+
+    // The finest quantiser whose motion frame should fit `room`.
+    int motionQp(double room) const {
         for (int qp = finestRefinementQp; qp < 51; ++qp) {
             if (motionRatio_ * intra(qp) <= room) {
                 return qp;
@@ -411,9 +430,10 @@ class VideoEncoder::Session {
     static constexpr double kKeyTarget = 0.8;
     static constexpr double kRefinementOverhead = 1.4;
     static constexpr double kRefinementRatioFloor = 0.2;
-    // A motion frame is assumed to cost at least this share of an intra picture at its
-    // quantiser: a frame after many small ones may change the whole screen.
-    static constexpr double kMotionRatioFloor = 0.4;
+    // The least share of an intra picture at its quantiser a motion frame is assumed to cost.
+    static constexpr double kMotionRatioFloor = 0.02;
+    static constexpr double kLeastShare = 0.25;
+    static constexpr int kMotionQpStep = 2;
     static constexpr double kMotionFps = 30;
     static constexpr std::int64_t kQuietSpell = 250'000;  // microseconds
 
@@ -455,6 +475,7 @@ class VideoEncoder::Session {
     double linkBacklog_ = 0;
     std::optional<std::int64_t> lastDrain_;
     std::optional<std::int64_t> lastMotion_;
+    int lastMotionQp_ = firstKeyQp;
 };
 
 // The one-picture hand-off between the caller's queue and the worker thread.
