@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Streaming figures on Wayland: quelmix-host on a private headless compositor (1920x1080, mutter
 # from tests/wayland/headless-mutter, sway from tests/wayland/headless-sway) while the tests'
-# client window scrolls its picture every frame, quelmix-companion asking for 60 fps at
+# motion window (tests/wayland/MotionClient.cpp) scrolls its picture 60 times a second,
+# quelmix-companion asking for 60 fps at
 # 10 Mbit/s without decoding. With both, one compositor after the other.
 #
 #   bench/wayland-figures.sh [mutter|sway|both, default both] [seconds of motion, default 10]
 #
 # Needs a build (BUILD, default build/) with quelmix-host, quelmix-companion and
-# quelm-wayland-test-client, and mutter, pipewire, wireplumber, sway (scripts/install-deps
+# quelm-wayland-motion-client, and mutter, pipewire, wireplumber, sway (scripts/install-deps
 # --dev); sway's session runs as the user nobody, so run this as root for sway.
 # Prints per compositor: frames per second reaching the companion (and those the window drew),
 # host CPU and the compositor's CPU (one core = 100 %) in motion (the window's too) and on a
@@ -70,7 +71,7 @@ start_session() {
   done <"$dir/session"
 }
 
-# The test window, full screen and scrolling, as the session's user.
+# The motion window, full screen, as the session's user.
 start_client() {
   local dir=$1 as_user=()
   mkdir -p "$dir/client"
@@ -81,11 +82,10 @@ start_client() {
       --clear-groups --)
   fi
   "${as_user[@]}" env -i PATH=/usr/bin:/bin HOME="$dir/client" XDG_CONFIG_HOME="$dir/client" \
-    GDK_BACKEND=wayland NO_AT_BRIDGE=1 "${session_env[@]}" \
-    "$build/tests/quelm-wayland-test-client" --animate >"$dir/client.out" 2>&1 &
+    "${session_env[@]}" "$build/tests/quelm-wayland-motion-client" >"$dir/client.out" 2>&1 &
   pids+=($!); client=$!
   for _ in $(seq 100); do grep -q '^ready' "$dir/client.out" && return 0; sleep 0.1; done
-  echo "the test window did not show on $name" >&2; cat "$dir/client.out" >&2; return 1
+  echo "the motion window did not show on $name" >&2; cat "$dir/client.out" >&2; return 1
 }
 
 # The host, headless on loopback; sets host and url.

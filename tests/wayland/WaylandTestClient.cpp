@@ -14,8 +14,8 @@
 // It reads commands from the FIFO named by its argument: "copy TEXT" puts TEXT on the
 // clipboard, "copy-secret TEXT" too but marked as a password manager marks its copies, "paste"
 // reads it, "animate" scrolls the whole pattern sideways every frame (for figures of full-screen
-// motion; --animate on the command line does it from the start) and then prints
-//   drew N                     frames drawn in the last second
+// motion;
+// --animate on the command line does it from the start).
 #include <gtk/gtk.h>
 
 #include <fcntl.h>
@@ -35,7 +35,6 @@ cairo_surface_t* painted = nullptr;
 GtkWidget* area = nullptr;
 int shift = 0;
 bool drawn = false;
-int framesDrawn = 0;
 bool announced = false;
 
 void say(const std::string& line) {
@@ -65,7 +64,6 @@ gboolean draw(GtkWidget* widget, cairo_t* cr, gpointer) {
         }
     }
     drawn = true;
-    ++framesDrawn;
     if (!painted || cairo_image_surface_get_width(painted) != width) {
         if (painted) {
             cairo_surface_destroy(painted);
@@ -151,21 +149,6 @@ void entryAllocated(GtkWidget* widget, GdkRectangle* area, gpointer) {
 }
 
 void animate() {
-    static bool animating = false;
-    if (animating) {
-        return;
-    }
-    animating = true;
-    framesDrawn = 0;
-    // What the window itself managed, beside what reached the companion.
-    g_timeout_add_seconds(
-        1,
-        [](gpointer) -> gboolean {
-            say("drew " + std::to_string(framesDrawn));
-            framesDrawn = 0;
-            return G_SOURCE_CONTINUE;
-        },
-        nullptr);
     gtk_widget_add_tick_callback(
         area,
         [](GtkWidget* widget, GdkFrameClock*, gpointer) -> gboolean {
