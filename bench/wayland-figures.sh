@@ -115,7 +115,7 @@ figures() {
   sleep 1
   start_host "$dir"
   "$build/QuelmCompanion/quelmix-companion" "$url" -s 1920 -r 60 -b 10 --no-decode \
-    -T $((seconds + 9)) >"$dir/companion.out" 2>&1 &
+    -T $((seconds + 12)) >"$dir/companion.out" 2>&1 &
   pids+=($!); companion=$!
   sleep 2
   drew_before=$(grep -c '^drew' "$dir/client.out" || true)
@@ -123,7 +123,8 @@ figures() {
   drew=$(grep '^drew' "$dir/client.out" | tail -n +$((drew_before + 1)) |
     awk '{ s += $2; n++ } END { if (n) printf "%.1f", s / n; else print "-" }')
   kill "$client"
-  sleep 3
+  # mutter keeps working for a few seconds after the window goes.
+  sleep 6
   still=$(cpu_over 5 host "$host" "$name" "$compositor")
   wait "$companion" || true
   stop_all

@@ -90,7 +90,11 @@ bool allocate(Client& client) {
     const std::size_t stride = std::size_t(client.width) * 4;
     const std::size_t one = stride * std::size_t(client.height);
     const int fd = memfd_create("quelm-motion", MFD_CLOEXEC);
-    if (fd < 0 || ftruncate(fd, off_t(one * kBuffers)) != 0) {
+    if (fd < 0) {
+        return false;
+    }
+    if (ftruncate(fd, off_t(one * kBuffers)) != 0) {
+        close(fd);
         return false;
     }
     client.memorySize = one * kBuffers;
@@ -104,7 +108,8 @@ bool allocate(Client& client) {
         auto& buffer = client.buffers[i];
         buffer.buffer = wl_shm_pool_create_buffer(pool, int(one) * i, client.width, client.height,
                                                   int(stride), WL_SHM_FORMAT_ARGB8888);
-        buffer.pixels = reinterpret_cast<std::uint32_t*>(static_cast<char*>(client.memory) + one * i);
+        buffer.pixels =
+            reinterpret_cast<std::uint32_t*>(static_cast<char*>(client.memory) + one * i);
         wl_buffer_add_listener(buffer.buffer, &kBufferListener, &buffer);
     }
     wl_shm_pool_destroy(pool);
@@ -119,20 +124,23 @@ bool allocate(Client& client) {
     return true;
 }
 
-void draw(Client& client) {
-    const auto now = Clock::now();
-    if (!client.wantFrame || client.width == 0 || now < client.nextDraw) {
-        return;
+// A buffer the compositor has released, when a frame is due.
+Buffer* drawable(Client& client) {
+    if (!client.wantFrame || client.width == 0) {
+        return nullptr;
     }
-    Buffer* target = nullptr;
     for (auto& buffer : client.buffers) {
         if (!buffer.busy) {
-            target = &buffer;
-            break;
+            return &buffer;
         }
     }
-    // All held by the compositor: the next release draws.
-    if (!target) {
+    return nullptr;
+}
+
+void draw(Client& client) {
+    const auto now = Clock::now();
+    Buffer* target = drawable(client);
+    if (!target || now < client.nextDraw) {
         return;
     }
     const std::size_t width = std::size_t(client.width);
@@ -154,7 +162,9 @@ void draw(Client& client) {
     ++client.drawn;
 }
 
-void ping(void*, xdg_wm_base* base, std::uint32_t serial) { xdg_wm_base_pong(base, serial); }
+void ping(void*, xdg_wm_base* base, std::uint32_t serial) {
+    xdg_wm_base_pong(base, serial);
+}
 const xdg_wm_base_listener kWmBaseListener = {ping};
 
 void surfaceConfigure(void* data, xdg_surface* surface, std::uint32_t serial) {
@@ -187,11 +197,13 @@ void toplevelConfigure(void* data, xdg_toplevel*, std::int32_t width, std::int32
     client.pendingWidth = width;
     client.pendingHeight = height;
 }
-void toplevelClose(void* data, xdg_toplevel*) { static_cast<Client*>(data)->closed = true; }
+void toplevelClose(void* data, xdg_toplevel*) {
+    static_cast<Client*>(data)->closed = true;
+}
 void toplevelBounds(void*, xdg_toplevel*, std::int32_t, std::int32_t) {}
 void toplevelCapabilities(void*, xdg_toplevel*, wl_array*) {}
-const xdg_toplevel_listener kToplevelListener = {toplevelConfigure, toplevelClose,
-                                                 toplevelBounds, toplevelCapabilities};
+const xdg_toplevel_listener kToplevelListener = {toplevelConfigure, toplevelClose, toplevelBounds,
+                                                 toplevelCapabilities};
 
 void global(void* data, wl_registry* registry, std::uint32_t name, const char* interface,
             std::uint32_t) {
@@ -202,8 +214,8 @@ void global(void* data, wl_registry* registry, std::uint32_t name, const char* i
     } else if (std::strcmp(interface, wl_shm_interface.name) == 0) {
         client.shm = static_cast<wl_shm*>(wl_registry_bind(registry, name, &wl_shm_interface, 1));
     } else if (std::strcmp(interface, xdg_wm_base_interface.name) == 0) {
-        client.wmBase = static_cast<xdg_wm_base*>(
-            wl_registry_bind(registry, name, &xdg_wm_base_interface, 1));
+        client.wmBase =
+            static_cast<xdg_wm_base*>(wl_registry_bind(registry, name, &xdg_wm_base_interface, 1));
         xdg_wm_base_add_listener(client.wmBase, &kWmBaseListener, &client);
     }
 }
@@ -240,7 +252,8 @@ int main() {
             wl_display_dispatch_pending(display);
         }
         wl_display_flush(display);
-        const auto until = client.wantFrame ? std::min(nextReport, client.nextDraw) : nextReport;
+        // Waiting for a frame callback or a buffer's release needs no timeout but the report's.
+        const auto until = drawable(client) ? std::min(nextReport, client.nextDraw) : nextReport;
         const auto wait = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now());
         pollfd fd = {wl_display_get_fd(display), POLLIN, 0};
         if (poll(&fd, 1, int(std::max<long long>(wait.count(), 0))) > 0) {
