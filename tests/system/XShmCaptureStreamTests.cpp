@@ -193,8 +193,9 @@ TEST_F(XShmCaptureStreamTest, NeverDeliversFasterThanTheFrameRate) {
         pause(0.005);
     }
     pause(0.15);
-    // One second at 10 per second, plus the first picture and one at the edge.
-    EXPECT_LE(receiver.pictures(), 12u);
+    // One second at 10 per second, plus the first picture, one at the edge, and the one the
+    // pacing's slack of an interval lets through after a still screen.
+    EXPECT_LE(receiver.pictures(), 13u);
     EXPECT_GE(receiver.pictures(), 6u);
 }
 

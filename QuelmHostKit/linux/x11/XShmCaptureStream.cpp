@@ -12,6 +12,7 @@
 #include <sys/ipc.h>
 #include <sys/mman.h>
 #include <sys/shm.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,6 +24,7 @@
 #include "QuelmHostKit/linux/x11/X11ErrorTrap.hpp"
 #include "QuelmHostKit/log/Log.hpp"
 #include "QuelmHostKit/queues/SerialQueue.hpp"
+#include "QuelmHostKit/streaming/FramePacer.hpp"
 #include "QuelmHostKit/streaming/ScreenOverlay.hpp"
 
 namespace quelm {
@@ -153,7 +155,7 @@ class XShmCaptureStream::Session {
     bool cursorChanged_ = false;
     bool monitorChanged_ = false;
     double recheckUntil_ = 0;
-    double deliveredAt_ = -1e9;
+    FramePacer pacer_;
 };
 
 CaptureStatus XShmCaptureStream::Session::open() {
@@ -233,6 +235,7 @@ void XShmCaptureStream::Session::apply(const CaptureSettings& settings) {
                                       poolSize);
     }
     settings_ = settings;
+    pacer_.setFps(settings.fps);
     forced_ = true;
     notice();
 }
@@ -339,10 +342,9 @@ bool XShmCaptureStream::Session::drainEvents() {
 }
 
 double XShmCaptureStream::Session::nextWake(double now) const {
-    const double interval = 1.0 / std::max(settings_.fps, 1);
     double wake = pointerCheckedAt_ + pointerInterval;
     if (forced_ || damaged_ || pointerChanged_ || cursorChanged_ || monitorChanged_) {
-        wake = std::min(wake, deliveredAt_ + interval);
+        wake = std::min(wake, pacer_.due());
     }
     return std::max(wake, now);
 }
@@ -359,8 +361,7 @@ void XShmCaptureStream::Session::tick(double now,
         pointerCheckedAt_ = now;
         queryPointer();
     }
-    const double interval = 1.0 / std::max(settings_.fps, 1);
-    if (now < deliveredAt_ + interval) {
+    if (now < pacer_.due()) {
         return;
     }
     if (monitorChanged_ && !createImage()) {
@@ -386,7 +387,7 @@ void XShmCaptureStream::Session::tick(double now,
     }
     if (wanted && grab(deliver)) {
         forced_ = false;
-        deliveredAt_ = now;
+        pacer_.took(now);
     }
 }
 
@@ -618,10 +619,13 @@ void XShmCaptureStream::run() {
         const double wait = session->nextWake(now) - now;
         pollfd fds[2] = {{session->fd(), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
         // Replies read during the tick may have brought events along; they are not
-        // on the socket.
-        const int timeoutMs =
-            session->eventsQueued() ? 0 : static_cast<int>(std::ceil(std::min(wait, 1.0) * 1000));
-        const int ready = poll(fds, 2, timeoutMs);
+        // on the socket. The timeout is not rounded to milliseconds: a picture's turn is a
+        // point in time, and waking late delays it.
+        const double seconds = session->eventsQueued() ? 0.0 : std::clamp(wait, 0.0, 1.0);
+        const auto whole = static_cast<time_t>(seconds);
+        const timespec timeout{whole,
+                               static_cast<long>((seconds - static_cast<double>(whole)) * 1e9)};
+        const int ready = ppoll(fds, 2, &timeout, nullptr);
         if (ready > 0 && (fds[1].revents & POLLIN)) {
             std::uint64_t count = 0;
             [[maybe_unused]] auto got = read(wakeFd_, &count, sizeof count);

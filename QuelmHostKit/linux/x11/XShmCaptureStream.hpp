@@ -23,10 +23,10 @@ namespace quelm {
 // buffers.
 //
 // A picture is grabbed only when XDamage reports a change inside the monitor or
-// the pointer moved over it, and never sooner than 1/fps after the previous
-// one; the first picture after start() and after every update() is always
-// delivered. A still screen costs a pointer query every 1/30 s and nothing
-// else.
+// the pointer moved over it, as soon as that is noticed when the frame rate
+// allows (FramePacer: fps pictures a second); the first picture after start()
+// and after every update() is always delivered. A still screen costs a pointer
+// query every 1/30 s and nothing else.
 //
 // Thread: all X work happens on the stream's own thread ("quelmix.capture"),
 // with a connection of its own; start, update and stop block until that thread
