@@ -45,12 +45,12 @@ TEST(FramePacer, ChangesAtUpToTheFrameRateAreTakenOnArrivalDespiteLateWakeUps) {
         double lateness;
     };
     const Case cases[] = {
-        {60, 60, 0.001, 0.0005}, {60, 60, 0.0071, 0.001}, {60, 60, 0.013, 0.002},
-        {59.5, 60, 0.004, 0.001}, {24, 60, 0.002, 0.001}, {30, 30, 0.011, 0.002},
+        {60, 60, 0.001, 0.0005},  {60, 60, 0.0071, 0.001}, {60, 60, 0.013, 0.002},
+        {59.5, 60, 0.004, 0.001}, {24, 60, 0.002, 0.001},  {30, 30, 0.011, 0.002},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.sourceHz << " Hz at " << c.fps << " fps, late by "
-                                        << c.lateness);
+        SCOPED_TRACE(testing::Message()
+                     << c.sourceHz << " Hz at " << c.fps << " fps, late by " << c.lateness);
         FramePacer pacer(c.fps);
         const auto grabs = simulate(pacer, c.sourceHz, c.phase, c.lateness, 5.0);
         // The source's phase against the first picture is absorbed within a few pictures.
@@ -74,8 +74,8 @@ TEST(FramePacer, NeverExceedsTheFrameRateNorSpacesPicturesMuchCloser) {
         {60, 60, 0.003}, {90, 60, 0.001}, {144, 60, 0.0}, {60, 30, 0.002}, {1000, 5, 0.01},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.sourceHz << " Hz at " << c.fps << " fps, late by "
-                                        << c.lateness);
+        SCOPED_TRACE(testing::Message()
+                     << c.sourceHz << " Hz at " << c.fps << " fps, late by " << c.lateness);
         FramePacer pacer(c.fps);
         const double seconds = 6.0;
         const auto grabs = simulate(pacer, c.sourceHz, 0.003, c.lateness, seconds);
@@ -86,10 +86,9 @@ TEST(FramePacer, NeverExceedsTheFrameRateNorSpacesPicturesMuchCloser) {
         }
         // Any second holds at most fps pictures, and two more for what the schedule absorbs.
         for (std::size_t first = 0; first < grabs.size(); ++first) {
-            const auto inWindow = std::count_if(grabs.begin() + static_cast<std::ptrdiff_t>(first),
-                                                grabs.end(), [&](const Grab& g) {
-                                                    return g.at < grabs[first].at + 1.0;
-                                                });
+            const auto inWindow =
+                std::count_if(grabs.begin() + static_cast<std::ptrdiff_t>(first), grabs.end(),
+                              [&](const Grab& g) { return g.at < grabs[first].at + 1.0; });
             EXPECT_LE(inWindow, c.fps + 2);
         }
     }

@@ -150,6 +150,9 @@ class XShmCaptureStream::Session {
     // When the first change since the last picture was noticed; 0 for none yet.
     double noticedAt_ = 0;
     bool forced_ = true;
+    // A picture was due but could not be taken (no free buffer, a failed read): try again at
+    // the next turn.
+    bool missed_ = false;
     bool damaged_ = true;
     bool pointerChanged_ = false;
     bool cursorChanged_ = false;
@@ -232,7 +235,7 @@ bool XShmCaptureStream::Session::refreshMonitor(CaptureStatus& why) {
 void XShmCaptureStream::Session::apply(const CaptureSettings& settings) {
     if (!pool_ || pool_->width() != settings.width || pool_->height() != settings.height) {
         pool_ = PixelBufferPool::make(std::max(settings.width, 2), std::max(settings.height, 2),
-                                      poolSize);
+                                      poolLimit, poolLimit);
     }
     settings_ = settings;
     pacer_.setFps(settings.fps);
@@ -343,7 +346,7 @@ bool XShmCaptureStream::Session::drainEvents() {
 
 double XShmCaptureStream::Session::nextWake(double now) const {
     double wake = pointerCheckedAt_ + pointerInterval;
-    if (forced_ || damaged_ || pointerChanged_ || cursorChanged_ || monitorChanged_) {
+    if (forced_ || missed_ || damaged_ || pointerChanged_ || cursorChanged_ || monitorChanged_) {
         wake = std::min(wake, pacer_.due());
     }
     return std::max(wake, now);
@@ -367,7 +370,7 @@ void XShmCaptureStream::Session::tick(double now,
     if (monitorChanged_ && !createImage()) {
         return;
     }
-    bool wanted = forced_;
+    bool wanted = forced_ || missed_;
     if (cursorChanged_) {
         fetchCursor();
         cursorChanged_ = false;
@@ -384,11 +387,14 @@ void XShmCaptureStream::Session::tick(double now,
     if (!wanted) {
         // Changes elsewhere on the screen: nothing waits for a picture.
         noticedAt_ = 0;
+        return;
     }
-    if (wanted && grab(deliver)) {
+    missed_ = !grab(deliver);
+    if (!missed_) {
         forced_ = false;
-        pacer_.took(now);
     }
+    // A miss spends its turn too, so that retries come no faster than pictures.
+    pacer_.took(now);
 }
 
 bool XShmCaptureStream::Session::damageInsideMonitor() {
@@ -463,6 +469,11 @@ bool XShmCaptureStream::Session::grab(const std::function<void(PixelBufferRef)>&
     if (!image_ || !pool_) {
         return false;
     }
+    // Taken before the screen is read: without a free buffer there is nothing to read for.
+    PixelBufferRef buffer = pool_->acquire();
+    if (!buffer) {
+        return false;
+    }
     FrameTimes times;
     times.grabStarted = monotonicSeconds();
     if (!XShmGetImage(display_, root_, image_, monitor_.x, monitor_.y, AllPlanes)) {
@@ -486,7 +497,6 @@ bool XShmCaptureStream::Session::grab(const std::function<void(PixelBufferRef)>&
         }
     }
     times.grabbed = monotonicSeconds();
-    PixelBufferRef buffer = pool_->acquire();
     BgraImage source{picture.pixels, picture.width, picture.height, picture.stride};
     if (!converter_.convert(source, *buffer)) {
         return false;

@@ -49,9 +49,10 @@ class XShmCaptureStream final : public CaptureStream {
         std::function<void(PointerPosition)> onPointer;
     };
 
-    // Pictures of the pool kept for reuse: the pipeline's pending, current and
-    // encoding ones and a few in flight.
-    static constexpr std::size_t poolSize = 6;
+    // Pictures out at once: the one being converted, the pipeline's pending one,
+    // its current one (being encoded, or kept for refinements) and one on its way
+    // to the pipeline. When all are out, a due picture waits for the next turn.
+    static constexpr std::size_t poolLimit = 4;
     // The pointer is looked at no more often than this.
     static constexpr double pointerInterval = 1.0 / 30;
 
