@@ -2,7 +2,7 @@
 # Streaming figures: quelmix-host with quelmix-companion beside ffmpeg's x11grab + libx264 on
 # the same full-screen motion, on private Xvfb servers of three sizes.
 #
-#   bench/stream-figures.sh [seconds of motion per run, default 10]
+#   bench/stream-figures.sh [seconds of motion per run, default 10] [WxH ...]
 #
 # Needs a build (BUILD, default build/) with quelmix-host, quelmix-companion and quelmix-motion,
 # Xvfb, and ffmpeg (Debian: apt-get install ffmpeg; it is only the yardstick here).
@@ -15,6 +15,9 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=${BUILD:-$here/../build}
 seconds=${1:-10}
+shift || true
+sizes=("$@")
+[ ${#sizes[@]} -gt 0 ] || sizes=(1280x720 1920x1080 2560x1440)
 fps=60
 mbps=10
 hz=$(getconf CLK_TCK)
@@ -132,6 +135,6 @@ run_size() {
 }
 
 echo "machine: $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
-for size in 1280x720 1920x1080 2560x1440; do
+for size in "${sizes[@]}"; do
   run_size "$size"
 done

@@ -54,24 +54,34 @@ class PixelBuffer {
 using PixelBufferRef = std::shared_ptr<PixelBuffer>;
 
 // Recycles buffers of one size. Thread-safe. A released buffer returns to the pool while the
-// pool lives and holds fewer than `keep` spare buffers; otherwise it is freed.
+// pool lives and holds fewer than `keep` spare buffers; otherwise it is freed. With a `limit`,
+// no more than that many buffers are out at once: acquire() gives null until one comes back,
+// so a consumer that falls behind holds a bounded amount of memory (a full-size picture is
+// several megabytes).
 class PixelBufferPool : public std::enable_shared_from_this<PixelBufferPool> {
   public:
-    static std::shared_ptr<PixelBufferPool> make(int width, int height, std::size_t keep = 4);
+    static constexpr std::size_t unlimited = 0;
+
+    static std::shared_ptr<PixelBufferPool> make(int width, int height, std::size_t keep = 4,
+                                                 std::size_t limit = unlimited);
 
     int width() const { return width_; }
     int height() const { return height_; }
+    // A buffer, or null when `limit` buffers are out.
     PixelBufferRef acquire();
+    std::size_t outstanding() const;
 
   private:
-    PixelBufferPool(int width, int height, std::size_t keep)
-        : width_(width), height_(height), keep_(keep) {}
+    PixelBufferPool(int width, int height, std::size_t keep, std::size_t limit)
+        : width_(width), height_(height), keep_(keep), limit_(limit) {}
     void recycle(PixelBuffer* buffer);
 
     int width_;
     int height_;
     std::size_t keep_;
-    std::mutex mutex_;
+    std::size_t limit_;
+    mutable std::mutex mutex_;
+    std::size_t outstanding_ = 0;
     std::vector<std::unique_ptr<PixelBuffer>> spare_;
 };
 

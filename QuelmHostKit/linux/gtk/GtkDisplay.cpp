@@ -5,6 +5,7 @@
 #include <gtk/gtk.h>
 
 #include <atomic>
+#include <cstdlib>
 
 #include "QuelmHostKit/linux/x11/X11Connection.hpp"
 #include "QuelmHostKit/log/Log.hpp"
@@ -66,6 +67,22 @@ void onGdkDisplayLost(Display*, void*) {
         nullptr);
 }
 
+// GDK looks for OpenGL visuals when it opens the display, which loads the system's GL driver:
+// with Mesa's software renderer that is some 50 MB of LLVM resident in the host for as long as
+// it runs. The tray and the QR window draw with cairo, so GL is switched off for GDK, unless
+// the user set GDK_GL, and the variable is put back so that nothing started later inherits it.
+bool initialiseWithoutGl() {
+    const bool userChoice = std::getenv("GDK_GL") != nullptr;
+    if (!userChoice) {
+        setenv("GDK_GL", "disable", 0);
+    }
+    const bool opened = gtk_init_check(nullptr, nullptr);
+    if (!userChoice) {
+        unsetenv("GDK_GL");
+    }
+    return opened;
+}
+
 }  // namespace
 
 bool GtkDisplay::open() {
@@ -77,7 +94,7 @@ bool GtkDisplay::open() {
     XSetIOErrorHandler(layerIOError);
 
     gdk_set_allowed_backends("x11");
-    if (!gtk_init_check(nullptr, nullptr)) {
+    if (!initialiseWithoutGl()) {
         return false;
     }
     GdkDisplay* display = gdk_display_get_default();

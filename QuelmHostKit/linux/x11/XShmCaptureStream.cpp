@@ -12,6 +12,7 @@
 #include <sys/ipc.h>
 #include <sys/mman.h>
 #include <sys/shm.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,6 +24,7 @@
 #include "QuelmHostKit/linux/x11/X11ErrorTrap.hpp"
 #include "QuelmHostKit/log/Log.hpp"
 #include "QuelmHostKit/queues/SerialQueue.hpp"
+#include "QuelmHostKit/streaming/FramePacer.hpp"
 #include "QuelmHostKit/streaming/ScreenOverlay.hpp"
 
 namespace quelm {
@@ -148,12 +150,15 @@ class XShmCaptureStream::Session {
     // When the first change since the last picture was noticed; 0 for none yet.
     double noticedAt_ = 0;
     bool forced_ = true;
+    // A picture was due but could not be taken (no free buffer, a failed read): try again at
+    // the next turn.
+    bool missed_ = false;
     bool damaged_ = true;
     bool pointerChanged_ = false;
     bool cursorChanged_ = false;
     bool monitorChanged_ = false;
     double recheckUntil_ = 0;
-    double deliveredAt_ = -1e9;
+    FramePacer pacer_;
 };
 
 CaptureStatus XShmCaptureStream::Session::open() {
@@ -230,9 +235,10 @@ bool XShmCaptureStream::Session::refreshMonitor(CaptureStatus& why) {
 void XShmCaptureStream::Session::apply(const CaptureSettings& settings) {
     if (!pool_ || pool_->width() != settings.width || pool_->height() != settings.height) {
         pool_ = PixelBufferPool::make(std::max(settings.width, 2), std::max(settings.height, 2),
-                                      poolSize);
+                                      poolLimit, poolLimit);
     }
     settings_ = settings;
+    pacer_.setFps(settings.fps);
     forced_ = true;
     notice();
 }
@@ -339,10 +345,9 @@ bool XShmCaptureStream::Session::drainEvents() {
 }
 
 double XShmCaptureStream::Session::nextWake(double now) const {
-    const double interval = 1.0 / std::max(settings_.fps, 1);
     double wake = pointerCheckedAt_ + pointerInterval;
-    if (forced_ || damaged_ || pointerChanged_ || cursorChanged_ || monitorChanged_) {
-        wake = std::min(wake, deliveredAt_ + interval);
+    if (forced_ || missed_ || damaged_ || pointerChanged_ || cursorChanged_ || monitorChanged_) {
+        wake = std::min(wake, pacer_.due());
     }
     return std::max(wake, now);
 }
@@ -359,14 +364,13 @@ void XShmCaptureStream::Session::tick(double now,
         pointerCheckedAt_ = now;
         queryPointer();
     }
-    const double interval = 1.0 / std::max(settings_.fps, 1);
-    if (now < deliveredAt_ + interval) {
+    if (now < pacer_.due()) {
         return;
     }
     if (monitorChanged_ && !createImage()) {
         return;
     }
-    bool wanted = forced_;
+    bool wanted = forced_ || missed_;
     if (cursorChanged_) {
         fetchCursor();
         cursorChanged_ = false;
@@ -383,11 +387,14 @@ void XShmCaptureStream::Session::tick(double now,
     if (!wanted) {
         // Changes elsewhere on the screen: nothing waits for a picture.
         noticedAt_ = 0;
+        return;
     }
-    if (wanted && grab(deliver)) {
+    missed_ = !grab(deliver);
+    if (!missed_) {
         forced_ = false;
-        deliveredAt_ = now;
     }
+    // A miss spends its turn too, so that retries come no faster than pictures.
+    pacer_.took(now);
 }
 
 bool XShmCaptureStream::Session::damageInsideMonitor() {
@@ -462,6 +469,11 @@ bool XShmCaptureStream::Session::grab(const std::function<void(PixelBufferRef)>&
     if (!image_ || !pool_) {
         return false;
     }
+    // Taken before the screen is read: without a free buffer there is nothing to read for.
+    PixelBufferRef buffer = pool_->acquire();
+    if (!buffer) {
+        return false;
+    }
     FrameTimes times;
     times.grabStarted = monotonicSeconds();
     if (!XShmGetImage(display_, root_, image_, monitor_.x, monitor_.y, AllPlanes)) {
@@ -485,7 +497,6 @@ bool XShmCaptureStream::Session::grab(const std::function<void(PixelBufferRef)>&
         }
     }
     times.grabbed = monotonicSeconds();
-    PixelBufferRef buffer = pool_->acquire();
     BgraImage source{picture.pixels, picture.width, picture.height, picture.stride};
     if (!converter_.convert(source, *buffer)) {
         return false;
@@ -618,10 +629,13 @@ void XShmCaptureStream::run() {
         const double wait = session->nextWake(now) - now;
         pollfd fds[2] = {{session->fd(), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
         // Replies read during the tick may have brought events along; they are not
-        // on the socket.
-        const int timeoutMs =
-            session->eventsQueued() ? 0 : static_cast<int>(std::ceil(std::min(wait, 1.0) * 1000));
-        const int ready = poll(fds, 2, timeoutMs);
+        // on the socket. The timeout is not rounded to milliseconds: a picture's turn is a
+        // point in time, and waking late delays it.
+        const double seconds = session->eventsQueued() ? 0.0 : std::clamp(wait, 0.0, 1.0);
+        const auto whole = static_cast<time_t>(seconds);
+        const timespec timeout{whole,
+                               static_cast<long>((seconds - static_cast<double>(whole)) * 1e9)};
+        const int ready = ppoll(fds, 2, &timeout, nullptr);
         if (ready > 0 && (fds[1].revents & POLLIN)) {
             std::uint64_t count = 0;
             [[maybe_unused]] auto got = read(wakeFd_, &count, sizeof count);

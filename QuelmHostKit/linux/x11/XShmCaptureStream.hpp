@@ -23,10 +23,10 @@ namespace quelm {
 // buffers.
 //
 // A picture is grabbed only when XDamage reports a change inside the monitor or
-// the pointer moved over it, and never sooner than 1/fps after the previous
-// one; the first picture after start() and after every update() is always
-// delivered. A still screen costs a pointer query every 1/30 s and nothing
-// else.
+// the pointer moved over it, as soon as that is noticed when the frame rate
+// allows (FramePacer: fps pictures a second); the first picture after start()
+// and after every update() is always delivered. A still screen costs a pointer
+// query every 1/30 s and nothing else.
 //
 // Thread: all X work happens on the stream's own thread ("quelmix.capture"),
 // with a connection of its own; start, update and stop block until that thread
@@ -49,9 +49,10 @@ class XShmCaptureStream final : public CaptureStream {
         std::function<void(PointerPosition)> onPointer;
     };
 
-    // Pictures of the pool kept for reuse: the pipeline's pending, current and
-    // encoding ones and a few in flight.
-    static constexpr std::size_t poolSize = 6;
+    // Pictures out at once: the one being converted, the pipeline's pending one,
+    // its current one (being encoded, or kept for refinements) and one on its way
+    // to the pipeline. When all are out, a due picture waits for the next turn.
+    static constexpr std::size_t poolLimit = 4;
     // The pointer is looked at no more often than this.
     static constexpr double pointerInterval = 1.0 / 30;
 
