@@ -233,7 +233,8 @@ void WlrScreencopyStream::run() {
         answer(*ended);
     }
 
-    double requestAt = monotonicSeconds() + 1.0 / std::max(settings_.fps, 1);
+    double requestedAt = monotonicSeconds();
+    double requestAt = requestedAt + 1.0 / std::max(settings_.fps, 1);
     bool outstanding = false;
     bool forced = false;
     int failures = 0;
@@ -290,9 +291,12 @@ void WlrScreencopyStream::run() {
             outstanding = false;
             last = std::move(inbox.shot);
             deliver(*last);
-            requestAt = monotonicSeconds() + 1.0 / std::max(next ? next->fps : settings_.fps, 1);
+            // Paced from the request, not from the picture: the compositor holds a request until
+            // its next frame, so waiting a whole interval after each picture halved the rate.
+            requestAt = requestedAt + 1.0 / std::max(next ? next->fps : settings_.fps, 1);
         }
         if (!outstanding && monotonicSeconds() >= requestAt) {
+            requestedAt = monotonicSeconds();
             requestNext(!forced);
             outstanding = true;
             forced = false;
