@@ -236,17 +236,17 @@ class VideoEncoder::Session {
         // Average-bit-rate control answers an unchanged picture with a coarse, all-skipped frame,
         // and after a still spell it has saved so much that the next motion frames come out near
         // lossless and hold the link for seconds: the session chooses every quantiser itself.
-        const int last = lastQp_.value_or(firstKeyQp);
-        const double before = intra(last);
         if (request.refinement) {
+            const int last = lastQp_.value_or(firstKeyQp);
             const int qp = refinementQp(last);
             auto result = sent(encodeOnce(buffer, X264_TYPE_AUTO, qp, pts));
-            learn(refinementRatio_, result, intra(qp) - before, kRefinementRatioFloor);
+            learn(refinementRatio_, result, intra(qp) - intra(last), kRefinementRatioFloor);
             return std::move(result.outcome);
         }
-        const double room = motionRoom(pts);
+        const bool moving = inMotion(pts);
+        const double room = motionRoom(moving);
         int qp = motionQp(room);
-        if (lastMotion_ && pts - *lastMotion_ < kQuietSpell) {
+        if (moving) {
             // In continuing motion the quantiser goes finer a little at a time: the model is
             // learnt from one frame, and a leap would overshoot on the next busy one.
             qp = std::max(qp, lastMotionQp_ - kMotionQpStep);
@@ -264,9 +264,6 @@ class VideoEncoder::Session {
         return std::move(sent(std::move(result)).outcome);
     }
 
-    // Bytes a key frame may take: a short stretch of the link at the stream's rate, so that one
-    // frame never holds the link for long.
-    std::size_t frameBudget() const { return frameBudget_; }
     const Bytes& sequenceParameterSet() const { return parameterSets_.front(); }
 
   private:
@@ -375,12 +372,17 @@ class VideoEncoder::Session {
         return std::min(coarsest, last);
     }
 
+    // Whether the last motion frame was less than a quiet spell before this one.
+    bool inMotion(std::int64_t pts) const {
+        return lastMotion_ && pts - *lastMotion_ < kQuietSpell;
+    }
+
     // What the link has room for in a motion frame: a change after a quiet spell may take the
     // key-frame budget less what is still on its way; frames of continuing motion share the
     // rate so that at least kMotionFps of them fit.
-    double motionRoom(std::int64_t pts) const {
+    double motionRoom(bool moving) const {
         double room = static_cast<double>(frameBudget_) - linkBacklog_;
-        if (lastMotion_ && pts - *lastMotion_ < kQuietSpell) {
+        if (moving) {
             room = std::min(room, bytesPerSecond_ / kMotionFps);
         }
         // Frames that came out larger than planned pile up on the link: the next ones get less
@@ -461,6 +463,7 @@ class VideoEncoder::Session {
     x264_t* encoder_;
     const double bytesPerSecond_;
     const double frameShare_;
+    // Bytes a key frame may take: a short stretch of the link, so that no frame holds it long.
     const std::size_t frameBudget_;
     std::vector<Bytes> parameterSets_;
     // Average quantiser of the last frame out; a refinement goes below it.

@@ -1,5 +1,7 @@
 #include "tests/fakes/HostURL.hpp"
 
+#include <fstream>
+
 namespace quelm::test {
 
 std::optional<std::string> loopbackURL(ChildProcess& host, const std::string& program,
@@ -20,6 +22,18 @@ std::optional<std::string> loopbackURL(ChildProcess& host, const std::string& pr
     auto url = show.lineStarting("quelmix://127.0.0.1:" + port + "/#t=", seconds);
     show.wait(seconds);
     return url;
+}
+
+std::vector<std::string> companionCommand(const std::string& url, std::vector<std::string> args) {
+    args.insert(args.begin(), url);
+    args.insert(args.begin(), ChildProcess::built("QuelmCompanion", "quelmix-companion"));
+    return args;
+}
+
+std::string companionScript(const std::filesystem::path& folder, const std::string& text) {
+    const auto path = folder / "script.jsonl";
+    std::ofstream(path) << text;
+    return path.string();
 }
 
 }  // namespace quelm::test

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,5 +16,11 @@ namespace quelm::test {
 std::optional<std::string> loopbackURL(ChildProcess& host, const std::string& program,
                                        const std::vector<std::string>& environment,
                                        double seconds = 10);
+
+// The command line of quelmix-companion against `url`, `args` after it.
+std::vector<std::string> companionCommand(const std::string& url, std::vector<std::string> args);
+
+// Writes `text` to `folder`/script.jsonl for quelmix-companion's --script; the file's path.
+std::string companionScript(const std::filesystem::path& folder, const std::string& text);
 
 }  // namespace quelm::test

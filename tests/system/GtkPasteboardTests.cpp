@@ -189,6 +189,19 @@ class GtkPasteboardTest : public ::testing::Test {
         }
         return paste.output();
     }
+    // The PNG another program pastes, decoded; null when it is none.
+    std::shared_ptr<GdkPixbuf> pastedPng() {
+        const auto pasted = xclipPaste("image/png");
+        std::shared_ptr<GdkPixbufLoader> loader(gdk_pixbuf_loader_new(), g_object_unref);
+        if (!gdk_pixbuf_loader_write(loader.get(), reinterpret_cast<const guchar*>(pasted.data()),
+                                     pasted.size(), nullptr)) {
+            return nullptr;
+        }
+        gdk_pixbuf_loader_close(loader.get(), nullptr);
+        GdkPixbuf* image = gdk_pixbuf_loader_get_pixbuf(loader.get());
+        return image ? std::shared_ptr<GdkPixbuf>(GDK_PIXBUF(g_object_ref(image)), g_object_unref)
+                     : nullptr;
+    }
 
     static std::unique_ptr<test::PrivateXvfb> xvfb_;
     static std::string why_;
@@ -244,36 +257,24 @@ TEST_F(GtkPasteboardTest, ASinglePixelFromTheCompanionLandsToo) {
     bridge_->setFromPhoneImage(pngOf(1, 1, 0x0000ffff));
     ASSERT_TRUE(pumpUntil(
         [&] { return xclipPaste("TARGETS", false).find("image/png") != std::string::npos; }));
-    auto pasted = xclipPaste("image/png");
-    GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
-    ASSERT_TRUE(gdk_pixbuf_loader_write(loader, reinterpret_cast<const guchar*>(pasted.data()),
-                                        pasted.size(), nullptr));
-    gdk_pixbuf_loader_close(loader, nullptr);
-    GdkPixbuf* image = gdk_pixbuf_loader_get_pixbuf(loader);
+    const auto image = pastedPng();
     ASSERT_TRUE(image);
-    EXPECT_EQ(gdk_pixbuf_get_width(image), 1);
-    EXPECT_EQ(gdk_pixbuf_get_height(image), 1);
-    EXPECT_EQ(gdk_pixbuf_get_pixels(image)[2], 0xff);
-    g_object_unref(loader);
+    EXPECT_EQ(gdk_pixbuf_get_width(image.get()), 1);
+    EXPECT_EQ(gdk_pixbuf_get_height(image.get()), 1);
+    EXPECT_EQ(gdk_pixbuf_get_pixels(image.get())[2], 0xff);
 }
 
 TEST_F(GtkPasteboardTest, CompanionImagesLandAsImagesAndAreNotOfferedBack) {
     bridge_->setFromPhoneImage(pngOf(40, 30, 0xff0000ff));
     ASSERT_TRUE(pumpUntil(
         [&] { return xclipPaste("TARGETS", false).find("image/png") != std::string::npos; }));
-    auto pasted = xclipPaste("image/png");
-    GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
-    ASSERT_TRUE(gdk_pixbuf_loader_write(loader, reinterpret_cast<const guchar*>(pasted.data()),
-                                        pasted.size(), nullptr));
-    gdk_pixbuf_loader_close(loader, nullptr);
-    GdkPixbuf* image = gdk_pixbuf_loader_get_pixbuf(loader);
+    const auto image = pastedPng();
     ASSERT_TRUE(image);
-    EXPECT_EQ(gdk_pixbuf_get_width(image), 40);
-    EXPECT_EQ(gdk_pixbuf_get_height(image), 30);
-    const guchar* pixel = gdk_pixbuf_get_pixels(image);
+    EXPECT_EQ(gdk_pixbuf_get_width(image.get()), 40);
+    EXPECT_EQ(gdk_pixbuf_get_height(image.get()), 30);
+    const guchar* pixel = gdk_pixbuf_get_pixels(image.get());
     EXPECT_EQ(pixel[0], 0xff);
     EXPECT_EQ(pixel[1], 0);
-    g_object_unref(loader);
 
     pumpFor(0.6);
     EXPECT_TRUE(images_.empty());

@@ -2,7 +2,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <regex>
 #include <string>
@@ -89,12 +88,6 @@ class HostMonitorsTest : public ::testing::Test {
         return options;
     }
 
-    std::vector<std::string> companionArgs(std::vector<std::string> more) const {
-        more.insert(more.begin(), url);
-        more.insert(more.begin(), ChildProcess::built("QuelmCompanion", "quelmix-companion"));
-        return more;
-    }
-
     static inline DummyXorg* server = nullptr;
     static inline std::string why;
     std::uint32_t left = 0;
@@ -105,10 +98,10 @@ class HostMonitorsTest : public ::testing::Test {
 };
 
 TEST_F(HostMonitorsTest, SwitchingDisplaysResendsTheHelloAndStreamsTheOtherMonitor) {
-    const auto script = (folder / "script.jsonl").string();
-    std::ofstream(script) << R"({"at": 1.0, "send": {"display": {"_0": )" << right << "}}}\n";
-    ChildProcess companion(companionArgs({"-s", "1280", "-v", "-q", "-T", "3", "--script", script}),
-                           piped());
+    const auto script = companionScript(
+        folder, R"({"at": 1.0, "send": {"display": {"_0": )" + std::to_string(right) + "}}}\n");
+    ChildProcess companion(
+        companionCommand(url, {"-s", "1280", "-v", "-q", "-T", "3", "--script", script}), piped());
     auto lines = companion.allLines(10);
 
     std::vector<std::string> hellos;
@@ -135,7 +128,8 @@ TEST_F(HostMonitorsTest, SwitchingDisplaysResendsTheHelloAndStreamsTheOtherMonit
 
 TEST_F(HostMonitorsTest, AMonitorThatGoesAwayStopsItsStream) {
     ChildProcess companion(
-        companionArgs({"-s", "1280", "-v", "-q", "-T", "5", "-d", std::to_string(right)}), piped());
+        companionCommand(url, {"-s", "1280", "-v", "-q", "-T", "5", "-d", std::to_string(right)}),
+        piped());
     auto first = companion.lineStarting("video seq=", 5);
     ASSERT_TRUE(first);
     EXPECT_NE(first->find("size=800x600"), std::string::npos) << *first;

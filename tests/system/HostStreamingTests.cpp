@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <regex>
@@ -132,19 +131,13 @@ class HostStreamingTest : public ::testing::Test {
 
     // Runs quelmix-companion against the host until it ends; its stdout lines.
     std::vector<std::string> companion(std::vector<std::string> args, double limit = 20) {
-        args.insert(args.begin(), url);
-        args.insert(args.begin(), ChildProcess::built("QuelmCompanion", "quelmix-companion"));
-        ChildProcess process(args, piped());
+        ChildProcess process(companionCommand(url, std::move(args)), piped());
         auto lines = process.allLines(limit);
         process.wait(2);
         return lines;
     }
 
-    std::string script(const std::string& text) {
-        auto path = folder / "script.jsonl";
-        std::ofstream(path) << text;
-        return path.string();
-    }
+    std::string script(const std::string& text) const { return companionScript(folder, text); }
 
     void movePointer(int x, int y) {
         XWarpPointer(painter, 0, DefaultRootWindow(painter), 0, 0, 0, 0, x, y);

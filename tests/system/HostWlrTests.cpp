@@ -4,7 +4,6 @@
 
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 
 #include "tests/fakes/ChildProcess.hpp"
 #include "tests/fakes/Eventually.hpp"
@@ -53,12 +52,6 @@ class HostWlrTest : public ::testing::Test {
         desktop.reset();
     }
 
-    std::vector<std::string> companionArgs(std::vector<std::string> args) {
-        args.insert(args.begin(), url);
-        args.insert(args.begin(), ChildProcess::built("QuelmCompanion", "quelmix-companion"));
-        return args;
-    }
-
     std::unique_ptr<SwayTestDesktop> desktop;
     fs::path folder;
     std::unique_ptr<ChildProcess> host;
@@ -67,12 +60,12 @@ class HostWlrTest : public ::testing::Test {
 
 TEST_F(HostWlrTest, TheCompanionSeesTheWindowAndTypesIntoIt) {
     const auto png = (folder / "screen.png").string();
-    const auto script = (folder / "script.jsonl").string();
-    std::ofstream(script) << R"({"at": 1.0, "send": {"text": {"_0": "日本語 café 😀"}}})"
-                          << "\n";
-    ChildProcess companion(
-        companionArgs({"-s", "1920", "-b", "20", "-T", "3", "-q", "-o", png, "--script", script}),
-        ChildProcess::piped(desktop->sway().environment()));
+    const auto script =
+        companionScript(folder, R"({"at": 1.0, "send": {"text": {"_0": "日本語 café 😀"}}})"
+                                "\n");
+    ChildProcess companion(companionCommand(url, {"-s", "1920", "-b", "20", "-T", "3", "-q", "-o",
+                                                  png, "--script", script}),
+                           ChildProcess::piped(desktop->sway().environment()));
     companion.wait(10);
     EXPECT_TRUE(desktop->line("text 日本語 café 😀"));
 
@@ -103,7 +96,7 @@ TEST_F(HostWlrTest, TheCompanionSeesTheWindowAndTypesIntoIt) {
 }
 
 TEST_F(HostWlrTest, AKilledCompositorStopsCaptureAndOneThatComesBackIsServedAgain) {
-    ChildProcess companion(companionArgs({"-v", "-q", "-s", "640", "-T", "5"}),
+    ChildProcess companion(companionCommand(url, {"-v", "-q", "-s", "640", "-T", "5"}),
                            ChildProcess::piped(desktop->sway().environment()));
     ASSERT_TRUE(companion.lineStarting("video seq=", 5));
     desktop->sway().kill();
@@ -111,7 +104,7 @@ TEST_F(HostWlrTest, AKilledCompositorStopsCaptureAndOneThatComesBackIsServedAgai
     companion.wait(6);
     ASSERT_TRUE(host->running());
     {
-        ChildProcess meanwhile(companionArgs({"-q", "-T", "1"}),
+        ChildProcess meanwhile(companionCommand(url, {"-q", "-T", "1"}),
                                ChildProcess::piped(desktop->sway().environment()));
         EXPECT_TRUE(meanwhile.lineStarting("hello: ", 5));
         EXPECT_TRUE(meanwhile.lineStarting("error: captureFailed", 5));
@@ -123,11 +116,11 @@ TEST_F(HostWlrTest, AKilledCompositorStopsCaptureAndOneThatComesBackIsServedAgai
         [&] { return host->errors().find("the Wayland compositor is back") != std::string::npos; },
         std::chrono::seconds(10)))
         << host->errors();
-    const auto script = (folder / "back.jsonl").string();
-    std::ofstream(script) << R"({"at": 1.0, "send": {"text": {"_0": "back"}}})"
-                          << "\n";
-    ChildProcess again(companionArgs({"-v", "-q", "-s", "640", "-T", "4", "--script", script}),
-                       ChildProcess::piped(desktop->sway().environment()));
+    const auto script = companionScript(folder, R"({"at": 1.0, "send": {"text": {"_0": "back"}}})"
+                                                "\n");
+    ChildProcess again(
+        companionCommand(url, {"-v", "-q", "-s", "640", "-T", "4", "--script", script}),
+        ChildProcess::piped(desktop->sway().environment()));
     EXPECT_TRUE(again.lineStarting("video seq=", 8));
     EXPECT_TRUE(desktop->line("text back", 8));
     EXPECT_TRUE(host->running());

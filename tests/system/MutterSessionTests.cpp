@@ -168,24 +168,15 @@ class MutterSessionTest : public ::testing::Test {
         return out;
     }
 
-    std::vector<std::string> companionArgs(std::vector<std::string> args) const {
-        args.insert(args.begin(), url);
-        args.insert(args.begin(), ChildProcess::built("QuelmCompanion", "quelmix-companion"));
-        return args;
-    }
-
     std::vector<std::string> companion(std::vector<std::string> args, double limit = 20) {
-        ChildProcess process(companionArgs(std::move(args)), ChildProcess::piped(environment()));
+        ChildProcess process(companionCommand(url, std::move(args)),
+                             ChildProcess::piped(environment()));
         auto lines = process.allLines(limit);
         process.wait(2);
         return lines;
     }
 
-    std::string script(const std::string& text) {
-        auto path = folder / "script.jsonl";
-        std::ofstream(path) << text;
-        return path.string();
-    }
+    std::string script(const std::string& text) const { return companionScript(folder, text); }
 
     void tellClient(const std::string& command) { std::ofstream(commands) << command << "\n"; }
 
@@ -285,8 +276,8 @@ TEST_F(MutterSessionTest, TheClipboardGoesBothWaysButAPasswordManagersCopyStaysH
     const auto fromPhone =
         scriptLine(R"("at": 0.6)", R"({"clipboard": {"_0": "from the phone ✓"}})");
     ChildProcess phone(
-        companionArgs({"-v", "-q", "-s", "640", "-T", "40", "--script",
-                       script(clipboardSharing(0.2) + keyTap(0.3, kShift) + fromPhone)}),
+        companionCommand(url, {"-v", "-q", "-s", "640", "-T", "40", "--script",
+                               script(clipboardSharing(0.2) + keyTap(0.3, kShift) + fromPhone)}),
         ChildProcess::piped(environment()));
     ASSERT_TRUE(clientSays("^focus$", 10)) << host->errors() << clientLines;
 

@@ -8,9 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "QuelmHostKit/linux/wayland/wlr/WlrSession.hpp"
-#include "tests/fakes/SwayTestDesktop.hpp"
 #include "tests/fakes/TestPattern.hpp"
+#include "tests/system/WlrSessionTest.hpp"
 
 namespace quelm::test {
 namespace {
@@ -79,25 +78,13 @@ double lumaPsnr(const PixelBuffer& picture, const WindowRect& skip) {
     return 10 * std::log10(255.0 * 255.0 / std::max(squares / count, 1e-9));
 }
 
-// A fresh headless sway per test with the test window in it, and a session of the host's
-// services connected to it.
-class WlrCaptureTest : public ::testing::Test {
+class WlrCaptureTest : public WlrSessionTest {
   protected:
-    void SetUp() override {
-        std::string why;
-        desktop = SwayTestDesktop::start(why);
-        if (!desktop) {
-            GTEST_SKIP() << why;
-        }
-        session = WlrSession::open({desktop->sway().socketPath(), nullptr, nullptr});
-        ASSERT_NE(session, nullptr);
-    }
     void TearDown() override {
         if (stream) {
             stream->stop();
         }
-        session.reset();
-        desktop.reset();
+        WlrSessionTest::TearDown();
     }
 
     CaptureDisplay theOutput() {
@@ -119,8 +106,6 @@ class WlrCaptureTest : public ::testing::Test {
         ASSERT_TRUE(status.ok()) << status.description;
     }
 
-    std::unique_ptr<SwayTestDesktop> desktop;
-    std::unique_ptr<WlrSession> session;
     Received received;
     std::shared_ptr<CaptureStream> stream;
 };

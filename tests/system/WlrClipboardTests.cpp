@@ -4,25 +4,21 @@
 #include <future>
 #include <thread>
 
-#include "QuelmHostKit/linux/wayland/wlr/WlrSession.hpp"
 #include "QuelmHostKit/queues/ThreadQueue.hpp"
-#include "tests/fakes/SwayTestDesktop.hpp"
+#include "tests/system/WlrSessionTest.hpp"
 
 namespace quelm::test {
 namespace {
 
 // The clipboard through wlr-data-control against the test window's GTK clipboard, in a fresh
 // headless sway.
-class WlrClipboardTest : public ::testing::Test {
+class WlrClipboardTest : public WlrSessionTest {
   protected:
     void SetUp() override {
-        std::string why;
-        desktop = SwayTestDesktop::start(why);
-        if (!desktop) {
-            GTEST_SKIP() << why;
+        WlrSessionTest::SetUp();
+        if (!ready()) {
+            return;
         }
-        session = WlrSession::open({desktop->sway().socketPath(), nullptr, nullptr});
-        ASSERT_NE(session, nullptr);
         pasteboard = session->createPasteboard(mainQueue);
         ASSERT_NE(pasteboard, nullptr);
         // GTK sets the clipboard only with the keyboard focus, which comes with our keyboard.
@@ -30,8 +26,7 @@ class WlrClipboardTest : public ::testing::Test {
     }
     void TearDown() override {
         pasteboard.reset();
-        session.reset();
-        desktop.reset();
+        WlrSessionTest::TearDown();
     }
 
     bool changeCountMovesFrom(std::uint64_t before) {
@@ -43,8 +38,6 @@ class WlrClipboardTest : public ::testing::Test {
     }
 
     std::shared_ptr<SerialQueue> mainQueue = std::make_shared<ThreadQueue>("test.main");
-    std::unique_ptr<SwayTestDesktop> desktop;
-    std::unique_ptr<WlrSession> session;
     std::shared_ptr<Pasteboard> pasteboard;
 };
 

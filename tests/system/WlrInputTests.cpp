@@ -5,33 +5,26 @@
 #include <string>
 #include <thread>
 
-#include "QuelmHostKit/linux/wayland/wlr/WlrSession.hpp"
-#include "tests/fakes/SwayTestDesktop.hpp"
+#include "tests/system/WlrSessionTest.hpp"
 
 namespace quelm::test {
 namespace {
 
 // The host's virtual pointer and keyboard against the test window in a fresh headless sway;
 // the checks read what the window received.
-class WlrInputTest : public ::testing::Test {
+class WlrInputTest : public WlrSessionTest {
   protected:
     void SetUp() override {
-        std::string why;
-        desktop = SwayTestDesktop::start(why);
-        if (!desktop) {
-            GTEST_SKIP() << why;
+        WlrSessionTest::SetUp();
+        if (!ready()) {
+            return;
         }
-        // Workspaces are sway's: the poster finds its IPC where the session says.
-        setenv("SWAYSOCK", desktop->sway().swaySocket().c_str(), 1);
-        session = WlrSession::open({desktop->sway().socketPath(), nullptr, nullptr});
-        ASSERT_NE(session, nullptr);
         poster = session->eventPoster();
         ASSERT_NE(poster, nullptr);
     }
     void TearDown() override {
         poster.reset();
-        session.reset();
-        desktop.reset();
+        WlrSessionTest::TearDown();
     }
 
     bool mouse(MouseEventType type, double x, double y) {
@@ -41,8 +34,6 @@ class WlrInputTest : public ::testing::Test {
         return poster->postKey({code, down, false, flags});
     }
 
-    std::unique_ptr<SwayTestDesktop> desktop;
-    std::unique_ptr<WlrSession> session;
     std::shared_ptr<EventPoster> poster;
 };
 

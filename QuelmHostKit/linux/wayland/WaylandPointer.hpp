@@ -7,8 +7,8 @@
 
 namespace quelm {
 
-// Where the pointer is on a Wayland desktop, where no client may ask: the compositor tells the
-// screen cast (cursor metadata), and the host knows where it put the pointer itself. Whichever
+// Where the pointer is on a Wayland desktop, where no client may ask: where the host's own
+// pointer last put it, and on GNOME also what the screen cast's cursor metadata tells. Whichever
 // came last wins. Thread-safe.
 class WaylandPointer final : public CursorMonitor {
   public:

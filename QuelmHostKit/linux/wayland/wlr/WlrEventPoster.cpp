@@ -16,11 +16,11 @@
 
 #include "QuelmHostKit/linux/input/CodePoints.hpp"
 #include "QuelmHostKit/linux/wayland/WaylandKeyboard.hpp"
+#include "QuelmHostKit/linux/wayland/WaylandPointer.hpp"
 #include "QuelmHostKit/linux/wayland/wlr/SwayWorkspaces.hpp"
 #include "QuelmHostKit/linux/wayland/wlr/WaylandConnection.hpp"
 #include "QuelmHostKit/linux/wayland/wlr/WlrKeymap.hpp"
 #include "QuelmHostKit/linux/wayland/wlr/WlrOutputs.hpp"
-#include "QuelmHostKit/linux/wayland/wlr/WlrPointerPosition.hpp"
 #include "QuelmHostKit/linux/x11/X11KeyCodes.hpp"
 #include "QuelmHostKit/log/Log.hpp"
 #include "virtual-keyboard-unstable-v1-client.h"
@@ -145,7 +145,7 @@ struct WlrEventPoster::Devices {
 };
 
 std::shared_ptr<WlrEventPoster> WlrEventPoster::create(
-    std::shared_ptr<WaylandConnection> connection, std::shared_ptr<WlrPointerPosition> pointer) {
+    std::shared_ptr<WaylandConnection> connection, std::shared_ptr<WaylandPointer> pointer) {
     const auto& globals = connection->globals();
     if (!globals.virtualPointer && !globals.virtualKeyboard) {
         return nullptr;
@@ -181,7 +181,7 @@ std::shared_ptr<WlrEventPoster> WlrEventPoster::create(
 }
 
 WlrEventPoster::WlrEventPoster(std::shared_ptr<WaylandConnection> connection,
-                               std::shared_ptr<WlrPointerPosition> pointer)
+                               std::shared_ptr<WaylandPointer> pointer)
     : connection_(std::move(connection)),
       pointer_(std::move(pointer)),
       workspaces_(SwayWorkspaces::fromEnvironment()) {}
@@ -263,7 +263,7 @@ bool WlrEventPoster::postMouse(const MouseEvent& event) {
         return true;
     });
     if (posted) {
-        pointer_->moved(PointerPosition{event.position.x, event.position.y});
+        pointer_->set(PointerPosition{event.position.x, event.position.y});
     }
     return posted;
 }

@@ -14,7 +14,7 @@ namespace quelm {
 class SwayWorkspaces;
 class WaylandConnection;
 class WlrKeymap;
-class WlrPointerPosition;
+class WaylandPointer;
 
 // Synthetic input on a wlroots compositor: one zwlr_virtual_pointer_v1 and one
 // zwp_virtual_keyboard_v1, made when the poster is created.
@@ -41,7 +41,7 @@ class WlrEventPoster final : public EventPoster {
 
     // Nothing when the compositor offers neither a virtual pointer nor a virtual keyboard.
     static std::shared_ptr<WlrEventPoster> create(std::shared_ptr<WaylandConnection> connection,
-                                                  std::shared_ptr<WlrPointerPosition> pointer);
+                                                  std::shared_ptr<WaylandPointer> pointer);
     ~WlrEventPoster() override;
     WlrEventPoster(const WlrEventPoster&) = delete;
     WlrEventPoster& operator=(const WlrEventPoster&) = delete;
@@ -74,12 +74,12 @@ class WlrEventPoster final : public EventPoster {
     struct Devices;
 
     WlrEventPoster(std::shared_ptr<WaylandConnection> connection,
-                   std::shared_ptr<WlrPointerPosition> pointer);
+                   std::shared_ptr<WaylandPointer> pointer);
     // Runs `work` on the event thread with the devices; false when the compositor is gone.
     bool run(std::function<bool(Devices&)> work);
 
     std::shared_ptr<WaylandConnection> connection_;
-    std::shared_ptr<WlrPointerPosition> pointer_;
+    std::shared_ptr<WaylandPointer> pointer_;
     std::unique_ptr<Devices> devices_;  // event thread only
     std::unique_ptr<SwayWorkspaces> workspaces_;
     DBusInputMethods inputMethods_;

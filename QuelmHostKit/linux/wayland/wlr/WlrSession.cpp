@@ -3,12 +3,12 @@
 #include <cerrno>
 #include <cstring>
 
+#include "QuelmHostKit/linux/wayland/WaylandPointer.hpp"
 #include "QuelmHostKit/linux/wayland/wlr/WaylandConnection.hpp"
 #include "QuelmHostKit/linux/wayland/wlr/WlrCaptureService.hpp"
 #include "QuelmHostKit/linux/wayland/wlr/WlrEventPoster.hpp"
 #include "QuelmHostKit/linux/wayland/wlr/WlrOutputs.hpp"
 #include "QuelmHostKit/linux/wayland/wlr/WlrPasteboard.hpp"
-#include "QuelmHostKit/linux/wayland/wlr/WlrPointerPosition.hpp"
 #include "QuelmHostKit/log/Log.hpp"
 
 namespace quelm {
@@ -34,7 +34,7 @@ std::unique_ptr<WlrSession> WlrSession::open(Options options, std::string* why) 
     }
     std::unique_ptr<WlrSession> session(new WlrSession());
     session->connection_ = connection;
-    session->pointer_ = std::make_shared<WlrPointerPosition>();
+    session->pointer_ = std::make_shared<WaylandPointer>();
     session->capture_ = std::make_shared<WlrCaptureService>(WlrCaptureService::Options{
         connection, std::move(options.audio), std::move(options.neverCapture)});
     session->poster_ = WlrEventPoster::create(connection, session->pointer_);

@@ -17,7 +17,7 @@ namespace quelm {
 
 class WaylandConnection;
 class WlrOutputs;
-class WlrPointerPosition;
+class WaylandPointer;
 
 // The platform services of a wlroots desktop (sway and its kin), all on one Wayland
 // connection: outputs from xdg-output, capture with wlr-screencopy, the pointer position the
@@ -62,7 +62,7 @@ class WlrSession {
     WlrSession() = default;
 
     std::shared_ptr<WaylandConnection> connection_;
-    std::shared_ptr<WlrPointerPosition> pointer_;
+    std::shared_ptr<WaylandPointer> pointer_;
     std::shared_ptr<CaptureService> capture_;
     std::shared_ptr<EventPoster> poster_;
 };
