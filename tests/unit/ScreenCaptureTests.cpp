@@ -523,5 +523,48 @@ TEST_F(ScreenCaptureTest, AcknowledgeAndKeyFrameRequestsReachThePipeline) {
     EXPECT_TRUE(encoder.encodeAt(3).forceKey);
 }
 
+TEST_F(ScreenCaptureTest, AConnectingCompanionFindsTheCaptureReadyOnceAndItGoesWhenNobodyTakesIt) {
+    service->setDisplays(std::vector<CaptureDisplay>{{1, 3840, 2160}, {2, 2560, 1440}});
+    wantedDisplay = 2;
+    auto sizes = [this] {
+        std::vector<std::pair<std::uint32_t, int>> seen;
+        for (const auto& p : service->preparations()) {
+            seen.emplace_back(p.display.id, p.likely.width);
+        }
+        return seen;
+    };
+    // Nothing known of the companion yet: the native size. A burst of connections costs one.
+    capture->prepare();
+    capture->prepare();
+    queue->runPending();
+    EXPECT_EQ(sizes(), (std::vector<std::pair<std::uint32_t, int>>{{2, 2560}}));
+
+    // The stream takes it over; while one runs, a connection prepares nothing.
+    startAndRun();
+    capture->prepare();
+    queue->runPending();
+    EXPECT_EQ(service->preparations().size(), 1u);
+
+    // After a stop, the next one is made at the size the last companion asked for, and kept as
+    // long as connections keep coming.
+    capture->stop();
+    queue->runPending();
+    capture->prepare();
+    queue->runPending();
+    EXPECT_EQ(sizes(), (std::vector<std::pair<std::uint32_t, int>>{{2, 2560}, {2, 1280}}));
+    queue->advance(ScreenCapture::preparedLife / 2);
+    capture->prepare();
+    queue->runPending();
+    queue->advance(ScreenCapture::preparedLife * 0.75);
+    EXPECT_EQ(service->preparations().size(), 2u);
+    EXPECT_EQ(service->discards(), 0);
+    queue->advance(ScreenCapture::preparedLife * 0.5);
+    EXPECT_EQ(service->discards(), 1);
+
+    capture->prepare();
+    queue->runPending();
+    EXPECT_EQ(service->preparations().size(), 3u) << "a discarded preparation is made again";
+}
+
 }  // namespace
 }  // namespace quelm
