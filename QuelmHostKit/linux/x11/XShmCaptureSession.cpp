@@ -14,6 +14,8 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <new>
+#include <thread>
 
 #include "QuelmHostKit/linux/x11/X11ErrorTrap.hpp"
 #include "QuelmHostKit/log/Log.hpp"
@@ -22,6 +24,9 @@
 namespace quelm {
 
 namespace {
+
+// Bytes between two reads of the pages of the image when warming it.
+constexpr std::size_t kWarmStride = 4096;
 
 // How long the monitor is looked up again after a RandR change.
 constexpr double monitorRecheck = 1.0;
@@ -62,7 +67,6 @@ char* attachSegment(int id, std::size_t size) {
 }
 
 }  // namespace
-
 
 CaptureStatus XShmCaptureSession::open() {
     connection_ = X11Connection::open(options_.displayName);
@@ -125,9 +129,9 @@ bool XShmCaptureSession::refreshMonitor(CaptureStatus& why) {
         return false;
     }
     XRect bounds{static_cast<int>(std::lround(found->bounds.x)),
-                static_cast<int>(std::lround(found->bounds.y)),
-                static_cast<int>(std::lround(found->bounds.width)),
-                static_cast<int>(std::lround(found->bounds.height))};
+                 static_cast<int>(std::lround(found->bounds.y)),
+                 static_cast<int>(std::lround(found->bounds.width)),
+                 static_cast<int>(std::lround(found->bounds.height))};
     if (!(bounds == monitor_)) {
         monitor_ = bounds;
         monitorChanged_ = true;
@@ -146,14 +150,32 @@ void XShmCaptureSession::usePool(int width, int height) {
 
 void XShmCaptureSession::warm(int width, int height) {
     usePool(width, height);
-    PixelBufferRef buffer = image_ ? pool_->acquire() : nullptr;
-    if (!buffer) {
+    if (!image_) {
         return;
     }
-    // The first touch of each page costs the X server and us far more than a steady grab (at
-    // 1080p about 25 ms for the read and 15 ms for the conversion, against 1 and 2): paid here,
-    // the result dropped. The buffer goes back to the pool, its pages made.
-    if (XShmGetImage(display_, root_, image_, monitor_.x, monitor_.y, AllPlanes)) {
+    // The first touch of each page costs the X server and us far more than a steady grab does
+    // (at 1080p about 25 ms for the server's read and 15 ms for our conversion, against 1 and
+    // 2): paid here, the picture dropped. The server fills the image while a helper makes a
+    // buffer of the pool and reads the image's pages; the buffer goes back to the pool warm.
+    PixelBufferRef buffer;
+    std::thread ours([&] {
+        try {
+            buffer = pool_->acquire();
+        } catch (const std::bad_alloc&) {
+            return;
+        }
+        const auto* pixels = reinterpret_cast<const volatile std::uint8_t*>(image_->data);
+        const std::size_t size = static_cast<std::size_t>(image_->bytes_per_line) *
+                                 static_cast<std::size_t>(image_->height);
+        std::uint8_t sum = 0;
+        for (std::size_t at = 0; at < size; at += kWarmStride) {
+            sum = static_cast<std::uint8_t>(sum + pixels[at]);
+        }
+        (void)sum;
+    });
+    const bool read = XShmGetImage(display_, root_, image_, monitor_.x, monitor_.y, AllPlanes);
+    ours.join();
+    if (read && buffer) {
         converter_.convert(BgraImage{reinterpret_cast<const std::uint8_t*>(image_->data),
                                      image_->width, image_->height, image_->bytes_per_line},
                            *buffer);
@@ -277,8 +299,7 @@ double XShmCaptureSession::nextWake(double now) const {
     return std::max(wake, now);
 }
 
-void XShmCaptureSession::tick(double now,
-                                      const std::function<void(PixelBufferRef)>& deliver) {
+void XShmCaptureSession::tick(double now, const std::function<void(PixelBufferRef)>& deliver) {
     if (now < recheckUntil_) {
         CaptureStatus why;
         if (!refreshMonitor(why)) {
@@ -329,7 +350,8 @@ bool XShmCaptureSession::damageInsideMonitor() {
     XRectangle* rects = XFixesFetchRegionAndBounds(display_, region_, &count, &bounds);
     bool inside = false;
     for (int i = 0; i < count && !inside; ++i) {
-        inside = monitor_.intersects(XRect{rects[i].x, rects[i].y, rects[i].width, rects[i].height});
+        inside =
+            monitor_.intersects(XRect{rects[i].x, rects[i].y, rects[i].width, rects[i].height});
     }
     if (rects) {
         XFree(rects);
@@ -374,12 +396,13 @@ void XShmCaptureSession::queryPointer() {
         return;
     }
     const XRect cursorBox{x - cursor_.hotX, y - cursor_.hotY, std::max(cursor_.width, 1),
-                         std::max(cursor_.height, 1)};
+                          std::max(cursor_.height, 1)};
     // The first position has no old box: the sentinel must not take part in arithmetic.
     const bool hadPosition = pointerKnown();
-    const XRect oldBox = hadPosition ? XRect{pointerX_ - cursor_.hotX, pointerY_ - cursor_.hotY,
-                                           std::max(cursor_.width, 1), std::max(cursor_.height, 1)}
-                                    : XRect{};
+    const XRect oldBox = hadPosition
+                             ? XRect{pointerX_ - cursor_.hotX, pointerY_ - cursor_.hotY,
+                                     std::max(cursor_.width, 1), std::max(cursor_.height, 1)}
+                             : XRect{};
     pointerX_ = x;
     pointerY_ = y;
     cursorVisible_ = monitor_.intersects(cursorBox);
@@ -408,7 +431,7 @@ bool XShmCaptureSession::grab(const std::function<void(PixelBufferRef)>& deliver
                               image_->height, image_->bytes_per_line};
     if (pointerKnown() &&
         monitor_.intersects(XRect{pointerX_ - cursor_.hotX, pointerY_ - cursor_.hotY, cursor_.width,
-                                 cursor_.height})) {
+                                  cursor_.height})) {
         ScreenOverlay::drawCursor(picture, cursor_, pointerX_ - monitor_.x, pointerY_ - monitor_.y);
     }
     if (options_.neverCapture) {
