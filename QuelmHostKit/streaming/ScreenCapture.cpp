@@ -229,8 +229,10 @@ void ScreenCapture::warm() {
         return;
     }
     const CaptureDisplay display = choose(*displays);
-    services_.service->prepare(display,
-                               settingsFor(display.pixelWidth, display.pixelHeight, likely, false));
+    const auto settings = settingsFor(display.pixelWidth, display.pixelHeight, likely, false);
+    // The encoder is made on the video queue while the capture is prepared here.
+    pipeline_->prepare(settings.width, settings.height, likely);
+    services_.service->prepare(display, settings);
     preparedUntil_ = services_.startup->now() + preparedLife;
     if (!discardScheduled_) {
         discardScheduled_ = true;
@@ -248,6 +250,7 @@ void ScreenCapture::discardPreparedWhenDue() {
     }
     discardScheduled_ = false;
     services_.service->discardPrepared();
+    pipeline_->discardPrepared();
 }
 
 void ScreenCapture::startFailed(const CaptureStatus& status, std::uint64_t ticket) {

@@ -69,9 +69,10 @@ class ScreenCapture final : public ScreenStreaming,
     void requestKeyFrame() override;
     void update(const StreamConfig& config) override;
     void setAudio(std::int64_t kbps, PacketHandler onPacket) override;
-    // Has the service prepare the capture of the display a start would choose, at the settings
-    // of the last start, unless a stream runs; kept `preparedLife` seconds after the last
-    // prepare when no start takes it.
+    // Has the service prepare the capture of the display a start would choose, and the pipeline
+    // an encoder, for the configuration of the last start (before any, the companion's preset
+    // for a phone away from home), unless a stream runs; kept `preparedLife` seconds after the
+    // last prepare when no start takes them.
     void prepare() override;
 
     static constexpr double preparedLife = 10.0;
@@ -133,7 +134,7 @@ class ScreenCapture final : public ScreenStreaming,
     Size nativeSize_;
     std::optional<StreamConfig> config_;
     // The configuration of the last start: what the next companion most likely asks for.
-    StreamConfig lastConfig_;
+    StreamConfig lastConfig_{1920, 6.0, 30};
     FrameHandler frameHandler_;
     ErrorHandler errorHandler_;
     std::int64_t audioKbps_ = 0;
