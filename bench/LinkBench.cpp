@@ -4,8 +4,11 @@
 // Decoded pictures are compared with the screen in luma (BT.709, video range). Root only; run
 // on an X display of 1920x1080 (bench/link-figures.sh starts a private desktop).
 //
-//   LinkBench <quelmix-host> [--try MBPS RTT_MS SECONDS]
+//   LinkBench <quelmix-host> [--only MBPS] [--connects N]
+//   LinkBench <quelmix-host> --try MBPS RTT_MS SECONDS
 //
+// --only runs the profile of that rate alone. --connects measures only the connection's start,
+// N times against one host that idles between them, and prints each figure and their median.
 // With --try it only sets up the link and the host and prints how to reach it from the
 // companion's namespace, for trying quelmix-companion by hand.
 
@@ -155,6 +158,7 @@ class HostProcess {
 // One decoded picture as the companion got it.
 struct Picture {
     double at = 0;
+    double receivedAt = 0;  // its message arrived, before decoding
     bool key = false;
     std::size_t bytes = 0;
     std::vector<std::uint8_t> luma;  // width x height
@@ -181,8 +185,10 @@ class Companion {
         try {
             beast::get_lowest_layer(ws_).connect(
                 tcp::endpoint(boost::asio::ip::make_address(address), port));
+            connectedAt_ = now();
             ws_.read_message_max(0);
             ws_.handshake(address + ":" + std::to_string(port), "/");
+            upgradedAt_ = now();
             ws_.text(true);
             char config[160];
             std::snprintf(config, sizeof config,
@@ -230,6 +236,9 @@ class Companion {
     void discard() { pictures_.clear(); }
 
     std::size_t frames() const { return frames_; }
+    // When the TCP connection and the WebSocket upgrade were done.
+    double connectedAt() const { return connectedAt_; }
+    double upgradedAt() const { return upgradedAt_; }
     const Picture& last() const { return last_; }
     std::size_t bytes() const { return bytesIn_; }
     bool failed() const { return failed_; }
@@ -275,6 +284,7 @@ class Companion {
         ++frames_;
         bytesIn_ += data.size();
         Picture picture;
+        picture.receivedAt = now();
         picture.key = frame->isKey;
         picture.bytes = data.size();
         if (decode(*frame, picture)) {
@@ -337,6 +347,8 @@ class Companion {
     std::size_t frames_ = 0;
     std::size_t bytesIn_ = 0;
     bool failed_ = false;
+    double connectedAt_ = 0;
+    double upgradedAt_ = 0;
 };
 
 double psnr(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
@@ -463,6 +475,61 @@ Figures measure(const EmulatedLink& link, const std::string& host, double mbps, 
     return f;
 }
 
+// One connection's start as the companion saw it, in seconds after connect() was called.
+struct ConnectStart {
+    double tcp = -1, upgraded = -1, received = -1, decoded = -1, sharp = -1;
+    double keyKB = 0, db = 0;
+};
+
+// `count` connections, one after another, to one host that idles for a while between them.
+std::vector<ConnectStart> measureConnects(const EmulatedLink& link, const std::string& host,
+                                          double mbps, LinkScreen& x, int count) {
+    std::vector<ConnectStart> starts;
+    HostProcess process(host, link.hostNamespace(), 5290);
+    if (process.token().empty()) {
+        std::fprintf(stderr, "the host gave no URL\n");
+        return starts;
+    }
+    x.parkPointer();
+    x.showTerminalDesk();
+    const auto screen = x.luma();
+    for (int i = 0; i < count; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        ConnectStart start;
+        Companion companion(x.width(), x.height());
+        const double begun = now();
+        if (companion.connect(link.hostAddress(), 5290, process.token(), mbps)) {
+            start.tcp = companion.connectedAt() - begun;
+            start.upgraded = companion.upgradedAt() - begun;
+            if (auto first = companion.until([](const Picture&) { return true; }, 5)) {
+                start.received = first->receivedAt - begun;
+                start.decoded = first->at - begun;
+                start.keyKB = first->bytes / 1024.0;
+                start.db = psnr(first->luma, screen);
+                start.sharp = sharpAfter(companion, screen, begun, 38, *first, 3);
+            }
+        }
+        starts.push_back(start);
+    }
+    return starts;
+}
+
+void printConnects(const std::string& profile, const std::vector<ConnectStart>& starts) {
+    std::printf("%s: connect -> TCP / upgraded / first frame in / decoded / 38 dB, seconds\n",
+                profile.c_str());
+    std::vector<double> decoded;
+    for (const auto& s : starts) {
+        std::printf("  %.3f / %.3f / %.3f / %.3f / %.3f  (%.0f KB, %.1f dB)\n", s.tcp, s.upgraded,
+                    s.received, s.decoded, s.sharp, s.keyKB, s.db);
+        decoded.push_back(s.decoded);
+    }
+    if (!decoded.empty()) {
+        std::sort(decoded.begin(), decoded.end());
+        std::printf("  decoded: median %.3f s, best %.3f s, worst %.3f s\n",
+                    decoded[decoded.size() / 2], decoded.front(), decoded.back());
+    }
+}
+
 void print(const std::vector<std::pair<std::string, Figures>>& runs) {
     auto row = [&](const char* name, auto value) {
         std::printf("%-44s", name);
@@ -511,8 +578,8 @@ void print(const std::vector<std::pair<std::string, Figures>>& runs) {
 int main(int argc, char** argv) {
     if (argc < 2 || !std::getenv("DISPLAY")) {
         std::fprintf(stderr,
-                     "usage: LinkBench <quelmix-host> [--try MBPS RTT_MS SECONDS], "
-                     "as root, with DISPLAY set\n");
+                     "usage: LinkBench <quelmix-host> [--only MBPS] [--connects N] | "
+                     "[--try MBPS RTT_MS SECONDS], as root, with DISPLAY set\n");
         return 2;
     }
     const std::string host = argv[1];
@@ -534,6 +601,19 @@ int main(int argc, char** argv) {
         std::this_thread::sleep_for(std::chrono::duration<double>(std::atof(argv[5])));
         return 0;
     }
+    double only = 0;
+    int connects = 0;
+    for (int i = 2; i + 1 < argc; i += 2) {
+        const std::string option = argv[i];
+        if (option == "--only") {
+            only = std::atof(argv[i + 1]);
+        } else if (option == "--connects") {
+            connects = std::max(std::atoi(argv[i + 1]), 1);
+        } else {
+            std::fprintf(stderr, "unknown option %s\n", option.c_str());
+            return 2;
+        }
+    }
 
     LinkScreen screen;
     if (!screen.open()) {
@@ -546,23 +626,38 @@ int main(int argc, char** argv) {
     for (const auto& entry : profiles) {
         const std::string& name = entry.first;
         const EmulatedLink::Profile& profile = entry.second;
+        if (only > 0 && profile.mbps != only) {
+            continue;
+        }
         auto link = EmulatedLink::create(profile, why);
         if (!link) {
             std::fprintf(stderr, "no link: %s\n", why.c_str());
             return 1;
         }
         Figures figures;
+        std::vector<ConnectStart> starts;
         // The companion's socket must be made inside its namespace.
         std::thread companion([&] {
-            if (EmulatedLink::enter(link->companionNamespace())) {
+            if (!EmulatedLink::enter(link->companionNamespace())) {
+                return;
+            }
+            if (connects > 0) {
+                starts = measureConnects(*link, host, profile.mbps, screen, connects);
+            } else {
                 figures = measure(*link, host, profile.mbps, screen);
             }
         });
         companion.join();
         std::fprintf(stderr, "%s: %ld packets dropped by the buffer\n", name.c_str(),
                      link->dropped());
-        runs.emplace_back(name, figures);
+        if (connects > 0) {
+            printConnects(name, starts);
+        } else {
+            runs.emplace_back(name, figures);
+        }
     }
-    print(runs);
+    if (!runs.empty()) {
+        print(runs);
+    }
     return 0;
 }

@@ -4,6 +4,10 @@
 # side by side. Root only (namespaces, tun devices).
 #
 #   bench/link-figures.sh              the table
+#   bench/link-figures.sh --only 6     the table of the 6 Mbit/s profile alone
+#   bench/link-figures.sh --only 6 --connects 8
+#                                      eight connections to one idle host, each one's start
+#                                      (TCP, upgrade, first frame in, decoded, 38 dB)
 #   bench/link-figures.sh --try 2 80 60
 #                                      the host behind a 2 Mbit/s, 80 ms link for 60 s, with
 #                                      the command that reaches it from the companion's side

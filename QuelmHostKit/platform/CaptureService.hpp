@@ -65,6 +65,18 @@ class CaptureService {
     // A stream that is not started yet.
     virtual Stream createStream(const CaptureDisplay& display, const CaptureSettings& settings,
                                 CaptureStream::Receivers receivers) = 0;
+
+    // Makes the capture of `display` ready ahead of its stream (a companion is connecting), so
+    // that the stream's first picture costs no more than any later one; `likely` are the
+    // settings that stream will most likely have. The next createStream of that display takes
+    // it over. One at a time: a new one replaces the last. May block. Nothing by default, for
+    // platforms whose first picture needs no preparing.
+    virtual void prepare(const CaptureDisplay& display, const CaptureSettings& likely) {
+        (void)display;
+        (void)likely;
+    }
+    // Lets an unused preparation go (the companion never said hello).
+    virtual void discardPrepared() {}
 };
 
 }  // namespace quelm

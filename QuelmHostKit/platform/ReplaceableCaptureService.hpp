@@ -29,6 +29,16 @@ class ReplaceableCaptureService final : public CaptureService, public Replaceabl
         }
         return away();
     }
+    void prepare(const CaptureDisplay& display, const CaptureSettings& likely) override {
+        if (const auto service = current()) {
+            service->prepare(display, likely);
+        }
+    }
+    void discardPrepared() override {
+        if (const auto service = current()) {
+            service->discardPrepared();
+        }
+    }
 
   private:
     static CaptureStatus away() {

@@ -201,6 +201,11 @@ void RemoteServer::accept(boost::asio::ip::tcp::socket socket) {
         socket.close(error);
         return;
     }
+    // Capture gets ready while the upgrade and the hello are on their way: a round trip
+    // on a phone's link, about what a cold first picture costs.
+    if (services_.screen) {
+        services_.screen->prepare();
+    }
     admit(std::make_shared<Peer>(std::move(socket), std::move(host), nextPeerId_++,
                                  options_.peerLimits));
 }

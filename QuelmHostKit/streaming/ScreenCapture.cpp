@@ -77,6 +77,7 @@ void ScreenCapture::start(const StreamConfig& config, FrameHandler onFrame, Erro
         stream_.reset();
         streamId_ = 0;
         config_ = config;
+        lastConfig_ = config;
         frameHandler_ = std::move(onFrame);
         errorHandler_ = std::move(onError);
         ticket = generation_;
@@ -117,10 +118,7 @@ void ScreenCapture::begin(std::uint64_t ticket) {
         fail(kNoDisplay, ticket);
         return;
     }
-    const std::uint32_t wanted = services_.currentDisplay ? services_.currentDisplay() : 0;
-    auto chosen = std::find_if(displays.begin(), displays.end(),
-                               [wanted](const CaptureDisplay& d) { return d.id == wanted; });
-    CaptureDisplay display = chosen != displays.end() ? *chosen : displays.front();
+    const CaptureDisplay display = choose(displays);
     Size native{display.pixelWidth, display.pixelHeight};
 
     // First check: a newer start or a stop since this one was asked for.
@@ -138,6 +136,8 @@ void ScreenCapture::begin(std::uint64_t ticket) {
     }
     auto settings = settingsFor(native.width, native.height, config, audio);
     auto created = services_.service->createStream(display, settings, receiversFor(streamId));
+    // A preparation was taken over by this stream, or is of no use to it.
+    preparedUntil_ = 0;
     if (auto* status = std::get_if<CaptureStatus>(&created)) {
         startFailed(*status, ticket);
         return;
@@ -191,6 +191,66 @@ void ScreenCapture::begin(std::uint64_t ticket) {
     if (latest != settings) {
         reconfigure(std::move(stream), streamId, latest, ticket, "capture update failed: ");
     }
+}
+
+CaptureDisplay ScreenCapture::choose(const std::vector<CaptureDisplay>& displays) const {
+    const std::uint32_t wanted = services_.currentDisplay ? services_.currentDisplay() : 0;
+    auto chosen = std::find_if(displays.begin(), displays.end(),
+                               [wanted](const CaptureDisplay& d) { return d.id == wanted; });
+    return chosen != displays.end() ? *chosen : displays.front();
+}
+
+void ScreenCapture::prepare() {
+    services_.startup->async(
+        weakCallback(shared_from_this(), [](ScreenCapture& self) { self.warm(); }));
+}
+
+void ScreenCapture::warm() {
+    // One preparation at a time: connections that follow while it is kept only keep it
+    // longer, so that a burst of them costs one.
+    if (preparedUntil_ > services_.startup->now()) {
+        preparedUntil_ = services_.startup->now() + preparedLife;
+        return;
+    }
+    StreamConfig likely;
+    {
+        std::lock_guard lock(mutex_);
+        if (stream_) {
+            return;
+        }
+        likely = lastConfig_;
+    }
+    if (!services_.service || !services_.service->permissionGranted()) {
+        return;
+    }
+    auto listed = services_.service->displays();
+    const auto* displays = std::get_if<std::vector<CaptureDisplay>>(&listed);
+    if (!displays || displays->empty()) {
+        return;
+    }
+    const CaptureDisplay display = choose(*displays);
+    const auto settings = settingsFor(display.pixelWidth, display.pixelHeight, likely, false);
+    // The encoder is made on the video queue while the capture is prepared here.
+    pipeline_->prepare(settings.width, settings.height, likely);
+    services_.service->prepare(display, settings);
+    preparedUntil_ = services_.startup->now() + preparedLife;
+    if (!discardScheduled_) {
+        discardScheduled_ = true;
+        discardPreparedWhenDue();
+    }
+}
+
+void ScreenCapture::discardPreparedWhenDue() {
+    const double left = preparedUntil_ - services_.startup->now();
+    if (left > 0) {
+        services_.startup->after(left, weakCallback(shared_from_this(), [](ScreenCapture& self) {
+                                     self.discardPreparedWhenDue();
+                                 }));
+        return;
+    }
+    discardScheduled_ = false;
+    services_.service->discardPrepared();
+    pipeline_->discardPrepared();
 }
 
 void ScreenCapture::startFailed(const CaptureStatus& status, std::uint64_t ticket) {

@@ -69,6 +69,13 @@ class ScreenCapture final : public ScreenStreaming,
     void requestKeyFrame() override;
     void update(const StreamConfig& config) override;
     void setAudio(std::int64_t kbps, PacketHandler onPacket) override;
+    // Has the service prepare the capture of the display a start would choose, and the pipeline
+    // an encoder, for the configuration of the last start (before any, the companion's preset
+    // for a phone away from home), unless a stream runs; kept `preparedLife` seconds after the
+    // last prepare when no start takes them.
+    void prepare() override;
+
+    static constexpr double preparedLife = 10.0;
 
     // The capture settings for a display of this native size.
     static CaptureSettings settingsFor(int nativeWidth, int nativeHeight,
@@ -82,7 +89,11 @@ class ScreenCapture final : public ScreenStreaming,
         int height = 0;
     };
 
+    // The display to capture: the selected one when listed, else the first.
+    CaptureDisplay choose(const std::vector<CaptureDisplay>& displays) const;
     void begin(std::uint64_t ticket);
+    void warm();
+    void discardPreparedWhenDue();
     void startFailed(const CaptureStatus& status, std::uint64_t ticket);
     void fail(const std::string& code, std::uint64_t ticket);
     CaptureStream::Receivers receiversFor(std::uint64_t streamId);
@@ -98,6 +109,11 @@ class ScreenCapture final : public ScreenStreaming,
     const Collaborators services_;
     const std::shared_ptr<EncodeLatencyMeter> latency_;
     const std::shared_ptr<VideoPipeline> pipeline_;
+
+    // Touched only on services_.startup: until when a preparation is kept, and whether a
+    // discard is due.
+    double preparedUntil_ = 0;
+    bool discardScheduled_ = false;
 
     // Touched only on services_.audio.
     std::unique_ptr<AudioEncoding> encoder_;
@@ -117,6 +133,8 @@ class ScreenCapture final : public ScreenStreaming,
     std::uint64_t nextStreamId_ = 0;
     Size nativeSize_;
     std::optional<StreamConfig> config_;
+    // The configuration of the last start: what the next companion most likely asks for.
+    StreamConfig lastConfig_{1920, 6.0, 30};
     FrameHandler frameHandler_;
     ErrorHandler errorHandler_;
     std::int64_t audioKbps_ = 0;

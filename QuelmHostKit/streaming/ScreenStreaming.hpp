@@ -34,6 +34,9 @@ class ScreenStreaming {
     virtual void update(const StreamConfig& config) = 0;
     // A positive rate and a handler start audio at that rate; 0 and no handler stop it.
     virtual void setAudio(std::int64_t kbps, PacketHandler onPacket) = 0;
+    // A companion is connecting and may start a stream soon: a hint to get ready. Nothing by
+    // default.
+    virtual void prepare() {}
 };
 
 }  // namespace quelm

@@ -36,6 +36,7 @@ VideoPipeline::VideoPipeline(std::shared_ptr<SerialQueue> queue, VideoEncoderFac
 VideoPipeline::~VideoPipeline() {
     // Tasks, timers and completions hold the pipeline weakly: none can reach it any more.
     dropEncoder();
+    dropSpare();
 }
 
 void VideoPipeline::enqueue(std::function<void(VideoPipeline&)> work) {
@@ -57,8 +58,29 @@ void VideoPipeline::configure(int width, int height, const StreamConfig& config)
         self.height_ = height;
         self.config_ = config;
         self.creationFailureLogged_ = false;
-        self.createEncoder();
+        if (self.spareFits(width, height, config)) {
+            self.encoder_ = std::move(self.spare_);
+        } else {
+            self.dropSpare();
+            self.createEncoder();
+        }
     });
+}
+
+void VideoPipeline::prepare(int width, int height, const StreamConfig& config) {
+    enqueue([width, height, config](VideoPipeline& self) {
+        if (self.config_ || !self.makeEncoder_ || (self.spareFits(width, height, config))) {
+            return;
+        }
+        self.dropSpare();
+        self.spare_ = self.makeEncoder_(width, height, config);
+        self.spareSize_ = {width, height};
+        self.spareConfig_ = config;
+    });
+}
+
+void VideoPipeline::discardPrepared() {
+    enqueue([](VideoPipeline& self) { self.dropSpare(); });
 }
 
 void VideoPipeline::submit(PixelBufferRef buffer) {
@@ -120,6 +142,17 @@ void VideoPipeline::dropEncoder() {
     if (encoder_) {
         encoder_->invalidate();
         encoder_.reset();
+    }
+}
+
+bool VideoPipeline::spareFits(int width, int height, const StreamConfig& config) const {
+    return spare_ && spareSize_ == Size{width, height} && spareConfig_ == config;
+}
+
+void VideoPipeline::dropSpare() {
+    if (spare_) {
+        spare_->invalidate();
+        spare_.reset();
     }
 }
 

@@ -55,8 +55,14 @@ class VideoPipeline final : public std::enable_shared_from_this<VideoPipeline> {
     void setOnFrame(FrameHandler onFrame);
     // Called on `queue` after `onFrame` with the stage times of a measured frame.
     void setOnTimes(std::function<void(const FrameTimes&)> onTimes);
-    // Resets, takes the new size and settings, and makes an encoder.
+    // Resets, takes the new size and settings, and makes an encoder (or takes the prepared one
+    // when it was made for them).
     void configure(int width, int height, const StreamConfig& config);
+    // While unconfigured: makes an encoder for this size and settings ahead of the configure
+    // that may ask for them (a companion is connecting; opening an encoder takes several ms,
+    // the first in a process tens). Kept until the next configure or discardPrepared().
+    void prepare(int width, int height, const StreamConfig& config);
+    void discardPrepared();
     // Offers a captured picture; pictures of another size than configured are dropped.
     void submit(PixelBufferRef buffer);
     // The companion acknowledged one frame, whichever it was.
@@ -77,6 +83,8 @@ class VideoPipeline final : public std::enable_shared_from_this<VideoPipeline> {
 
     void resetState();
     void dropEncoder();
+    void dropSpare();
+    bool spareFits(int width, int height, const StreamConfig& config) const;
     bool createEncoder();
     void pump();
     void startEncode(PixelBufferRef picture, bool fresh, double now);
@@ -96,6 +104,10 @@ class VideoPipeline final : public std::enable_shared_from_this<VideoPipeline> {
     int height_ = 0;
     std::optional<StreamConfig> config_;
     std::unique_ptr<VideoEncoding> encoder_;
+    // Made by prepare, for spareSize_ and spareConfig_.
+    std::unique_ptr<VideoEncoding> spare_;
+    Size spareSize_;
+    StreamConfig spareConfig_;
     FrameGate gate_{gateLimit, gateTimeout};
     PixelBufferRef pending_;
     PixelBufferRef current_;

@@ -174,6 +174,26 @@ void FakeCaptureService::onStart(std::function<void()> hook) {
     startHook_ = std::move(hook);
 }
 
+void FakeCaptureService::prepare(const CaptureDisplay& display, const CaptureSettings& likely) {
+    std::lock_guard lock(mutex_);
+    preparations_.push_back({display, likely});
+}
+
+void FakeCaptureService::discardPrepared() {
+    std::lock_guard lock(mutex_);
+    ++discards_;
+}
+
+std::vector<FakeCaptureService::Preparation> FakeCaptureService::preparations() const {
+    std::lock_guard lock(mutex_);
+    return preparations_;
+}
+
+int FakeCaptureService::discards() const {
+    std::lock_guard lock(mutex_);
+    return discards_;
+}
+
 int FakeCaptureService::displayQueries() const {
     std::lock_guard lock(mutex_);
     return displayQueries_;

@@ -55,6 +55,8 @@ class FakeCaptureService final : public CaptureService,
     Displays displays() override;
     Stream createStream(const CaptureDisplay& display, const CaptureSettings& settings,
                         CaptureStream::Receivers receivers) override;
+    void prepare(const CaptureDisplay& display, const CaptureSettings& likely) override;
+    void discardPrepared() override;
 
     // Script.
     void setPermission(bool granted);
@@ -71,6 +73,13 @@ class FakeCaptureService final : public CaptureService,
     int displayQueries() const;
     std::vector<std::shared_ptr<FakeCaptureStream>> streams() const;
     std::shared_ptr<FakeCaptureStream> lastStream() const;
+    struct Preparation {
+        CaptureDisplay display;
+        CaptureSettings likely;
+        friend bool operator==(const Preparation&, const Preparation&) = default;
+    };
+    std::vector<Preparation> preparations() const;
+    int discards() const;
 
   private:
     friend class FakeCaptureStream;
@@ -89,6 +98,8 @@ class FakeCaptureService final : public CaptureService,
     std::function<void()> startHook_;
     int displayQueries_ = 0;
     std::vector<std::shared_ptr<FakeCaptureStream>> streams_;
+    std::vector<Preparation> preparations_;
+    int discards_ = 0;
 };
 
 }  // namespace quelm::test

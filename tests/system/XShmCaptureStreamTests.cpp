@@ -14,6 +14,7 @@
 
 #include "QuelmHostKit/linux/x11/X11DisplayServices.hpp"
 #include "QuelmHostKit/linux/x11/X11EventPump.hpp"
+#include "QuelmHostKit/linux/x11/XShmCaptureSession.hpp"
 #include "QuelmHostKit/linux/x11/XShmCaptureStream.hpp"
 #include "tests/fakes/PrivateXvfb.hpp"
 
@@ -137,8 +138,7 @@ class XShmCaptureStreamTest : public ::testing::Test {
         xvfb.reset();
     }
 
-    void makeStream(CaptureSettings settings,
-                    std::shared_ptr<NeverCaptureRegistry> registry = nullptr) {
+    XShmCaptureStream::Options options(std::shared_ptr<NeverCaptureRegistry> registry = nullptr) {
         XShmCaptureStream::Options options;
         options.displayName = xvfb->name();
         options.displayId = displayId;
@@ -148,7 +148,14 @@ class XShmCaptureStreamTest : public ::testing::Test {
             std::lock_guard lock(pointerMutex);
             pointers.push_back(position);
         };
-        stream = std::make_shared<XShmCaptureStream>(options, settings, receiver.receivers());
+        return options;
+    }
+
+    void makeStream(CaptureSettings settings,
+                    std::shared_ptr<NeverCaptureRegistry> registry = nullptr,
+                    std::shared_ptr<XShmCaptureSession> prepared = nullptr) {
+        stream = std::make_shared<XShmCaptureStream>(options(std::move(registry)), settings,
+                                                     receiver.receivers(), std::move(prepared));
     }
 
     void fill(unsigned long rgb, int x, int y, int width, int height) {
@@ -309,6 +316,29 @@ TEST_F(XShmCaptureStreamTest, AnUnknownDisplayIsRefusedAtStart) {
     auto status = stream->start();
     EXPECT_EQ(status.kind, CaptureStatus::Kind::permanent);
     EXPECT_EQ(receiver.pictures(), 0u);
+}
+
+TEST_F(XShmCaptureStreamTest, APreparedCaptureIsTakenOverAndShowsTheScreenOfItsStart) {
+    auto prepared = XShmCaptureStream::prepare(options(), kWidth, kHeight);
+    ASSERT_TRUE(prepared);
+    const std::weak_ptr<XShmCaptureSession> watched = prepared;
+    // The screen changes after the preparation read it.
+    fill(0x000000, 0, 0, 200, 200);
+    makeStream({kWidth, kHeight, 30, false}, nullptr, std::move(prepared));
+    ASSERT_TRUE(stream->start().ok());
+    ASSERT_TRUE(receiver.waitForPictures(1));
+    EXPECT_NEAR(luma(*receiver.last(), 50, 50), 16, 1) << "the preparation's picture came out";
+    EXPECT_NEAR(luma(*receiver.last(), 500, 300), 235, 1);
+    EXPECT_FALSE(watched.expired());
+    pause(0.3);
+    EXPECT_EQ(receiver.pictures(), 1u);
+
+    fill(0xFFFFFF, 0, 0, 200, 200);
+    ASSERT_TRUE(receiver.waitForPictures(2));
+    EXPECT_NEAR(luma(*receiver.last(), 50, 50), 235, 1);
+    // Taken over, it ends with the capture thread; left unused, the stream would still hold it.
+    stream->stop();
+    EXPECT_TRUE(watched.expired());
 }
 
 }  // namespace

@@ -523,5 +523,60 @@ TEST_F(ScreenCaptureTest, AcknowledgeAndKeyFrameRequestsReachThePipeline) {
     EXPECT_TRUE(encoder.encodeAt(3).forceKey);
 }
 
+TEST_F(ScreenCaptureTest, AConnectingCompanionFindsTheCaptureReadyOnceAndItGoesWhenNobodyTakesIt) {
+    service->setDisplays(std::vector<CaptureDisplay>{{1, 3840, 2160}, {2, 2560, 1440}});
+    wantedDisplay = 2;
+    auto sizes = [this] {
+        std::vector<std::pair<std::uint32_t, int>> seen;
+        for (const auto& p : service->preparations()) {
+            seen.emplace_back(p.display.id, p.likely.width);
+        }
+        return seen;
+    };
+    // Nothing known of the companion yet: its preset for a phone away from home, 1920 pixels
+    // wide, with an encoder for it. A burst of connections costs one of each.
+    capture->prepare();
+    capture->prepare();
+    queue->runPending();
+    EXPECT_EQ(sizes(), (std::vector<std::pair<std::uint32_t, int>>{{2, 1920}}));
+    ASSERT_EQ(encoder.creations().size(), 1u);
+    EXPECT_EQ(encoder.creations()[0].width, 1920);
+
+    // The stream takes the capture over, but asks for another size: a new encoder. While a
+    // stream runs, a connection prepares nothing.
+    startAndRun();
+    EXPECT_EQ(encoder.creations().size(), 2u);
+    capture->prepare();
+    queue->runPending();
+    EXPECT_EQ(service->preparations().size(), 1u);
+    EXPECT_EQ(encoder.creations().size(), 2u);
+
+    // After a stop, the next one is made at the size the last companion asked for, and kept as
+    // long as connections keep coming.
+    capture->stop();
+    queue->runPending();
+    capture->prepare();
+    queue->runPending();
+    EXPECT_EQ(sizes(), (std::vector<std::pair<std::uint32_t, int>>{{2, 1920}, {2, 1280}}));
+    EXPECT_EQ(encoder.creations().size(), 3u);
+    queue->advance(ScreenCapture::preparedLife / 2);
+    capture->prepare();
+    queue->runPending();
+    queue->advance(ScreenCapture::preparedLife * 0.75);
+    EXPECT_EQ(service->preparations().size(), 2u);
+    EXPECT_EQ(service->discards(), 0);
+    queue->advance(ScreenCapture::preparedLife * 0.5);
+    EXPECT_EQ(service->discards(), 1);
+
+    capture->prepare();
+    queue->runPending();
+    EXPECT_EQ(service->preparations().size(), 3u) << "a discarded preparation is made again";
+    // A start with the settings it was made for takes the prepared encoder.
+    startAndRun();
+    EXPECT_EQ(encoder.creations().size(), 4u);
+    deliver(service->lastStream(), 1280, 720);
+    EXPECT_EQ(frames.size(), 1u);
+}
+
 }  // namespace
 }  // namespace quelm

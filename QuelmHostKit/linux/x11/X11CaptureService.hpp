@@ -2,8 +2,10 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
+#include "QuelmHostKit/linux/x11/XShmCaptureStream.hpp"
 #include "QuelmHostKit/platform/CaptureService.hpp"
 #include "QuelmHostKit/platform/CursorMonitor.hpp"
 #include "QuelmHostKit/platform/DisplayServices.hpp"
@@ -12,6 +14,8 @@
 #include "QuelmHostKit/streaming/NeverCaptureRegistry.hpp"
 
 namespace quelm {
+
+class XShmCaptureSession;
 
 // Screen capture on an X server: the RandR monitors of the display services are
 // the displays (same ids as the display selection), each captured by an
@@ -42,9 +46,16 @@ class X11CaptureService final : public CaptureService {
     Displays displays() override;
     Stream createStream(const CaptureDisplay& display, const CaptureSettings& settings,
                         CaptureStream::Receivers receivers) override;
+    // Opens the monitor's capture and warms it for pictures of the likely size.
+    void prepare(const CaptureDisplay& display, const CaptureSettings& likely) override;
+    void discardPrepared() override;
 
   private:
+    XShmCaptureStream::Options streamOptions(std::uint32_t displayId) const;
+
     const Options options_;
+    std::mutex mutex_;
+    std::shared_ptr<XShmCaptureSession> prepared_;
 };
 
 }  // namespace quelm

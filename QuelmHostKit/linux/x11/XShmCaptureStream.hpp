@@ -17,6 +17,8 @@
 
 namespace quelm {
 
+class XShmCaptureSession;
+
 // Captures one RandR monitor of an X server: damage-driven XShm grabs into one
 // reused shared-memory image, the pointer drawn in, the never-capture
 // rectangles blacked out, scaled and converted to NV12 into a small pool of
@@ -34,6 +36,10 @@ namespace quelm {
 // thread. The stream ends itself (onStop) when the X server is lost or the
 // monitor goes away. Ownership: never destroy the stream from its own
 // receivers; stop() joins the thread.
+//
+// A capture made ready by prepare() ahead of the stream (at a companion's connect, while
+// its hello is on the way) spares the first picture the cold costs of the first grab and
+// conversion: the stream takes it over instead of opening its own.
 class XShmCaptureStream final : public CaptureStream {
   public:
     struct Options {
@@ -56,7 +62,14 @@ class XShmCaptureStream final : public CaptureStream {
     // The pointer is looked at no more often than this.
     static constexpr double pointerInterval = 1.0 / 30;
 
-    XShmCaptureStream(Options options, CaptureSettings settings, Receivers receivers);
+    // Opens the capture of the monitor and warms it for pictures of this size; nothing, with
+    // the reason logged, when it cannot be opened. Blocks on the X server; any thread.
+    static std::shared_ptr<XShmCaptureSession> prepare(Options options, int width, int height);
+
+    // `prepared`, from prepare() with the same options, may be null; the stream owns it from
+    // now on.
+    XShmCaptureStream(Options options, CaptureSettings settings, Receivers receivers,
+                      std::shared_ptr<XShmCaptureSession> prepared = nullptr);
     ~XShmCaptureStream() override;
     XShmCaptureStream(const XShmCaptureStream&) = delete;
     XShmCaptureStream& operator=(const XShmCaptureStream&) = delete;
@@ -66,8 +79,6 @@ class XShmCaptureStream final : public CaptureStream {
     void stop() override;
 
   private:
-    class Session;
-
     void run();
     void wake();
     // Announces the outcome of start() or of an update to the waiting caller.
@@ -75,6 +86,8 @@ class XShmCaptureStream final : public CaptureStream {
 
     const Options options_;
     const Receivers receivers_;
+    // Handed to the capture thread when it starts.
+    std::shared_ptr<XShmCaptureSession> prepared_;
     int wakeFd_ = -1;
     std::thread thread_;
     std::atomic<bool> stopping_{false};
