@@ -186,6 +186,9 @@ class Companion {
             beast::get_lowest_layer(ws_).connect(
                 tcp::endpoint(boost::asio::ip::make_address(address), port));
             connectedAt_ = now();
+            // As the companion does: under Nagle's rule an acknowledgement would wait for the TCP
+            // acknowledgement of the one before, and the frame gate would open once a round trip.
+            beast::get_lowest_layer(ws_).socket().set_option(tcp::no_delay(true));
             ws_.read_message_max(0);
             ws_.handshake(address + ":" + std::to_string(port), "/");
             upgradedAt_ = now();

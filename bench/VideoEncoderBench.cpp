@@ -23,6 +23,7 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
+#include "QuelmHostKit/codecs/ScrollDetector.hpp"
 #include "QuelmHostKit/codecs/VideoEncoder.hpp"
 
 namespace {
@@ -48,9 +49,10 @@ std::uint32_t mix(std::uint32_t x) {
 // plasma in the lower right. About two thirds of the screen moves.
 class Scene {
   public:
-    Scene(int width, int height)
+    Scene(int width, int height, int scrollRows = 4)
         : width_(width),
           height_(height),
+          scrollRows_(scrollRows),
           background_(std::size_t(width) * height),
           page_(std::size_t(width) * height * 2) {
         for (int y = 0; y < height; ++y) {
@@ -75,7 +77,7 @@ class Scene {
             std::uint8_t* row = picture.luma() + std::size_t(y) * picture.lumaStride();
             std::memcpy(row, &background_[std::size_t(y) * width_], width_);
             if (y > height_ / 10 && y < height_ * 9 / 10) {
-                const int source = (y + 4 * t) % (2 * height_);
+                const int source = (y + scrollRows_ * t) % (2 * height_);
                 std::memcpy(row + panelLeft, &page_[std::size_t(source) * width_ + panelLeft],
                             panelWidth);
             }
@@ -112,6 +114,7 @@ class Scene {
   private:
     int width_;
     int height_;
+    int scrollRows_;
     std::vector<std::uint8_t> background_;
     std::vector<std::uint8_t> page_;
 };
@@ -287,12 +290,13 @@ double percentile(std::vector<double> values, double p) {
     return values[std::min(index, values.size() - 1)];
 }
 
-void measure(const char* name, int width, int height, int frames, const EncodeOne& encode) {
+void measure(const char* name, int width, int height, int frames, const EncodeOne& encode,
+             int scrollRows = 4) {
     if (!encode) {
         std::printf("%-26s %4dx%-4d  unavailable\n", name, width, height);
         return;
     }
-    const Scene scene(width, height);
+    const Scene scene(width, height, scrollRows);
     QualityMeter quality;
     std::vector<double> milliseconds;
     std::vector<double> cpuMilliseconds;
@@ -333,6 +337,36 @@ void measure(const char* name, int width, int height, int frames, const EncodeOn
                 percentile(cpuMilliseconds, 0.5), double(totalBytes) * 8 / seconds / 1e6, kMbps,
                 firstKey / 1024.0, laterKey / 1024.0, quality.average(),
                 failures ? ("  (" + std::to_string(failures) + " failed)").c_str() : "");
+}
+
+// What looking for a scroll adds to every motion frame: hashing the luma plane and looking up
+// the changed rows, on the moving scene and on one that changes everywhere.
+void measureScrollDetector(int frames) {
+    std::printf("\nscroll detector, CPU per picture (ms): ");
+    for (const auto& [width, height] : {std::pair{1920, 1080}, std::pair{2560, 1440}}) {
+        const Scene scene(width, height, 36);
+        PixelBuffer picture(width, height);
+        PixelBuffer noise(width, height);
+        quelm::ScrollDetector onScene;
+        quelm::ScrollDetector onNoise;
+        double sceneMs = 0;
+        double noiseMs = 0;
+        for (int t = 0; t < frames; ++t) {
+            scene.draw(t, picture);
+            for (std::size_t i = 0; i < std::size_t(width) * height; ++i) {
+                noise.luma()[i] = static_cast<std::uint8_t>(mix(std::uint32_t(i + t * 7919U)));
+            }
+            double start = processCpuMilliseconds();
+            onScene.observe(picture.luma(), picture.lumaStride(), width, height);
+            sceneMs += processCpuMilliseconds() - start;
+            start = processCpuMilliseconds();
+            onNoise.observe(noise.luma(), noise.lumaStride(), width, height);
+            noiseMs += processCpuMilliseconds() - start;
+        }
+        std::printf("%dx%d %.2f (scene), %.2f (all changed); ", width, height, sceneMs / frames,
+                    noiseMs / frames);
+    }
+    std::printf("\n");
 }
 
 // A still picture sent as a key frame and then three times more, as the pipeline does for a
@@ -403,6 +437,15 @@ int main(int argc, char** argv) {
                 hostEncoder(width, height, superfast));
         measure("FFmpeg libx264 ultrafast", width, height, frames, ffmpegEncoder(width, height));
     }
+
+    std::printf("\nthe same with the text panel scrolling 36 rows a frame (a fast terminal)\n");
+    for (const auto& size : sizes) {
+        measure("host (default setup)", size[0], size[1], frames,
+                hostEncoder(size[0], size[1], quelm::VideoEncoder::defaultSetups()), 36);
+        measure("FFmpeg libx264 ultrafast", size[0], size[1], frames,
+                ffmpegEncoder(size[0], size[1]), 36);
+    }
+    measureScrollDetector(frames);
 
     std::printf("\nstill picture: key frame, then three repeats 0.3 s apart (PSNR-Y, bytes)\n");
     std::printf("%-9s %-11s %-10s %-12s  %-18s  %-18s  %-18s  %-18s\n", "size", "rate", "key",

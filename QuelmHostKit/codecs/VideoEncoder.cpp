@@ -16,6 +16,7 @@ extern "C" {
 #include <x264.h>
 }
 
+#include "QuelmHostKit/codecs/ScrollDetector.hpp"
 #include "QuelmHostKit/log/Log.hpp"
 #include "QuelmHostKit/queues/SerialQueue.hpp"
 
@@ -227,6 +228,10 @@ class VideoEncoder::Session {
 
     EncodeOutcome encode(PixelBuffer& buffer, EncodeRequest request, std::int64_t pts) {
         drainLink(pts);
+        if (!request.refinement) {
+            followScroll(scroll_.observe(buffer.luma(), buffer.lumaStride(), buffer.width(),
+                                         buffer.height()));
+        }
         if (request.forceKey) {
             return encodeKey(buffer, pts);
         }
@@ -267,12 +272,39 @@ class VideoEncoder::Session {
     const Bytes& sequenceParameterSet() const { return parameterSets_.front(); }
 
   private:
+    // A scroll moves content further than the session's cheap diamond search looks, and every
+    // scrolled line would be coded anew: while one lasts, the search goes wider with a pattern
+    // that follows long vertical moves. Other motion, and short scrolls, keep the cheap search.
+    void followScroll(std::optional<int> shift) {
+        const bool far = shift && std::abs(*shift) > kNearShift;
+        const int range = far ? std::min(kWidestSearch, (2 * std::abs(*shift) + 31) / 16 * 16) : 0;
+        if (range == searchRange_) {
+            return;
+        }
+        x264_param_t param;
+        x264_encoder_parameters(encoder_, &param);
+        param.analyse.i_me_method = range > 0 ? X264_ME_UMH : narrowSearch_.first;
+        param.analyse.i_me_range = range > 0 ? range : narrowSearch_.second;
+        if (const int status = x264_encoder_reconfig(encoder_, &param); status < 0) {
+            if (!reconfigFailureLogged_) {
+                Log::info("encoder search not changed: " + std::to_string(status));
+                reconfigFailureLogged_ = true;
+            }
+            return;
+        }
+        searchRange_ = range;
+    }
+
     Session(x264_t* encoder, double bytesPerSecond, int fps)
         : encoder_(encoder),
           bytesPerSecond_(std::max(bytesPerSecond, 1.0)),
           frameShare_(bytesPerSecond_ / std::max(fps, 1)),
           frameBudget_(std::max<std::size_t>(
-              static_cast<std::size_t>(bytesPerSecond_ * frameBudgetSeconds), 1)) {}
+              static_cast<std::size_t>(bytesPerSecond_ * frameBudgetSeconds), 1)) {
+        x264_param_t param;
+        x264_encoder_parameters(encoder_, &param);
+        narrowSearch_ = {param.analyse.i_me_method, param.analyse.i_me_range};
+    }
 
     struct Attempt {
         EncodeOutcome outcome;
@@ -438,6 +470,10 @@ class VideoEncoder::Session {
     static constexpr int kMotionQpStep = 2;
     static constexpr double kMotionFps = 30;
     static constexpr std::int64_t kQuietSpell = 250'000;  // microseconds
+    // The cheap search still finds a shift of a few rows; the wide one's cross reaches half its
+    // range up and down.
+    static constexpr int kNearShift = 6;
+    static constexpr int kWidestSearch = 144;
 
     // The headers hold SPS, PPS and an SEI; keep SPS then PPS as bare NAL units.
     int readParameterSets(const x264_param_t& param) {
@@ -461,6 +497,12 @@ class VideoEncoder::Session {
     }
 
     x264_t* encoder_;
+    // The search the session opened with (method, range), and the range of the wide one in use
+    // while a scroll lasts (0: none).
+    std::pair<int, int> narrowSearch_;
+    int searchRange_ = 0;
+    bool reconfigFailureLogged_ = false;
+    ScrollDetector scroll_;
     const double bytesPerSecond_;
     const double frameShare_;
     // Bytes a key frame may take: a short stretch of the link, so that no frame holds it long.

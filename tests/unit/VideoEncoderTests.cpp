@@ -590,6 +590,55 @@ TEST(VideoEncoder, AChangeAfterAStillSpellStaysNearTheBudget) {
     EXPECT_GT(compare(*changed, *decoder.frames.back()).first, 25.0);
 }
 
+// A page of text-like glyphs, `top` rows further down an endless page.
+PixelBufferRef textPage(int width, int height, int top) {
+    auto picture = std::make_shared<PixelBuffer>(width, height);
+    for (int y = 0; y < height; ++y) {
+        const int line = (y + top) / 18;
+        const int row = (y + top) % 18;
+        for (int x = 0; x < width; ++x) {
+            std::uint32_t h = unsigned(x / 9) * 2654435761u ^ unsigned(line) * 40503u;
+            h ^= h >> 13;
+            h *= 0x5bd1e995u;
+            h ^= h >> 15;
+            // Letters of 2x3-pixel strokes on a 3x4 grid, seven pixels wide, twelve high.
+            const bool ink = (h & 7) != 0 && row >= 3 && row < 15 && x % 9 < 6 &&
+                             ((h >> (3 + (x % 9) / 2 * 4 + (row - 3) / 3)) & 1) != 0;
+            picture->luma()[y * picture->lumaStride() + x] = ink ? 40 : 225;
+        }
+    }
+    std::fill_n(picture->chroma(), picture->chromaHeight() * picture->chromaStride(), 128);
+    return picture;
+}
+
+TEST(VideoEncoder, AFastScrollIsCodedAsMovedContent) {
+    constexpr int kW = 960;
+    constexpr int kH = 540;
+    const double mbps = 8.0;
+    auto encoder = VideoEncoder::create(kW, kH, {.maxEdge = 1920, .bitrateMbps = mbps, .fps = 30});
+    ASSERT_NE(encoder, nullptr);
+    Decoder decoder;
+    const auto key = expectFrame(encodeAndWait(*encoder, textPage(kW, kH, 0), true));
+    ASSERT_TRUE(decoder.decode(annexB(key)));
+    ASSERT_FALSE(decoder.frames.empty());
+    const double keyDb = compare(*textPage(kW, kH, 0), *decoder.frames.back()).first;
+    // Two lines a frame, at 30 frames a second: the old lines only move, two new ones come in.
+    // Coded anew, the first scroll costs a key frame and the next ones blur the page.
+    std::size_t first = 0;
+    double worst = 99;
+    for (int frame = 1; frame <= 8; ++frame) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(33));
+        const auto page = textPage(kW, kH, 36 * frame);
+        const auto moved = expectFrame(encodeAndWait(*encoder, page, false));
+        ASSERT_TRUE(decoder.decode(annexB(moved)));
+        ASSERT_FALSE(decoder.frames.empty());
+        first = first ? first : frameBytes(moved);
+        worst = std::min(worst, compare(*page, *decoder.frames.back()).first);
+    }
+    EXPECT_LT(first * 4, frameBytes(key));
+    EXPECT_GT(worst, keyDb - 1.0);
+}
+
 TEST(VideoEncoder, NoEncoderWhenNoSetupCanOpenTheSize) {
     // 4:2:0 needs even, non-empty sizes.
     const std::pair<int, int> sizes[] = {

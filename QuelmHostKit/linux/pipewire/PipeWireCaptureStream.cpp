@@ -14,6 +14,7 @@
 #include "QuelmHostKit/codecs/ScalingNv12Converter.hpp"
 #include "QuelmHostKit/log/Log.hpp"
 #include "QuelmHostKit/queues/SerialQueue.hpp"
+#include "QuelmHostKit/streaming/FramePacer.hpp"
 #include "QuelmHostKit/streaming/ScreenOverlay.hpp"
 
 namespace quelm {
@@ -47,7 +48,9 @@ timespec afterSeconds(double seconds) {
 class PipeWireCaptureStream::Loop {
   public:
     Loop(const Options& options, const Receivers& receivers, CaptureSettings settings)
-        : options_(options), receivers_(receivers), settings_(settings) {}
+        : options_(options), receivers_(receivers), settings_(settings) {
+        pacer_.setFps(settings.fps);
+    }
     ~Loop() { stop(); }
 
     CaptureStatus start();
@@ -102,7 +105,7 @@ class PipeWireCaptureStream::Loop {
     bool forced_ = true;
     bool secretShown_ = false;
     double noticedAt_ = 0;
-    double deliveredAt_ = -1e9;
+    FramePacer pacer_;
     CursorImage cursor_;
     std::optional<PointerPosition> pointer_;
     std::shared_ptr<PixelBufferPool> pool_;
@@ -196,6 +199,7 @@ CaptureStatus PipeWireCaptureStream::Loop::update(const CaptureSettings& setting
     pw_thread_loop_lock(threadLoop_);
     const bool running = !ended_;
     settings_ = settings;
+    pacer_.setFps(settings.fps);
     forced_ = true;
     arm(0);
     pw_thread_loop_unlock(threadLoop_);
@@ -449,21 +453,28 @@ void PipeWireCaptureStream::Loop::render(bool timerFired) {
         dirty_ = true;
     }
     const double now = monotonicSeconds();
-    const double interval = 1.0 / std::max(settings_.fps, 1);
     if (!haveFrame_ || (!dirty_ && !forced_)) {
         if (timerFired) {
             arm(secretCheckInterval);
         }
         return;
     }
-    if (!forced_ && now < deliveredAt_ + interval) {
-        arm(deliveredAt_ + interval - now);
+    if (!forced_ && now < pacer_.due()) {
+        arm(pacer_.due() - now);
         return;
     }
     if (!pool_ || pool_->width() != std::max(settings_.width, 2) ||
         pool_->height() != std::max(settings_.height, 2)) {
         pool_ = PixelBufferPool::make(std::max(settings_.width, 2), std::max(settings_.height, 2),
-                                      poolSize);
+                                      poolSize, poolSize);
+    }
+    PixelBufferRef buffer = pool_->acquire();
+    if (!buffer) {
+        // Every picture is still with the encoder: the change waits for the next turn, when
+        // one may have come back, instead of taking more memory.
+        pacer_.took(now);
+        arm(pacer_.due() - now);
+        return;
     }
     const int stride = width_ * 4;
     FrameTimes times;
@@ -479,7 +490,6 @@ void PipeWireCaptureStream::Loop::render(bool timerFired) {
         }
     }
     times.grabbed = monotonicSeconds();
-    PixelBufferRef buffer = pool_->acquire();
     if (!converter_.convert(BgraImage{composed_.data(), width_, height_, stride}, *buffer)) {
         return;
     }
@@ -489,7 +499,7 @@ void PipeWireCaptureStream::Loop::render(bool timerFired) {
     noticedAt_ = 0;
     dirty_ = false;
     forced_ = false;
-    deliveredAt_ = now;
+    pacer_.took(now);
     if (receivers_.onPicture) {
         receivers_.onPicture(std::move(buffer));
     }

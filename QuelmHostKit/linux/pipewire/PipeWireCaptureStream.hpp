@@ -38,7 +38,9 @@ class PipeWireCaptureStream final : public CaptureStream {
         std::function<void(std::optional<PointerPosition>)> onPointer;
     };
 
-    static constexpr std::size_t poolSize = 6;
+    // Pictures kept for reuse, and the most out at once: a consumer that falls behind holds no
+    // more than these.
+    static constexpr std::size_t poolSize = 4;
     // How long start() waits for the compositor to agree on a format.
     static constexpr double startTimeout = 5.0;
     // How often the never-capture registry is looked at while the screen is still.
