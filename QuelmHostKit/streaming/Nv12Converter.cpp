@@ -9,24 +9,6 @@
 #include <emmintrin.h>
 #endif
 
-// Loops left to the compiler's vectoriser get an AVX2 build beside the baseline one on x86-64;
-// the loader picks the one the processor runs. Not under ThreadSanitizer: the loader calls the
-// picker while relocating, before the sanitizer's runtime is up, and the instrumented picker
-// crashes there.
-#if defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define QUELM_THREAD_SANITIZER 1
-#endif
-#endif
-#if defined(__SANITIZE_THREAD__)
-#define QUELM_THREAD_SANITIZER 1
-#endif
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(QUELM_THREAD_SANITIZER)
-#define QUELM_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define QUELM_VECTOR_CLONES
-#endif
-
 namespace quelm {
 
 namespace {
@@ -53,40 +35,115 @@ inline void chromaOf(std::int32_t b, std::int32_t g, std::int32_t r, std::uint8_
     cbcr[1] = static_cast<std::uint8_t>((kCrR * r + kCrG * g + kCrB * b + offset) >> 18);
 }
 
+#if defined(__SSE2__)
+// Luma of four BGRX pixels as 32-bit numbers, exactly as lumaOf: green's weight does not fit a
+// signed 16-bit factor, so its upper half is added as a shift.
+inline __m128i lumaOf4(__m128i bgrx) {
+    const __m128i lowBytes = _mm_set1_epi32(0x00FF00FF);
+    const __m128i blueRed = _mm_and_si128(bgrx, lowBytes);
+    const __m128i greenX = _mm_and_si128(_mm_srli_epi32(bgrx, 8), lowBytes);
+    const __m128i green = _mm_and_si128(greenX, _mm_set1_epi32(0xFFFF));
+    const __m128i y = _mm_add_epi32(
+        _mm_add_epi32(_mm_madd_epi16(blueRed, _mm_set1_epi32((kYR << 16) | kYB)),
+                      _mm_madd_epi16(greenX, _mm_set1_epi32(kYG - 32768))),
+        _mm_add_epi32(_mm_slli_epi32(green, 15), _mm_set1_epi32((16 << 16) + (1 << 15))));
+    return _mm_srli_epi32(y, 16);
+}
+
+// Sixteen luma bytes from sixteen pixels.
+inline __m128i lumaOf16(const std::uint8_t* bgrx) {
+    const auto* in = reinterpret_cast<const __m128i*>(bgrx);
+    const __m128i low =
+        _mm_packs_epi32(lumaOf4(_mm_loadu_si128(in)), lumaOf4(_mm_loadu_si128(in + 1)));
+    const __m128i high =
+        _mm_packs_epi32(lumaOf4(_mm_loadu_si128(in + 2)), lumaOf4(_mm_loadu_si128(in + 3)));
+    return _mm_packus_epi16(low, high);
+}
+
+// Cb or Cr of four 2x2 blocks, from the blocks' sums of blue and red and of green (16-bit
+// halves of each 32-bit number), exactly as chromaOf.
+inline __m128i chromaOf4(__m128i blueRed, __m128i greenX, std::int32_t fromBlue,
+                         std::int32_t fromRed, std::int32_t fromGreen) {
+    constexpr std::int32_t offset = (128 << 18) + (1 << 17);
+    const __m128i sum = _mm_add_epi32(
+        _mm_madd_epi16(blueRed, _mm_set1_epi32(static_cast<std::int32_t>(
+                                    static_cast<std::uint32_t>(fromRed) << 16 |
+                                    static_cast<std::uint16_t>(fromBlue)))),
+        _mm_madd_epi16(greenX, _mm_set1_epi32(static_cast<std::uint16_t>(fromGreen))));
+    return _mm_srai_epi32(_mm_add_epi32(sum, _mm_set1_epi32(offset)), 18);
+}
+
+// Sums the two pixels of each column pair in `a` then `b` (four pixels each): the 16-bit halves
+// hold at most 4 x 255, so 32-bit adds keep them apart.
+inline __m128i pairSums(__m128i a, __m128i b) {
+    const __m128 fa = _mm_castsi128_ps(a);
+    const __m128 fb = _mm_castsi128_ps(b);
+    return _mm_add_epi32(_mm_castps_si128(_mm_shuffle_ps(fa, fb, _MM_SHUFFLE(2, 0, 2, 0))),
+                         _mm_castps_si128(_mm_shuffle_ps(fa, fb, _MM_SHUFFLE(3, 1, 3, 1))));
+}
+
+// Eight interleaved Cb/Cr pairs from sixteen columns of two rows.
+inline __m128i chromaOf16(const std::uint8_t* top, const std::uint8_t* bottom) {
+    const __m128i lowBytes = _mm_set1_epi32(0x00FF00FF);
+    __m128i blueRed[4];
+    __m128i greenX[4];
+    for (int i = 0; i < 4; ++i) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(top) + i);
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bottom) + i);
+        blueRed[i] = _mm_add_epi16(_mm_and_si128(a, lowBytes), _mm_and_si128(b, lowBytes));
+        greenX[i] = _mm_add_epi16(_mm_and_si128(_mm_srli_epi32(a, 8), lowBytes),
+                                  _mm_and_si128(_mm_srli_epi32(b, 8), lowBytes));
+    }
+    const __m128i br0 = pairSums(blueRed[0], blueRed[1]);
+    const __m128i br1 = pairSums(blueRed[2], blueRed[3]);
+    const __m128i gx0 = pairSums(greenX[0], greenX[1]);
+    const __m128i gx1 = pairSums(greenX[2], greenX[3]);
+    const __m128i cb = _mm_packs_epi32(chromaOf4(br0, gx0, kCbB, kCbR, kCbG),
+                                       chromaOf4(br1, gx1, kCbB, kCbR, kCbG));
+    const __m128i cr = _mm_packs_epi32(chromaOf4(br0, gx0, kCrB, kCrR, kCrG),
+                                       chromaOf4(br1, gx1, kCrB, kCrR, kCrG));
+    return _mm_packus_epi16(_mm_unpacklo_epi16(cb, cr), _mm_unpackhi_epi16(cb, cr));
+}
+#endif
+
 // Two rows of BGRX pixels become two luma rows and one row of interleaved Cb/Cr. For the last
-// row of an odd height, `bottom` is `top` and `lumaBottom` is null.
-QUELM_VECTOR_CLONES void convertRowPair(const std::uint8_t* top, const std::uint8_t* bottom,
-                                        int width, std::uint8_t* lumaTop, std::uint8_t* lumaBottom,
-                                        std::uint8_t* chroma) {
-    const int pairs = width / 2;
-    for (int i = 0; i < pairs; ++i) {
-        const std::uint8_t* a = top + 8 * i;
-        lumaTop[2 * i] = lumaOf(a);
-        lumaTop[2 * i + 1] = lumaOf(a + 4);
-    }
-    if (lumaBottom) {
-        for (int i = 0; i < pairs; ++i) {
-            const std::uint8_t* b = bottom + 8 * i;
-            lumaBottom[2 * i] = lumaOf(b);
-            lumaBottom[2 * i + 1] = lumaOf(b + 4);
+// row of an odd height, `bottom` is `top` and `lumaBottom` is null. SSE2 takes sixteen columns
+// at a time, with the same integer arithmetic as the plain loops that finish the row.
+void convertRowPair(const std::uint8_t* top, const std::uint8_t* bottom, int width,
+                    std::uint8_t* lumaTop, std::uint8_t* lumaBottom, std::uint8_t* chroma) {
+    int x = 0;
+#if defined(__SSE2__)
+    for (; x + 16 <= width; x += 16) {
+        const std::uint8_t* a = top + 4 * static_cast<std::size_t>(x);
+        const std::uint8_t* b = bottom + 4 * static_cast<std::size_t>(x);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(lumaTop + x), lumaOf16(a));
+        if (lumaBottom) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(lumaBottom + x), lumaOf16(b));
         }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(chroma + x), chromaOf16(a, b));
     }
-    for (int i = 0; i < pairs; ++i) {
-        const std::uint8_t* a = top + 8 * i;
-        const std::uint8_t* b = bottom + 8 * i;
+#endif
+    for (; x + 2 <= width; x += 2) {
+        const std::uint8_t* a = top + 4 * static_cast<std::size_t>(x);
+        const std::uint8_t* b = bottom + 4 * static_cast<std::size_t>(x);
+        lumaTop[x] = lumaOf(a);
+        lumaTop[x + 1] = lumaOf(a + 4);
+        if (lumaBottom) {
+            lumaBottom[x] = lumaOf(b);
+            lumaBottom[x + 1] = lumaOf(b + 4);
+        }
         chromaOf(a[0] + a[4] + b[0] + b[4], a[1] + a[5] + b[1] + b[5], a[2] + a[6] + b[2] + b[6],
-                 chroma + 2 * i);
+                 chroma + x);
     }
-    if (width % 2 == 1) {
+    if (x < width) {
         // The last column pairs with itself.
-        const int x = width - 1;
-        const std::uint8_t* a = top + 4 * x;
-        const std::uint8_t* b = bottom + 4 * x;
+        const std::uint8_t* a = top + 4 * static_cast<std::size_t>(x);
+        const std::uint8_t* b = bottom + 4 * static_cast<std::size_t>(x);
         lumaTop[x] = lumaOf(a);
         if (lumaBottom) {
             lumaBottom[x] = lumaOf(b);
         }
-        chromaOf(2 * (a[0] + b[0]), 2 * (a[1] + b[1]), 2 * (a[2] + b[2]), chroma + 2 * pairs);
+        chromaOf(2 * (a[0] + b[0]), 2 * (a[1] + b[1]), 2 * (a[2] + b[2]), chroma + x);
     }
 }
 
