@@ -36,45 +36,44 @@ inline void chromaOf(std::int32_t b, std::int32_t g, std::int32_t r, std::uint8_
 }
 
 #if defined(__SSE2__)
-// Luma of four BGRX pixels as 32-bit numbers, exactly as lumaOf: green's weight does not fit a
-// signed 16-bit factor, so its upper half is added as a shift.
-inline __m128i lumaOf4(__m128i bgrx) {
+// Four BGRX pixels as two 16-bit halves of each 32-bit number: blue and red, green and the
+// unused byte.
+struct Channels4 {
+    __m128i blueRed;
+    __m128i greenX;
+};
+
+inline Channels4 channelsOf4(const std::uint8_t* bgrx) {
+    const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bgrx));
     const __m128i lowBytes = _mm_set1_epi32(0x00FF00FF);
-    const __m128i blueRed = _mm_and_si128(bgrx, lowBytes);
-    const __m128i greenX = _mm_and_si128(_mm_srli_epi32(bgrx, 8), lowBytes);
-    const __m128i green = _mm_and_si128(greenX, _mm_set1_epi32(0xFFFF));
-    const __m128i y = _mm_add_epi32(
-        _mm_add_epi32(_mm_madd_epi16(blueRed, _mm_set1_epi32((kYR << 16) | kYB)),
-                      _mm_madd_epi16(greenX, _mm_set1_epi32(kYG - 32768))),
-        _mm_add_epi32(_mm_slli_epi32(green, 15), _mm_set1_epi32((16 << 16) + (1 << 15))));
+    return {_mm_and_si128(pixels, lowBytes), _mm_and_si128(_mm_srli_epi32(pixels, 8), lowBytes)};
+}
+
+// Luma of four pixels as 32-bit numbers, exactly as lumaOf: green's factor does not fit a signed
+// 16-bit number, its half does.
+static_assert(kYG % 2 == 0);
+inline __m128i lumaOf4(const Channels4& c) {
+    const __m128i blueRed = _mm_madd_epi16(c.blueRed, _mm_set1_epi32((kYR << 16) | kYB));
+    const __m128i green = _mm_slli_epi32(_mm_madd_epi16(c.greenX, _mm_set1_epi32(kYG / 2)), 1);
+    const __m128i y =
+        _mm_add_epi32(_mm_add_epi32(blueRed, green), _mm_set1_epi32((16 << 16) + (1 << 15)));
     return _mm_srli_epi32(y, 16);
 }
 
-// Sixteen luma bytes from sixteen pixels.
-inline __m128i lumaOf16(const std::uint8_t* bgrx) {
-    const auto* in = reinterpret_cast<const __m128i*>(bgrx);
-    const __m128i low =
-        _mm_packs_epi32(lumaOf4(_mm_loadu_si128(in)), lumaOf4(_mm_loadu_si128(in + 1)));
-    const __m128i high =
-        _mm_packs_epi32(lumaOf4(_mm_loadu_si128(in + 2)), lumaOf4(_mm_loadu_si128(in + 3)));
-    return _mm_packus_epi16(low, high);
-}
-
-// Cb or Cr of four 2x2 blocks, from the blocks' sums of blue and red and of green (16-bit
-// halves of each 32-bit number), exactly as chromaOf.
-inline __m128i chromaOf4(__m128i blueRed, __m128i greenX, std::int32_t fromBlue,
-                         std::int32_t fromRed, std::int32_t fromGreen) {
+// Cb or Cr of four 2x2 blocks from their sums of blue and red and of green, exactly as chromaOf.
+inline __m128i chromaOf4(const Channels4& sums, std::int32_t fromBlue, std::int32_t fromRed,
+                         std::int32_t fromGreen) {
     constexpr std::int32_t offset = (128 << 18) + (1 << 17);
+    const auto pair = static_cast<std::int32_t>(static_cast<std::uint32_t>(fromRed) << 16 |
+                                                static_cast<std::uint16_t>(fromBlue));
     const __m128i sum = _mm_add_epi32(
-        _mm_madd_epi16(blueRed, _mm_set1_epi32(static_cast<std::int32_t>(
-                                    static_cast<std::uint32_t>(fromRed) << 16 |
-                                    static_cast<std::uint16_t>(fromBlue)))),
-        _mm_madd_epi16(greenX, _mm_set1_epi32(static_cast<std::uint16_t>(fromGreen))));
+        _mm_madd_epi16(sums.blueRed, _mm_set1_epi32(pair)),
+        _mm_madd_epi16(sums.greenX, _mm_set1_epi32(static_cast<std::uint16_t>(fromGreen))));
     return _mm_srai_epi32(_mm_add_epi32(sum, _mm_set1_epi32(offset)), 18);
 }
 
-// Sums the two pixels of each column pair in `a` then `b` (four pixels each): the 16-bit halves
-// hold at most 4 x 255, so 32-bit adds keep them apart.
+// The sums of each column pair of `a` then `b` (four pixels each). The 16-bit halves stay at
+// most 4 x 255, so 32-bit adds keep them apart.
 inline __m128i pairSums(__m128i a, __m128i b) {
     const __m128 fa = _mm_castsi128_ps(a);
     const __m128 fb = _mm_castsi128_ps(b);
@@ -82,27 +81,37 @@ inline __m128i pairSums(__m128i a, __m128i b) {
                          _mm_castps_si128(_mm_shuffle_ps(fa, fb, _MM_SHUFFLE(3, 1, 3, 1))));
 }
 
-// Eight interleaved Cb/Cr pairs from sixteen columns of two rows.
-inline __m128i chromaOf16(const std::uint8_t* top, const std::uint8_t* bottom) {
-    const __m128i lowBytes = _mm_set1_epi32(0x00FF00FF);
-    __m128i blueRed[4];
-    __m128i greenX[4];
+// Sixteen columns of two rows: sixteen luma bytes of each row (the bottom one unless null) and
+// eight interleaved Cb/Cr pairs.
+inline void convert16(const std::uint8_t* top, const std::uint8_t* bottom, std::uint8_t* lumaTop,
+                      std::uint8_t* lumaBottom, std::uint8_t* chroma) {
+    Channels4 a[4];
+    Channels4 b[4];
+    Channels4 sums[4];
     for (int i = 0; i < 4; ++i) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(top) + i);
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bottom) + i);
-        blueRed[i] = _mm_add_epi16(_mm_and_si128(a, lowBytes), _mm_and_si128(b, lowBytes));
-        greenX[i] = _mm_add_epi16(_mm_and_si128(_mm_srli_epi32(a, 8), lowBytes),
-                                  _mm_and_si128(_mm_srli_epi32(b, 8), lowBytes));
+        a[i] = channelsOf4(top + 16 * i);
+        b[i] = channelsOf4(bottom + 16 * i);
+        sums[i] = {_mm_add_epi16(a[i].blueRed, b[i].blueRed),
+                   _mm_add_epi16(a[i].greenX, b[i].greenX)};
     }
-    const __m128i br0 = pairSums(blueRed[0], blueRed[1]);
-    const __m128i br1 = pairSums(blueRed[2], blueRed[3]);
-    const __m128i gx0 = pairSums(greenX[0], greenX[1]);
-    const __m128i gx1 = pairSums(greenX[2], greenX[3]);
-    const __m128i cb = _mm_packs_epi32(chromaOf4(br0, gx0, kCbB, kCbR, kCbG),
-                                       chromaOf4(br1, gx1, kCbB, kCbR, kCbG));
-    const __m128i cr = _mm_packs_epi32(chromaOf4(br0, gx0, kCrB, kCrR, kCrG),
-                                       chromaOf4(br1, gx1, kCrB, kCrR, kCrG));
-    return _mm_packus_epi16(_mm_unpacklo_epi16(cb, cr), _mm_unpackhi_epi16(cb, cr));
+    const auto store = [](std::uint8_t* out, const Channels4* c) {
+        const __m128i low = _mm_packs_epi32(lumaOf4(c[0]), lumaOf4(c[1]));
+        const __m128i high = _mm_packs_epi32(lumaOf4(c[2]), lumaOf4(c[3]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(low, high));
+    };
+    store(lumaTop, a);
+    if (lumaBottom) {
+        store(lumaBottom, b);
+    }
+    const Channels4 blocks[2] = {
+        {pairSums(sums[0].blueRed, sums[1].blueRed), pairSums(sums[0].greenX, sums[1].greenX)},
+        {pairSums(sums[2].blueRed, sums[3].blueRed), pairSums(sums[2].greenX, sums[3].greenX)}};
+    const __m128i cb = _mm_packs_epi32(chromaOf4(blocks[0], kCbB, kCbR, kCbG),
+                                       chromaOf4(blocks[1], kCbB, kCbR, kCbG));
+    const __m128i cr = _mm_packs_epi32(chromaOf4(blocks[0], kCrB, kCrR, kCrG),
+                                       chromaOf4(blocks[1], kCrB, kCrR, kCrG));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(chroma),
+                     _mm_packus_epi16(_mm_unpacklo_epi16(cb, cr), _mm_unpackhi_epi16(cb, cr)));
 }
 #endif
 
@@ -114,13 +123,8 @@ void convertRowPair(const std::uint8_t* top, const std::uint8_t* bottom, int wid
     int x = 0;
 #if defined(__SSE2__)
     for (; x + 16 <= width; x += 16) {
-        const std::uint8_t* a = top + 4 * static_cast<std::size_t>(x);
-        const std::uint8_t* b = bottom + 4 * static_cast<std::size_t>(x);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(lumaTop + x), lumaOf16(a));
-        if (lumaBottom) {
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(lumaBottom + x), lumaOf16(b));
-        }
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(chroma + x), chromaOf16(a, b));
+        convert16(top + 4 * static_cast<std::size_t>(x), bottom + 4 * static_cast<std::size_t>(x),
+                  lumaTop + x, lumaBottom ? lumaBottom + x : nullptr, chroma + x);
     }
 #endif
     for (; x + 2 <= width; x += 2) {
