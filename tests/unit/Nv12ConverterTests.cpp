@@ -116,8 +116,9 @@ TEST(Nv12Converter, UniformColoursBecomeTheirVideoRangeValuesAtAnySize) {
 }
 
 TEST(Nv12Converter, MatchesTheFloatingPointMatrixPixelByPixel) {
-    // Widths whole blocks of sixteen columns wide and wider, with an odd last column and row.
-    const int sizes[][2] = {{16, 8}, {37, 7}, {66, 4}};
+    // Widths of whole blocks of sixteen and thirty-two columns and more, with an odd last
+    // column and row.
+    const int sizes[][2] = {{16, 8}, {37, 7}, {53, 3}, {66, 4}};
     std::mt19937 random(7);
     std::uniform_int_distribution<int> byte(0, 255);
     for (const auto& [width, height] : sizes) {
