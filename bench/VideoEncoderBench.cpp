@@ -2,6 +2,10 @@
 // encoder on moving screen-like content, beside FFmpeg's libx264 wrapper on the same pictures;
 // then how a still picture sharpens over three refinements after a key frame.
 // Usage: VideoEncoderBench [frames]   (default 300: ten seconds at 30 fps, in real time)
+//        VideoEncoderBench setups [frames]   (default 600: ten seconds at 60 fps)
+// The second form compares ways of opening the encoder on what bench/stream-figures.sh shows
+// (quelmix-motion's scrolling texture, 1920x1080, 60 fps, 10 Mbit/s): CPU per picture (all
+// threads, key frames the encoder chose included), bit rate and luma PSNR of the decoded stream.
 
 #include <algorithm>
 #include <chrono>
@@ -25,6 +29,7 @@ extern "C" {
 
 #include "QuelmHostKit/codecs/ScrollDetector.hpp"
 #include "QuelmHostKit/codecs/VideoEncoder.hpp"
+#include "QuelmHostKit/streaming/Nv12Converter.hpp"
 
 namespace {
 
@@ -119,6 +124,48 @@ class Scene {
     std::vector<std::uint8_t> page_;
 };
 
+// quelmix-motion's picture: coloured 64x48 tiles with fine noise, twice as wide as the screen,
+// scrolled 8 pixels a frame. Converted once; each frame is a window into it.
+class ScrollingTexture {
+  public:
+    ScrollingTexture(int width, int height) : width_(width), texture_(2 * width, height) {
+        const int textureWidth = 2 * width;
+        std::vector<std::uint8_t> bgrx(std::size_t(textureWidth) * height * 4);
+        std::uint32_t state = 7;
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < textureWidth; ++x) {
+                const unsigned tile = static_cast<unsigned>((x / 64) * 31 + (y / 48) * 17);
+                state = state * 1664525U + 1013904223U;
+                const unsigned noise = (state >> 24) & 0x1F;
+                std::uint8_t* p = &bgrx[(std::size_t(y) * textureWidth + x) * 4];
+                p[0] = static_cast<std::uint8_t>((tile * 53 + noise) & 0xFF);
+                p[1] = static_cast<std::uint8_t>((tile * 97 + x / 4 + noise) & 0xFF);
+                p[2] = static_cast<std::uint8_t>((tile * 29 + y / 4 + noise) & 0xFF);
+                p[3] = 0;
+            }
+        }
+        quelm::Nv12Converter().convert({bgrx.data(), textureWidth, height, textureWidth * 4},
+                                       texture_);
+    }
+
+    void draw(int t, PixelBuffer& picture) const {
+        const int offset = (t * 8) % width_;
+        for (int y = 0; y < picture.height(); ++y) {
+            std::memcpy(picture.luma() + std::size_t(y) * picture.lumaStride(),
+                        texture_.luma() + std::size_t(y) * texture_.lumaStride() + offset, width_);
+        }
+        for (int y = 0; y < picture.chromaHeight(); ++y) {
+            std::memcpy(picture.chroma() + std::size_t(y) * picture.chromaStride(),
+                        texture_.chroma() + std::size_t(y) * texture_.chromaStride() + offset,
+                        width_);
+        }
+    }
+
+  private:
+    int width_;
+    PixelBuffer texture_;
+};
+
 // One encoded picture in Annex B, for the decoder.
 struct Encoded {
     Bytes annexB;
@@ -188,9 +235,9 @@ void appendUnit(Bytes& out, const std::uint8_t* data, std::size_t size) {
 }
 
 EncodeOne hostEncoder(int width, int height, const std::vector<quelm::VideoEncoder::Setup>& setups,
-                      double mbps = kMbps) {
+                      double mbps = kMbps, int fps = kFps) {
     const quelm::StreamConfig config{
-        .maxEdge = std::max(width, height), .bitrateMbps = mbps, .fps = kFps};
+        .maxEdge = std::max(width, height), .bitrateMbps = mbps, .fps = fps};
     std::shared_ptr<quelm::VideoEncoder> encoder =
         quelm::VideoEncoder::create(width, height, config, setups);
     if (!encoder) {
@@ -369,6 +416,76 @@ void measureScrollDetector(int frames) {
     std::printf("\n");
 }
 
+// One way of opening the encoder on the scrolling texture, paced in real time at `fps`.
+void measureSetup(const char* name, const quelm::VideoEncoder::Setup& setup,
+                  const ScrollingTexture& texture, int width, int height, int fps, double mbps,
+                  int frames) {
+    const EncodeOne encode = hostEncoder(width, height, {setup}, mbps, fps);
+    if (!encode) {
+        std::printf("%-30s unavailable\n", name);
+        return;
+    }
+    QualityMeter quality;
+    std::vector<double> milliseconds;
+    double cpu = 0;
+    std::size_t totalBytes = 0;
+    int keys = 0;
+    const auto paceStart = std::chrono::steady_clock::now();
+    for (int t = 0; t < frames; ++t) {
+        std::this_thread::sleep_until(paceStart + std::chrono::microseconds(1'000'000 * t / fps));
+        auto picture = std::make_shared<PixelBuffer>(width, height);
+        texture.draw(t, *picture);
+        Encoded encoded;
+        const double cpuStart = processCpuMilliseconds();
+        const auto start = std::chrono::steady_clock::now();
+        const bool ok = encode(picture, t == 0, false, encoded);
+        const auto end = std::chrono::steady_clock::now();
+        if (!ok) {
+            continue;
+        }
+        if (t > 0) {
+            cpu += processCpuMilliseconds() - cpuStart;
+            milliseconds.push_back(std::chrono::duration<double, std::milli>(end - start).count());
+            totalBytes += encoded.bytes;
+            keys += encoded.isKey ? 1 : 0;
+        }
+        quality.add(encoded, *picture);
+    }
+    const double seconds = double(frames - 1) / fps;
+    std::printf("%-30s %7.2f  %6.2f  %6.2f  %6.2f / %.0f  %5d  %6.2f\n", name,
+                cpu / double(std::max<std::size_t>(milliseconds.size(), 1)),
+                percentile(milliseconds, 0.5), percentile(milliseconds, 0.95),
+                double(totalBytes) * 8 / seconds / 1e6, mbps, keys, quality.average());
+}
+
+void compareSetups(int frames) {
+    constexpr int width = 1920;
+    constexpr int height = 1080;
+    constexpr int fps = 60;
+    constexpr double mbps = 10.0;
+    const ScrollingTexture texture(width, height);
+    const auto base = quelm::VideoEncoder::defaultSetups().front();
+    auto with = [&](std::vector<std::pair<std::string, std::string>> tools) {
+        auto setup = base;
+        setup.tools.insert(setup.tools.end(), tools.begin(), tools.end());
+        return setup;
+    };
+    auto oneThread = base;
+    oneThread.threads = 1;
+    oneThread.slicedThreads = false;
+    std::printf("scrolling texture %dx%d, %d fps, %.0f Mbit/s, %d frames after the first key\n",
+                width, height, fps, mbps, frames - 1);
+    std::printf("%-30s %7s  %6s  %6s  %-12s  %5s  %6s\n", "setup", "CPU ms", "p50 ms", "p95 ms",
+                "Mbit/s", "keys", "PSNR-Y");
+    measureSetup("default", base, texture, width, height, fps, mbps, frames);
+    measureSetup("default, 1 thread", oneThread, texture, width, height, fps, mbps, frames);
+    measureSetup("no CABAC", with({{"cabac", "0"}}), texture, width, height, fps, mbps, frames);
+    measureSetup("no 8x8 transform", with({{"8x8dct", "0"}}), texture, width, height, fps, mbps,
+                 frames);
+    measureSetup("deblocking on", with({{"deblock", "1:0:0"}}), texture, width, height, fps, mbps,
+                 frames);
+}
+
 // A still picture sent as a key frame and then three times more, as the pipeline does for a
 // still screen: luma PSNR and bytes of each. `moving` frames of moving content come first, so
 // the key frame is forced mid-stream, when non-zero. `asRefinements` false sends the repeats
@@ -412,8 +529,12 @@ void measureStill(int width, int height, double mbps, int moving, bool asRefinem
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int frames = argc > 1 ? std::max(10, std::atoi(argv[1])) : 10 * kFps;
     av_log_set_level(AV_LOG_ERROR);
+    if (argc > 1 && std::strcmp(argv[1], "setups") == 0) {
+        compareSetups(argc > 2 ? std::max(10, std::atoi(argv[2])) : 600);
+        return 0;
+    }
+    const int frames = argc > 1 ? std::max(10, std::atoi(argv[1])) : 10 * kFps;
 
     const std::vector<quelm::VideoEncoder::Setup> superfast{{"superfast", "zerolatency", {}, 0}};
     // The default setup on one thread: slices buy latency with CPU on a small machine.

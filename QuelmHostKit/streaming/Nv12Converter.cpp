@@ -8,23 +8,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
-
-// Loops left to the compiler's vectoriser get an AVX2 build beside the baseline one on x86-64;
-// the loader picks the one the processor runs. Not under ThreadSanitizer: the loader calls the
-// picker while relocating, before the sanitizer's runtime is up, and the instrumented picker
-// crashes there.
-#if defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define QUELM_THREAD_SANITIZER 1
-#endif
-#endif
-#if defined(__SANITIZE_THREAD__)
-#define QUELM_THREAD_SANITIZER 1
-#endif
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(QUELM_THREAD_SANITIZER)
-#define QUELM_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define QUELM_VECTOR_CLONES
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define QUELM_AVX2 __attribute__((target("avx2")))
 #endif
 
 namespace quelm {
@@ -53,40 +39,217 @@ inline void chromaOf(std::int32_t b, std::int32_t g, std::int32_t r, std::uint8_
     cbcr[1] = static_cast<std::uint8_t>((kCrR * r + kCrG * g + kCrB * b + offset) >> 18);
 }
 
-// Two rows of BGRX pixels become two luma rows and one row of interleaved Cb/Cr. For the last
-// row of an odd height, `bottom` is `top` and `lumaBottom` is null.
-QUELM_VECTOR_CLONES void convertRowPair(const std::uint8_t* top, const std::uint8_t* bottom,
-                                        int width, std::uint8_t* lumaTop, std::uint8_t* lumaBottom,
-                                        std::uint8_t* chroma) {
-    const int pairs = width / 2;
-    for (int i = 0; i < pairs; ++i) {
-        const std::uint8_t* a = top + 8 * i;
-        lumaTop[2 * i] = lumaOf(a);
-        lumaTop[2 * i + 1] = lumaOf(a + 4);
+#if defined(__SSE2__)
+// Four BGRX pixels as two 16-bit halves of each 32-bit number: blue and red, green and the
+// unused byte.
+struct Channels4 {
+    __m128i blueRed;
+    __m128i greenX;
+};
+
+inline Channels4 channelsOf4(const std::uint8_t* bgrx) {
+    const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bgrx));
+    const __m128i lowBytes = _mm_set1_epi32(0x00FF00FF);
+    return {_mm_and_si128(pixels, lowBytes), _mm_and_si128(_mm_srli_epi32(pixels, 8), lowBytes)};
+}
+
+// Luma of four pixels as 32-bit numbers, exactly as lumaOf: green's factor does not fit a signed
+// 16-bit number, its half does.
+static_assert(kYG % 2 == 0);
+inline __m128i lumaOf4(const Channels4& c) {
+    const __m128i blueRed = _mm_madd_epi16(c.blueRed, _mm_set1_epi32((kYR << 16) | kYB));
+    const __m128i green = _mm_slli_epi32(_mm_madd_epi16(c.greenX, _mm_set1_epi32(kYG / 2)), 1);
+    const __m128i y =
+        _mm_add_epi32(_mm_add_epi32(blueRed, green), _mm_set1_epi32((16 << 16) + (1 << 15)));
+    return _mm_srli_epi32(y, 16);
+}
+
+// Cb or Cr of four 2x2 blocks from their sums of blue and red and of green, exactly as chromaOf.
+inline __m128i chromaOf4(const Channels4& sums, std::int32_t fromBlue, std::int32_t fromRed,
+                         std::int32_t fromGreen) {
+    constexpr std::int32_t offset = (128 << 18) + (1 << 17);
+    const auto pair = static_cast<std::int32_t>(static_cast<std::uint32_t>(fromRed) << 16 |
+                                                static_cast<std::uint16_t>(fromBlue));
+    const __m128i sum = _mm_add_epi32(
+        _mm_madd_epi16(sums.blueRed, _mm_set1_epi32(pair)),
+        _mm_madd_epi16(sums.greenX, _mm_set1_epi32(static_cast<std::uint16_t>(fromGreen))));
+    return _mm_srai_epi32(_mm_add_epi32(sum, _mm_set1_epi32(offset)), 18);
+}
+
+// The sums of each column pair of `a` then `b` (four pixels each). The 16-bit halves stay at
+// most 4 x 255, so 32-bit adds keep them apart.
+inline __m128i pairSums(__m128i a, __m128i b) {
+    const __m128 fa = _mm_castsi128_ps(a);
+    const __m128 fb = _mm_castsi128_ps(b);
+    return _mm_add_epi32(_mm_castps_si128(_mm_shuffle_ps(fa, fb, _MM_SHUFFLE(2, 0, 2, 0))),
+                         _mm_castps_si128(_mm_shuffle_ps(fa, fb, _MM_SHUFFLE(3, 1, 3, 1))));
+}
+
+// Sixteen columns of two rows: sixteen luma bytes of each row (the bottom one unless null) and
+// eight interleaved Cb/Cr pairs.
+inline void convert16(const std::uint8_t* top, const std::uint8_t* bottom, std::uint8_t* lumaTop,
+                      std::uint8_t* lumaBottom, std::uint8_t* chroma) {
+    Channels4 a[4];
+    Channels4 b[4];
+    Channels4 sums[4];
+    for (int i = 0; i < 4; ++i) {
+        a[i] = channelsOf4(top + 16 * i);
+        b[i] = channelsOf4(bottom + 16 * i);
+        sums[i] = {_mm_add_epi16(a[i].blueRed, b[i].blueRed),
+                   _mm_add_epi16(a[i].greenX, b[i].greenX)};
     }
+    const auto store = [](std::uint8_t* out, const Channels4* c) {
+        const __m128i low = _mm_packs_epi32(lumaOf4(c[0]), lumaOf4(c[1]));
+        const __m128i high = _mm_packs_epi32(lumaOf4(c[2]), lumaOf4(c[3]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(low, high));
+    };
+    store(lumaTop, a);
     if (lumaBottom) {
-        for (int i = 0; i < pairs; ++i) {
-            const std::uint8_t* b = bottom + 8 * i;
-            lumaBottom[2 * i] = lumaOf(b);
-            lumaBottom[2 * i + 1] = lumaOf(b + 4);
+        store(lumaBottom, b);
+    }
+    const Channels4 blocks[2] = {
+        {pairSums(sums[0].blueRed, sums[1].blueRed), pairSums(sums[0].greenX, sums[1].greenX)},
+        {pairSums(sums[2].blueRed, sums[3].blueRed), pairSums(sums[2].greenX, sums[3].greenX)}};
+    const __m128i cb = _mm_packs_epi32(chromaOf4(blocks[0], kCbB, kCbR, kCbG),
+                                       chromaOf4(blocks[1], kCbB, kCbR, kCbG));
+    const __m128i cr = _mm_packs_epi32(chromaOf4(blocks[0], kCrB, kCrR, kCrG),
+                                       chromaOf4(blocks[1], kCrB, kCrR, kCrG));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(chroma),
+                     _mm_packus_epi16(_mm_unpacklo_epi16(cb, cr), _mm_unpackhi_epi16(cb, cr)));
+}
+#endif
+
+#if defined(QUELM_AVX2)
+// The SSE2 blocks above twice as wide, where the processor has AVX2. Packs, unpacks and
+// shuffles work within each 128-bit half, so the bytes come out in 32-bit groups ordered
+// 0, 2, 4, 6, 1, 3, 5, 7 and are put in order before the store.
+struct Channels8 {
+    __m256i blueRed;
+    __m256i greenX;
+};
+
+QUELM_AVX2 inline Channels8 channelsOf8(const std::uint8_t* bgrx) {
+    const __m256i pixels = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bgrx));
+    const __m256i lowBytes = _mm256_set1_epi32(0x00FF00FF);
+    return {_mm256_and_si256(pixels, lowBytes),
+            _mm256_and_si256(_mm256_srli_epi32(pixels, 8), lowBytes)};
+}
+
+QUELM_AVX2 inline __m256i lumaOf8(const Channels8& c) {
+    const __m256i blueRed = _mm256_madd_epi16(c.blueRed, _mm256_set1_epi32((kYR << 16) | kYB));
+    const __m256i green =
+        _mm256_slli_epi32(_mm256_madd_epi16(c.greenX, _mm256_set1_epi32(kYG / 2)), 1);
+    const __m256i y = _mm256_add_epi32(_mm256_add_epi32(blueRed, green),
+                                       _mm256_set1_epi32((16 << 16) + (1 << 15)));
+    return _mm256_srli_epi32(y, 16);
+}
+
+QUELM_AVX2 inline __m256i chromaOf8(const Channels8& sums, std::int32_t fromBlue,
+                                    std::int32_t fromRed, std::int32_t fromGreen) {
+    constexpr std::int32_t offset = (128 << 18) + (1 << 17);
+    const auto pair = static_cast<std::int32_t>(static_cast<std::uint32_t>(fromRed) << 16 |
+                                                static_cast<std::uint16_t>(fromBlue));
+    const __m256i sum = _mm256_add_epi32(
+        _mm256_madd_epi16(sums.blueRed, _mm256_set1_epi32(pair)),
+        _mm256_madd_epi16(sums.greenX, _mm256_set1_epi32(static_cast<std::uint16_t>(fromGreen))));
+    return _mm256_srai_epi32(_mm256_add_epi32(sum, _mm256_set1_epi32(offset)), 18);
+}
+
+QUELM_AVX2 inline __m256i pairSums8(__m256i a, __m256i b) {
+    const __m256 fa = _mm256_castsi256_ps(a);
+    const __m256 fb = _mm256_castsi256_ps(b);
+    return _mm256_add_epi32(
+        _mm256_castps_si256(_mm256_shuffle_ps(fa, fb, _MM_SHUFFLE(2, 0, 2, 0))),
+        _mm256_castps_si256(_mm256_shuffle_ps(fa, fb, _MM_SHUFFLE(3, 1, 3, 1))));
+}
+
+QUELM_AVX2 inline void storeInOrder(std::uint8_t* out, __m256i groups) {
+    const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
+                        _mm256_permutevar8x32_epi32(groups, order));
+}
+
+// Thirty-two luma bytes, in groups of four ordered as above.
+QUELM_AVX2 inline __m256i lumaOf32(const Channels8* c) {
+    return _mm256_packus_epi16(_mm256_packs_epi32(lumaOf8(c[0]), lumaOf8(c[1])),
+                               _mm256_packs_epi32(lumaOf8(c[2]), lumaOf8(c[3])));
+}
+
+// Blocks of thirty-two columns of two rows; returns the columns done.
+QUELM_AVX2 int convertBlocksAvx2(const std::uint8_t* top, const std::uint8_t* bottom, int width,
+                                 std::uint8_t* lumaTop, std::uint8_t* lumaBottom,
+                                 std::uint8_t* chroma) {
+    int x = 0;
+    for (; x + 32 <= width; x += 32) {
+        Channels8 a[4];
+        Channels8 b[4];
+        Channels8 sums[4];
+        for (int i = 0; i < 4; ++i) {
+            a[i] = channelsOf8(top + 4 * static_cast<std::size_t>(x) + 32 * i);
+            b[i] = channelsOf8(bottom + 4 * static_cast<std::size_t>(x) + 32 * i);
+            sums[i] = {_mm256_add_epi16(a[i].blueRed, b[i].blueRed),
+                       _mm256_add_epi16(a[i].greenX, b[i].greenX)};
         }
+        storeInOrder(lumaTop + x, lumaOf32(a));
+        if (lumaBottom) {
+            storeInOrder(lumaBottom + x, lumaOf32(b));
+        }
+        const Channels8 blocks[2] = {{pairSums8(sums[0].blueRed, sums[1].blueRed),
+                                      pairSums8(sums[0].greenX, sums[1].greenX)},
+                                     {pairSums8(sums[2].blueRed, sums[3].blueRed),
+                                      pairSums8(sums[2].greenX, sums[3].greenX)}};
+        const __m256i cb = _mm256_packs_epi32(chromaOf8(blocks[0], kCbB, kCbR, kCbG),
+                                              chromaOf8(blocks[1], kCbB, kCbR, kCbG));
+        const __m256i cr = _mm256_packs_epi32(chromaOf8(blocks[0], kCrB, kCrR, kCrG),
+                                              chromaOf8(blocks[1], kCrB, kCrR, kCrG));
+        storeInOrder(chroma + x, _mm256_packus_epi16(_mm256_unpacklo_epi16(cb, cr),
+                                                     _mm256_unpackhi_epi16(cb, cr)));
     }
-    for (int i = 0; i < pairs; ++i) {
-        const std::uint8_t* a = top + 8 * i;
-        const std::uint8_t* b = bottom + 8 * i;
+    return x;
+}
+
+const bool hasAvx2 = __builtin_cpu_supports("avx2");
+#endif
+
+// Two rows of BGRX pixels become two luma rows and one row of interleaved Cb/Cr. For the last
+// row of an odd height, `bottom` is `top` and `lumaBottom` is null. AVX2 takes thirty-two
+// columns at a time, SSE2 sixteen, with the same integer arithmetic as the plain loops that
+// finish the row.
+void convertRowPair(const std::uint8_t* top, const std::uint8_t* bottom, int width,
+                    std::uint8_t* lumaTop, std::uint8_t* lumaBottom, std::uint8_t* chroma) {
+    int x = 0;
+#if defined(QUELM_AVX2)
+    if (hasAvx2) {
+        x = convertBlocksAvx2(top, bottom, width, lumaTop, lumaBottom, chroma);
+    }
+#endif
+#if defined(__SSE2__)
+    for (; x + 16 <= width; x += 16) {
+        convert16(top + 4 * static_cast<std::size_t>(x), bottom + 4 * static_cast<std::size_t>(x),
+                  lumaTop + x, lumaBottom ? lumaBottom + x : nullptr, chroma + x);
+    }
+#endif
+    for (; x + 2 <= width; x += 2) {
+        const std::uint8_t* a = top + 4 * static_cast<std::size_t>(x);
+        const std::uint8_t* b = bottom + 4 * static_cast<std::size_t>(x);
+        lumaTop[x] = lumaOf(a);
+        lumaTop[x + 1] = lumaOf(a + 4);
+        if (lumaBottom) {
+            lumaBottom[x] = lumaOf(b);
+            lumaBottom[x + 1] = lumaOf(b + 4);
+        }
         chromaOf(a[0] + a[4] + b[0] + b[4], a[1] + a[5] + b[1] + b[5], a[2] + a[6] + b[2] + b[6],
-                 chroma + 2 * i);
+                 chroma + x);
     }
-    if (width % 2 == 1) {
+    if (x < width) {
         // The last column pairs with itself.
-        const int x = width - 1;
-        const std::uint8_t* a = top + 4 * x;
-        const std::uint8_t* b = bottom + 4 * x;
+        const std::uint8_t* a = top + 4 * static_cast<std::size_t>(x);
+        const std::uint8_t* b = bottom + 4 * static_cast<std::size_t>(x);
         lumaTop[x] = lumaOf(a);
         if (lumaBottom) {
             lumaBottom[x] = lumaOf(b);
         }
-        chromaOf(2 * (a[0] + b[0]), 2 * (a[1] + b[1]), 2 * (a[2] + b[2]), chroma + 2 * pairs);
+        chromaOf(2 * (a[0] + b[0]), 2 * (a[1] + b[1]), 2 * (a[2] + b[2]), chroma + x);
     }
 }
 

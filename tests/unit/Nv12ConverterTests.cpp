@@ -116,39 +116,46 @@ TEST(Nv12Converter, UniformColoursBecomeTheirVideoRangeValuesAtAnySize) {
 }
 
 TEST(Nv12Converter, MatchesTheFloatingPointMatrixPixelByPixel) {
-    const int width = 16, height = 8;
-    Picture picture(width, height);
+    // Widths of whole blocks of sixteen and thirty-two columns and more, with an odd last
+    // column and row.
+    const int sizes[][2] = {{16, 8}, {37, 7}, {53, 3}, {66, 4}};
     std::mt19937 random(7);
     std::uniform_int_distribution<int> byte(0, 255);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            picture.set(x, y, {byte(random), byte(random), byte(random)});
-        }
-    }
-    PixelBuffer out(width, height);
-    ASSERT_TRUE(Nv12Converter().convert(picture.image(), out));
-
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            Rgb p = picture.at(x, y);
-            EXPECT_NEAR(lumaAt(out, x, y), reference(p.r, p.g, p.b).y, 0.51) << x << "," << y;
-        }
-    }
-    // Chroma is that of the mean colour of each 2x2 block.
-    for (int cy = 0; cy < height / 2; ++cy) {
-        for (int cx = 0; cx < width / 2; ++cx) {
-            double r = 0, g = 0, b = 0;
-            for (int dy = 0; dy < 2; ++dy) {
-                for (int dx = 0; dx < 2; ++dx) {
-                    Rgb p = picture.at(2 * cx + dx, 2 * cy + dy);
-                    r += p.r / 4.0;
-                    g += p.g / 4.0;
-                    b += p.b / 4.0;
-                }
+    for (const auto& [width, height] : sizes) {
+        SCOPED_TRACE(::testing::Message() << width << "x" << height);
+        Picture picture(width, height, 8);
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                picture.set(x, y, {byte(random), byte(random), byte(random)});
             }
-            YCbCr expected = reference(r, g, b);
-            EXPECT_NEAR(cbAt(out, cx, cy), expected.cb, 0.51) << cx << "," << cy;
-            EXPECT_NEAR(crAt(out, cx, cy), expected.cr, 0.51) << cx << "," << cy;
+        }
+        PixelBuffer out(width, height);
+        ASSERT_TRUE(Nv12Converter().convert(picture.image(), out));
+
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                Rgb p = picture.at(x, y);
+                EXPECT_NEAR(lumaAt(out, x, y), reference(p.r, p.g, p.b).y, 0.51) << x << "," << y;
+            }
+        }
+        // Chroma is that of the mean colour of each 2x2 block; a last odd column or row pairs
+        // with itself.
+        for (int cy = 0; cy < (height + 1) / 2; ++cy) {
+            for (int cx = 0; cx < (width + 1) / 2; ++cx) {
+                double r = 0, g = 0, b = 0;
+                for (int dy = 0; dy < 2; ++dy) {
+                    for (int dx = 0; dx < 2; ++dx) {
+                        Rgb p = picture.at(std::min(2 * cx + dx, width - 1),
+                                           std::min(2 * cy + dy, height - 1));
+                        r += p.r / 4.0;
+                        g += p.g / 4.0;
+                        b += p.b / 4.0;
+                    }
+                }
+                YCbCr expected = reference(r, g, b);
+                EXPECT_NEAR(cbAt(out, cx, cy), expected.cb, 0.51) << cx << "," << cy;
+                EXPECT_NEAR(crAt(out, cx, cy), expected.cr, 0.51) << cx << "," << cy;
+            }
         }
     }
 }
