@@ -274,7 +274,9 @@ class VideoEncoder::Session {
         if (moving) {
             // In continuing motion the quantiser goes finer a little at a time: the model is
             // learnt from one frame, and a leap would overshoot on the next busy one.
-            qp = std::max(qp, lastMotionQp_ - kMotionQpStep);
+            qp = std::max({qp, lastMotionQp_ - kMotionQpStep, motionFloorQp_.value_or(0)});
+        } else {
+            motionFloorQp_.reset();
         }
         lastMotion_ = pts;
         lastMotionQp_ = qp;
@@ -283,7 +285,11 @@ class VideoEncoder::Session {
         if (result.size > frameBudget_ && static_cast<double>(result.size) > 2 * room) {
             // A change far larger than the frames before it (a new window after typing): the
             // frame is dropped unsent and the picture goes out as a key frame sized for the link.
-            // An IDR refers to nothing, so the decoder misses nothing.
+            // An IDR refers to nothing, so the decoder misses nothing. Until this motion ends its
+            // frames stay one step coarser than this one: noisy content costs little down to a
+            // quantiser and then several times more, and stepping finer again would only run
+            // into the same wall, a dropped frame and a key frame each time.
+            motionFloorQp_ = std::min(51, qp + kMotionQpStep);
             return encodeKey(buffer, pts);
         }
         return std::move(sent(std::move(result)).outcome);
@@ -541,6 +547,8 @@ class VideoEncoder::Session {
     std::optional<std::int64_t> lastDrain_;
     std::optional<std::int64_t> lastMotion_;
     int lastMotionQp_ = firstKeyQp;
+    // The finest quantiser the current motion may use, after one of its frames overflowed.
+    std::optional<int> motionFloorQp_;
 };
 
 // The one-picture hand-off between the caller's queue and the worker thread.
