@@ -18,7 +18,7 @@ std::uint8_t glyph(int x, int y) {
     h *= 0x5bd1e995u;
     h ^= h >> 15;
     const bool ink = (h & 3) != 0 && y % 14 >= 2 && y % 14 < 12 && x % 8 < 6 &&
-                     ((h >> (x % 8 + 3 * (y % 14))) & 1) != 0;
+                     ((h >> ((x % 8 + 3 * (y % 14)) % 32)) & 1) != 0;
     return ink ? 30 : 230;
 }
 
