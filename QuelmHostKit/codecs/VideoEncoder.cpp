@@ -497,9 +497,9 @@ class VideoEncoder::Session {
     static constexpr double kMotionFps = 30;
     static constexpr std::int64_t kQuietSpell = 250'000;  // microseconds
     // The cheap search still finds a shift of a few rows; the wide one's cross reaches half its
-    // range up and down.
+    // range up and down, so the widest covers the farthest shift the detector reports.
     static constexpr int kNearShift = 6;
-    static constexpr int kWidestSearch = 144;
+    static constexpr int kWidestSearch = 2 * ScrollDetector::kMaxShift + 16;
 
     // The headers hold SPS, PPS and an SEI; keep SPS then PPS as bare NAL units.
     int readParameterSets(const x264_param_t& param) {

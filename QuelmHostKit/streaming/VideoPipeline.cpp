@@ -69,7 +69,7 @@ void VideoPipeline::configure(int width, int height, const StreamConfig& config)
 
 void VideoPipeline::prepare(int width, int height, const StreamConfig& config) {
     enqueue([width, height, config](VideoPipeline& self) {
-        if (self.config_ || !self.makeEncoder_ || (self.spareFits(width, height, config))) {
+        if (self.config_ || !self.makeEncoder_ || self.spareFits(width, height, config)) {
             return;
         }
         self.dropSpare();
