@@ -18,7 +18,10 @@ namespace quelm {
 class ScrollDetector final {
   public:
     static constexpr int kBandWidth = 64;
-    static constexpr int kMaxShift = 64;
+    // A fast terminal scroll moves a 1080p screen about a thousand rows a second, and on a slow
+    // link frames may lie 100-200 ms apart. A scroll beyond the reach is coded anew: the frame
+    // overflows, goes out as a key frame, holds the link, and the next shift is longer still.
+    static constexpr int kMaxShift = 256;
     static constexpr int kMaxSamples = 1024;
     // A scroll needs this many agreeing votes, and at least this share of the changed samples.
     static constexpr int kLeastVotes = 24;

@@ -10,7 +10,7 @@ namespace quelm {
 namespace {
 
 constexpr int kWidth = 640;
-constexpr int kHeight = 360;
+constexpr int kHeight = 720;
 
 std::uint8_t glyph(int x, int y) {
     std::uint32_t h = unsigned(x / 8) * 2654435761u ^ unsigned(y / 14) * 40503u;
@@ -22,13 +22,13 @@ std::uint8_t glyph(int x, int y) {
     return ink ? 30 : 230;
 }
 
-// A screen: a still frame of text around a terminal (x 64..575, y 40..319) whose text is line
+// A screen: a still frame of text around a terminal (x 64..575, y 40..679) whose text is line
 // `top` of an endless page. Outside the terminal the screen never changes.
 std::vector<std::uint8_t> screen(int top, int stride = kWidth) {
     std::vector<std::uint8_t> luma(std::size_t(stride) * kHeight, 0);
     for (int y = 0; y < kHeight; ++y) {
         for (int x = 0; x < kWidth; ++x) {
-            const bool inTerminal = x >= 64 && x < 576 && y >= 40 && y < 320;
+            const bool inTerminal = x >= 64 && x < 576 && y >= 40 && y < 680;
             luma[std::size_t(y) * stride + x] =
                 inTerminal ? glyph(x, y - 40 + top) : glyph(x + 1000, y);
         }
@@ -49,9 +49,14 @@ TEST(ScrollDetector, FindsHowFarATerminalScrolled) {
         int from, to;
         std::optional<int> shift;
     } cases[] = {
-        {0, 28, -28},          {0, 1, -1},   {100, 36, 64},
-        {0, 64, -64},          {0, 14, -14}, {0, 0, std::nullopt},  // nothing changed
-        {0, 65, std::nullopt},                                      // further than it looks
+        {0, 28, -28},
+        {0, 1, -1},
+        {100, 36, 64},
+        {0, 180, -180},  // ten lines of a fast scroll between two frames on a slow link
+        {0, ScrollDetector::kMaxShift, -ScrollDetector::kMaxShift},
+        {0, 14, -14},
+        {0, 0, std::nullopt},                              // nothing changed
+        {0, ScrollDetector::kMaxShift + 1, std::nullopt},  // further than it looks
     };
     for (const auto& c : cases) {
         EXPECT_EQ(after(screen(c.from), screen(c.to)), c.shift) << c.from << " -> " << c.to;
