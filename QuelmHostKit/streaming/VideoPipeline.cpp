@@ -99,7 +99,13 @@ void VideoPipeline::submit(PixelBufferRef buffer) {
 
 void VideoPipeline::acknowledge() {
     enqueue([](VideoPipeline& self) {
+        const double now = self.queue_->now();
         self.gate_.acknowledge();
+        self.acks_.acknowledged(now);
+        if (self.held_) {
+            self.gate_.markSent(now);
+            self.deliver(*std::exchange(self.held_, std::nullopt));
+        }
         self.pump();
     });
 }
@@ -128,6 +134,8 @@ void VideoPipeline::resetState() {
     ++epoch_;
     dropEncoder();
     gate_.reset();
+    acks_.forgetOutstanding();
+    held_.reset();
     pending_.reset();
     current_.reset();
     needsKeyFrame_ = true;
@@ -174,6 +182,26 @@ void VideoPipeline::pump() {
     if (encoding_ || width_ < 1 || !config_) {
         return;
     }
+    const double now = queue_->now();
+    if (held_) {
+        // The held frame goes out with the next acknowledgement, unless the companion stalled.
+        switch (gate_.evaluate(now)) {
+            case FrameGate::Decision::wait:
+                scheduleStallCheck();
+                return;
+            case FrameGate::Decision::send:
+                gate_.markSent(now);
+                deliver(*std::exchange(held_, std::nullopt));
+                break;
+            case FrameGate::Decision::sendAfterReset:
+                restartAfterStall();
+                held_.reset();
+                if (!pending_) {
+                    pending_ = current_;  // its picture goes again, as the key frame
+                }
+                break;
+        }
+    }
     PixelBufferRef picture;
     bool fresh = false;
     if (pending_) {
@@ -185,14 +213,17 @@ void VideoPipeline::pump() {
         return;
     }
 
-    double now = queue_->now();
+    bool ahead = false;
     switch (gate_.evaluate(now)) {
         case FrameGate::Decision::wait:
             scheduleStallCheck();
-            return;
+            if (!encodeAheadDue(now)) {
+                return;
+            }
+            ahead = true;
+            break;
         case FrameGate::Decision::sendAfterReset:
-            Log::info("no acknowledgement from the phone; restarting with a key frame");
-            needsKeyFrame_ = true;
+            restartAfterStall();
             break;
         case FrameGate::Decision::send:
             break;
@@ -206,10 +237,35 @@ void VideoPipeline::pump() {
             return;
         }
     }
-    startEncode(std::move(picture), fresh, now);
+    startEncode(std::move(picture), fresh, now, ahead);
 }
 
-void VideoPipeline::startEncode(PixelBufferRef picture, bool fresh, double now) {
+bool VideoPipeline::encodeAheadDue(double now) {
+    const auto expected = acks_.nextAcknowledgement();
+    if (!expected) {
+        return false;  // nothing learned yet: wait for the acknowledgement itself
+    }
+    const double start = *expected - encodeSeconds_;
+    if (now >= start) {
+        return true;
+    }
+    if (!aheadCheckArmed_) {
+        aheadCheckArmed_ = true;
+        queue_->after(start - now, weakCallback(shared_from_this(), [](VideoPipeline& self) {
+                          self.aheadCheckArmed_ = false;
+                          self.pump();
+                      }));
+    }
+    return false;
+}
+
+void VideoPipeline::restartAfterStall() {
+    Log::info("no acknowledgement from the phone; restarting with a key frame");
+    needsKeyFrame_ = true;
+    acks_.forgetOutstanding();
+}
+
+void VideoPipeline::startEncode(PixelBufferRef picture, bool fresh, double now, bool ahead) {
     if (fresh) {
         pending_.reset();
         current_ = picture;
@@ -220,20 +276,24 @@ void VideoPipeline::startEncode(PixelBufferRef picture, bool fresh, double now) 
     bool forceKey = needsKeyFrame_;
     needsKeyFrame_ = false;
     encoding_ = true;
-    // The slot is taken when the encode starts, not when the frame is sent.
-    gate_.markSent(now);
+    encodeStartedAt_ = now;
+    // The slot is taken when the encode starts, not when the frame is sent; a frame encoded
+    // ahead takes the slot its acknowledgement frees.
+    if (!ahead) {
+        gate_.markSent(now);
+    }
 
     // The completion may run synchronously or on an encoder thread; it holds nothing strongly
     // and always comes back through the queue.
     auto completion = [weak = weak_from_this(), weakQueue = std::weak_ptr<SerialQueue>(queue_),
-                       epoch = epoch_, fresh, forceKey](EncodeOutcome outcome) {
+                       epoch = epoch_, fresh, forceKey, ahead](EncodeOutcome outcome) {
         auto queue = weakQueue.lock();
         if (!queue || weak.expired()) {
             return;
         }
-        queue->async([weak, outcome = std::move(outcome), epoch, fresh, forceKey]() mutable {
+        queue->async([weak, outcome = std::move(outcome), epoch, fresh, forceKey, ahead]() mutable {
             if (auto self = weak.lock()) {
-                self->finished(std::move(outcome), epoch, fresh, forceKey);
+                self->finished(std::move(outcome), epoch, fresh, forceKey, ahead);
             }
         });
     };
@@ -241,28 +301,42 @@ void VideoPipeline::startEncode(PixelBufferRef picture, bool fresh, double now) 
                      std::move(completion));
 }
 
-void VideoPipeline::finished(EncodeOutcome outcome, std::uint64_t epoch, bool fresh, bool wasKey) {
+void VideoPipeline::finished(EncodeOutcome outcome, std::uint64_t epoch, bool fresh, bool wasKey,
+                             bool ahead) {
     if (epoch != epoch_) {
         return;  // started before a reset, which already cleared `encoding_`
     }
     encoding_ = false;
+    const double now = queue_->now();
+    encodeSeconds_ += encodeTimeWeight * (now - encodeStartedAt_ - encodeSeconds_);
     std::visit(
         [&](auto& result) {
             using Result = std::decay_t<decltype(result)>;
             if constexpr (std::is_same_v<Result, EncodeOutcomes::Frame>) {
                 nextRefinementDelay_ = refinementSpacing(result.frame, fresh);
-                deliver(result.frame);
+                if (!ahead) {
+                    deliver(result.frame);
+                } else if (gate_.inflight() < gate_.limit()) {
+                    gate_.markSent(now);  // the acknowledgement came while it was encoded
+                    deliver(result.frame);
+                } else {
+                    held_ = std::move(result.frame);
+                }
                 if (fresh) {
                     refinementsLeft_ = refinementPasses;
                 }
             } else if constexpr (std::is_same_v<Result, EncodeOutcomes::Failed>) {
                 Log::info("encode failed: " + std::to_string(result.status));
-                gate_.acknowledge();  // the failed frame will never be acknowledged
+                if (!ahead) {
+                    gate_.acknowledge();  // the failed frame will never be acknowledged
+                }
                 needsKeyFrame_ = true;
                 dropEncoder();
                 refinementsLeft_ = std::max(refinementsLeft_, 1);
             } else {
-                gate_.acknowledge();
+                if (!ahead) {
+                    gate_.acknowledge();
+                }
                 if (wasKey) {
                     needsKeyFrame_ = true;
                 }
@@ -275,6 +349,7 @@ void VideoPipeline::finished(EncodeOutcome outcome, std::uint64_t epoch, bool fr
 }
 
 void VideoPipeline::deliver(const EncodedFrame& encoded) {
+    acks_.sent(queue_->now());
     ++seq_;  // wraps after 4294967295, even when nobody listens
     if (!onFrame_) {
         return;

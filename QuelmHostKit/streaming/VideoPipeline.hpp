@@ -10,6 +10,7 @@
 #include "QuelmCore/VideoFrame.hpp"
 #include "QuelmHostKit/platform/PixelBuffer.hpp"
 #include "QuelmHostKit/queues/SerialQueue.hpp"
+#include "QuelmHostKit/streaming/AckForecast.hpp"
 #include "QuelmHostKit/streaming/VideoEncoding.hpp"
 
 namespace quelm {
@@ -17,7 +18,9 @@ namespace quelm {
 // Decides which captured pictures are encoded and when, so that the stream stays live over a
 // slow link: the newest picture wins, one encode runs at a time, at most two frames wait for
 // the companion's acknowledgement, key frames come only on demand, and a still screen is
-// re-encoded a few times to sharpen it.
+// re-encoded a few times to sharpen it. While the gate is full, the next frame is encoded just
+// early enough to be ready when the acknowledgement is expected, and held until it comes, so
+// that encoding is not part of the gate's round trip.
 //
 // Thread: every public operation may be called from any thread; it only enqueues its work on
 // `queue`, where all state lives and where `onFrame` is called (frames in `seq` order).
@@ -43,6 +46,8 @@ class VideoPipeline final : public std::enable_shared_from_this<VideoPipeline> {
     static constexpr double gateTimeout = 3.0;
     // The stall re-check runs this long after the gate's time-out, so that it finds it expired.
     static constexpr double stallCheckMargin = 0.05;
+    // Weight of the newest encode in the running estimate of how long one takes.
+    static constexpr double encodeTimeWeight = 0.25;
 
     static std::shared_ptr<VideoPipeline> make(std::shared_ptr<SerialQueue> queue,
                                                VideoEncoderFactory makeEncoder);
@@ -87,8 +92,12 @@ class VideoPipeline final : public std::enable_shared_from_this<VideoPipeline> {
     bool spareFits(int width, int height, const StreamConfig& config) const;
     bool createEncoder();
     void pump();
-    void startEncode(PixelBufferRef picture, bool fresh, double now);
-    void finished(EncodeOutcome outcome, std::uint64_t epoch, bool fresh, bool wasKey);
+    // Whether a frame encoded now would be ready about when the gate is expected to open; if
+    // not yet, a re-check is armed for that time.
+    bool encodeAheadDue(double now);
+    void restartAfterStall();
+    void startEncode(PixelBufferRef picture, bool fresh, double now, bool ahead);
+    void finished(EncodeOutcome outcome, std::uint64_t epoch, bool fresh, bool wasKey, bool ahead);
     void deliver(const EncodedFrame& encoded);
     double refinementSpacing(const EncodedFrame& frame, bool fresh) const;
     void scheduleRefinement();
@@ -109,6 +118,14 @@ class VideoPipeline final : public std::enable_shared_from_this<VideoPipeline> {
     Size spareSize_;
     StreamConfig spareConfig_;
     FrameGate gate_{gateLimit, gateTimeout};
+    AckForecast acks_;
+    // Encoded ahead while the gate was full; sent with the next acknowledgement.
+    std::optional<EncodedFrame> held_;
+    double encodeStartedAt_ = 0;
+    // How long an encode takes, smoothed; a frame encoded ahead starts this long before the
+    // acknowledgement it waits for.
+    double encodeSeconds_ = 0;
+    bool aheadCheckArmed_ = false;
     PixelBufferRef pending_;
     PixelBufferRef current_;
     bool needsKeyFrame_ = true;

@@ -334,6 +334,64 @@ TEST_F(VideoPipelineTest, TwoUnacknowledgedFramesHoldTheNextUntilAnAcknowledgeme
     EXPECT_EQ(logs.sink().count(kStallLine), 0);
 }
 
+TEST_F(VideoPipelineTest, WithTheGateFullTheNextFrameIsEncodedAheadAndGoesOutWithTheAck) {
+    configure();
+    submit();
+    complete(ScriptedEncoder::frame(true));  // out at 1000.00
+    queue->advance(0.01);
+    submit();
+    complete(ScriptedEncoder::frame(false));  // out at 1000.01
+    queue->advance(0.04);
+    acknowledge();  // the first took 50 ms
+    submit();
+    complete(ScriptedEncoder::frame(false));  // out at 1000.05; the next answer is due at 1000.06
+    ASSERT_EQ(frames.size(), 3u);
+
+    auto next = submit();
+    EXPECT_EQ(encoder.encodeCount(), 3u) << "too early to encode ahead";
+    queue->advance(0.01);
+    ASSERT_EQ(encoder.encodeCount(), 4u) << "encoded when the answer is due";
+    EXPECT_EQ(encoder.encodeAt(3).buffer, next);
+    complete(ScriptedEncoder::frame(false));
+    EXPECT_EQ(frames.size(), 3u) << "held while the gate is full";
+
+    queue->advance(0.005);
+    acknowledge();
+    ASSERT_EQ(frames.size(), 4u);
+    EXPECT_DOUBLE_EQ(frameTimes.back(), queue->now());
+    EXPECT_EQ(frames.back().seq, 4u);
+    EXPECT_EQ(encoder.encodeCount(), 4u) << "the slot went to the held frame";
+}
+
+TEST_F(VideoPipelineTest, AFrameHeldForAStalledCompanionIsReplacedByAKeyFrame) {
+    configure();
+    submit();
+    complete(ScriptedEncoder::frame(true));
+    queue->advance(0.01);
+    submit();
+    complete(ScriptedEncoder::frame(false));
+    queue->advance(0.04);
+    acknowledge();
+    submit();
+    complete(ScriptedEncoder::frame(false));
+    auto held = submit();
+    queue->advance(0.01);
+    complete(ScriptedEncoder::frame(false));  // held from here; the companion says nothing more
+    ASSERT_EQ(frames.size(), 3u);
+
+    queue->advance(3.1);
+    EXPECT_EQ(logs.sink().count(kStallLine), 1);
+    ASSERT_EQ(encoder.encodeCount(), 5u);
+    EXPECT_EQ(encoder.encodeAt(4).buffer, held);
+    EXPECT_TRUE(encoder.encodeAt(4).forceKey);
+    complete(ScriptedEncoder::frame(true));
+    ASSERT_EQ(frames.size(), 4u) << "the held frame was dropped, not sent";
+    EXPECT_TRUE(frames.back().isKey);
+
+    acknowledge();  // a late answer to a frame before the stall
+    EXPECT_EQ(frames.size(), 4u);
+}
+
 TEST_F(VideoPipelineTest, StalledCompanionRestartsWithAKeyFrame3_05SecondsAfterTheFirstRefusal) {
     configure();
     submit();
