@@ -99,14 +99,9 @@ void VideoPipeline::submit(PixelBufferRef buffer) {
 
 void VideoPipeline::acknowledge() {
     enqueue([](VideoPipeline& self) {
-        const double now = self.queue_->now();
         self.gate_.acknowledge();
-        self.acks_.acknowledged(now);
-        if (self.held_) {
-            self.gate_.markSent(now);
-            self.deliver(*std::exchange(self.held_, std::nullopt));
-        }
-        self.pump();
+        self.acks_.acknowledged(self.queue_->now());
+        self.pump();  // a held frame goes out first
     });
 }
 
@@ -307,20 +302,16 @@ void VideoPipeline::finished(EncodeOutcome outcome, std::uint64_t epoch, bool fr
         return;  // started before a reset, which already cleared `encoding_`
     }
     encoding_ = false;
-    const double now = queue_->now();
-    encodeSeconds_ += encodeTimeWeight * (now - encodeStartedAt_ - encodeSeconds_);
+    encodeSeconds_ += encodeTimeWeight * (queue_->now() - encodeStartedAt_ - encodeSeconds_);
     std::visit(
         [&](auto& result) {
             using Result = std::decay_t<decltype(result)>;
             if constexpr (std::is_same_v<Result, EncodeOutcomes::Frame>) {
                 nextRefinementDelay_ = refinementSpacing(result.frame, fresh);
-                if (!ahead) {
-                    deliver(result.frame);
-                } else if (gate_.inflight() < gate_.limit()) {
-                    gate_.markSent(now);  // the acknowledgement came while it was encoded
-                    deliver(result.frame);
+                if (ahead) {
+                    held_ = std::move(result.frame);  // the pump below sends it if it may
                 } else {
-                    held_ = std::move(result.frame);
+                    deliver(result.frame);
                 }
                 if (fresh) {
                     refinementsLeft_ = refinementPasses;

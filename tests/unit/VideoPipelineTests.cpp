@@ -361,6 +361,14 @@ TEST_F(VideoPipelineTest, WithTheGateFullTheNextFrameIsEncodedAheadAndGoesOutWit
     EXPECT_DOUBLE_EQ(frameTimes.back(), queue->now());
     EXPECT_EQ(frames.back().seq, 4u);
     EXPECT_EQ(encoder.encodeCount(), 4u) << "the slot went to the held frame";
+
+    // An acknowledgement that comes while the next frame is encoded ahead lets it out at once.
+    submit();
+    queue->advance(0.1);
+    ASSERT_EQ(encoder.encodeCount(), 5u);
+    acknowledge();
+    complete(ScriptedEncoder::frame(false));
+    EXPECT_EQ(frames.size(), 5u);
 }
 
 TEST_F(VideoPipelineTest, AFrameHeldForAStalledCompanionIsReplacedByAKeyFrame) {
