@@ -337,6 +337,25 @@ double percentile(std::vector<double> values, double p) {
     return values[std::min(index, values.size() - 1)];
 }
 
+// One encode, timed by the wall clock and by the process's CPU.
+struct TimedEncode {
+    bool ok = false;
+    Encoded encoded;
+    double wallMs = 0;
+    double cpuMs = 0;
+};
+
+TimedEncode timedEncode(const EncodeOne& encode, const PixelBufferRef& picture, bool forceKey) {
+    TimedEncode timed;
+    const double cpuStart = processCpuMilliseconds();
+    const auto start = std::chrono::steady_clock::now();
+    timed.ok = encode(picture, forceKey, false, timed.encoded);
+    const auto end = std::chrono::steady_clock::now();
+    timed.cpuMs = processCpuMilliseconds() - cpuStart;
+    timed.wallMs = std::chrono::duration<double, std::milli>(end - start).count();
+    return timed;
+}
+
 void measure(const char* name, int width, int height, int frames, const EncodeOne& encode,
              int scrollRows = 4) {
     if (!encode) {
@@ -359,24 +378,19 @@ void measure(const char* name, int width, int height, int frames, const EncodeOn
         auto picture = std::make_shared<PixelBuffer>(width, height);
         scene.draw(t, *picture);
         const bool forceKey = t == 0 || t == frames / 2;
-        Encoded encoded;
-        const double cpuStart = processCpuMilliseconds();
-        const auto start = std::chrono::steady_clock::now();
-        const bool ok = encode(picture, forceKey, false, encoded);
-        const auto end = std::chrono::steady_clock::now();
-        const double cpuEnd = processCpuMilliseconds();
-        if (!ok) {
+        const auto timed = timedEncode(encode, picture, forceKey);
+        if (!timed.ok) {
             ++failures;
             continue;
         }
         if (forceKey) {
-            (t == 0 ? firstKey : laterKey) = encoded.bytes;
+            (t == 0 ? firstKey : laterKey) = timed.encoded.bytes;
         } else {
-            milliseconds.push_back(std::chrono::duration<double, std::milli>(end - start).count());
-            cpuMilliseconds.push_back(cpuEnd - cpuStart);
+            milliseconds.push_back(timed.wallMs);
+            cpuMilliseconds.push_back(timed.cpuMs);
         }
-        totalBytes += encoded.bytes;
-        quality.add(encoded, *picture);
+        totalBytes += timed.encoded.bytes;
+        quality.add(timed.encoded, *picture);
     }
     const double seconds = double(frames) / kFps;
     std::printf("%-26s %4dx%-4d  %6.2f  %6.2f  %6.2f  %6.2f / %.0f  %7.1f  %7.1f  %6.2f%s\n", name,
@@ -435,21 +449,17 @@ void measureSetup(const char* name, const quelm::VideoEncoder::Setup& setup,
         std::this_thread::sleep_until(paceStart + std::chrono::microseconds(1'000'000 * t / fps));
         auto picture = std::make_shared<PixelBuffer>(width, height);
         texture.draw(t, *picture);
-        Encoded encoded;
-        const double cpuStart = processCpuMilliseconds();
-        const auto start = std::chrono::steady_clock::now();
-        const bool ok = encode(picture, t == 0, false, encoded);
-        const auto end = std::chrono::steady_clock::now();
-        if (!ok) {
+        const auto timed = timedEncode(encode, picture, t == 0);
+        if (!timed.ok) {
             continue;
         }
         if (t > 0) {
-            cpu += processCpuMilliseconds() - cpuStart;
-            milliseconds.push_back(std::chrono::duration<double, std::milli>(end - start).count());
-            totalBytes += encoded.bytes;
-            keys += encoded.isKey ? 1 : 0;
+            cpu += timed.cpuMs;
+            milliseconds.push_back(timed.wallMs);
+            totalBytes += timed.encoded.bytes;
+            keys += timed.encoded.isKey ? 1 : 0;
         }
-        quality.add(encoded, *picture);
+        quality.add(timed.encoded, *picture);
     }
     const double seconds = double(frames - 1) / fps;
     std::printf("%-30s %7.2f  %6.2f  %6.2f  %6.2f / %.0f  %5d  %6.2f\n", name,
