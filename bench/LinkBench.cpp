@@ -422,21 +422,17 @@ Figures measure(const EmulatedLink& link, const std::string& host, double mbps, 
     }
     companion.pump(2);
 
-    auto refresh = [&](double db, double& toPicture, double& keyKB, double& firstDb,
-                       double& toSharp) {
-        companion.pump(1.5);
-        // A large change may itself come as a key frame: only the refresh's own counts.
-        companion.discard();
-        const double asked = now();
-        companion.send(R"({"refresh":{}})");
-        if (auto key = companion.until([](const Picture& p) { return p.key; }, 5)) {
-            toPicture = key->at - asked;
-            keyKB = key->bytes / 1024.0;
-            firstDb = psnr(key->luma, screen);
-            toSharp = sharpAfter(companion, screen, asked, db, *key, 5);
-        }
-    };
-    refresh(38, f.refreshToPicture, f.refreshKeyKB, f.refreshFirstDb, f.refreshTo38);
+    companion.pump(1.5);
+    // A large change may itself come as a key frame: only the refresh's own counts.
+    companion.discard();
+    const double refreshAsked = now();
+    companion.send(R"({"refresh":{}})");
+    if (auto key = companion.until([](const Picture& p) { return p.key; }, 5)) {
+        f.refreshToPicture = key->at - refreshAsked;
+        f.refreshKeyKB = key->bytes / 1024.0;
+        f.refreshFirstDb = psnr(key->luma, screen);
+        f.refreshTo38 = sharpAfter(companion, screen, refreshAsked, 38, *key, 5);
+    }
 
     // A small square turns black or white; when does the companion see it?
     std::vector<double> delays;
